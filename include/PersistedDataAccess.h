@@ -1,0 +1,35 @@
+#pragma once
+
+// PersistedDataAccess: one way for every program of the suite to read and
+// write its persisted settings and instrument configuration, whichever store
+// holds them (the registry, an SQLite database, or the built-in defaults).
+
+#include "pda/Export.h"
+#include "pda/Version.h"
+#include "pda/Platform.h"
+#include "pda/KestTypes.h"
+#include "pda/IKestBase.h"
+#include "pda/DirUtilities.h"
+#include "pda/SQLiteDynamic.h"
+#include "pda/KestDeviceIoConfig.h"
+#include "pda/KestRegistry.h"
+#include "pda/KestSQLite.h"
+#include "pda/KestRecord.h"
+#if __has_include("pda/KestInfo.h")
+#  include "pda/KestInfo.h"
+#endif
+#if __has_include("pda/VisaInfo.h")
+#  include "pda/VisaInfo.h"
+#endif
+#if __has_include("pda/KestAliases.h")
+#  include "pda/KestAliases.h"
+#endif
+#if __has_include("pda/KestConfig.h")
+#  include "pda/KestConfig.h"
+#endif
+#if __has_include("pda/VISAUsageStorage.h")
+#  include "pda/VISAUsageStorage.h"
+#endif
+#if __has_include("pda/BasaltDataEngine.h")
+#  include "pda/BasaltDataEngine.h"
+#endif

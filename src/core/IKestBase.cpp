@@ -1,0 +1,179 @@
+#include "pda/IKestBase.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/Text.h"
+
+IKestBase::IKestBase() : _parent(nullptr), _references(1) {}
+
+// The copy shares the source's children: each shared child gains a reference,
+// so it outlives whichever of the two nodes is destroyed first.
+IKestBase::IKestBase(const IKestBase& other)
+    : _subKeyMap(other._subKeyMap),
+      _nameValueMap(other._nameValueMap),
+      _persistentId(other._persistentId),
+      _recordId(other._recordId),
+      _recordType(other._recordType),
+      _parentId(other._parentId),
+      _parent(other._parent),
+      _references(1) {
+  for (auto& entry : _subKeyMap) retainNode(entry.second);
+}
+
+IKestBase& IKestBase::operator=(const IKestBase& other) {
+  if (this != &other) {
+    // Take the new references before dropping the old ones: a child held by
+    // both maps must not reach zero in between.
+    ::SubKeyMap children(other._subKeyMap);
+    for (auto& entry : children) retainNode(entry.second);
+    _subKeyMap.swap(children);
+    for (auto& entry : children) releaseNode(entry.second);
+    _nameValueMap = other._nameValueMap;
+    _persistentId = other._persistentId;
+    _recordId = other._recordId;
+    _recordType = other._recordType;
+    _parentId = other._parentId;
+  }
+  _parent = other._parent;
+  return *this;
+}
+
+IKestBase::~IKestBase() {
+  // Only children already read are destroyed: no lazy fill here.
+  releaseChildren();
+  _nameValueMap.clear();
+}
+
+void IKestBase::retainNode(IKestBase* node) noexcept {
+  if (node) node->_references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void IKestBase::releaseNode(IKestBase* node) noexcept {
+  if (node && node->_references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete node;
+}
+
+void IKestBase::releaseChildren() noexcept {
+  ::SubKeyMap children;
+  children.swap(_subKeyMap);
+  for (auto& entry : children) releaseNode(entry.second);
+}
+
+void IKestBase::insertChild(const std::string& name, IKestBase* child) {
+  auto it = _subKeyMap.find(name);
+  if (it == _subKeyMap.end()) {
+    _subKeyMap.emplace(name, child);
+    return;
+  }
+  IKestBase* old = it->second;
+  it->second = child;
+  if (old != child) releaseNode(old);
+}
+
+::SubKeyMap* IKestBase::SubKeyMap() {
+  initializeSubKeyMap();
+  return &_subKeyMap;
+}
+
+::NameValueMap* IKestBase::NameValueMap() {
+  initializeNameValueMap();
+  return &_nameValueMap;
+}
+
+void IKestBase::setRecordId(const char* value) { _recordId = value ? value : ""; }
+void IKestBase::setRecordType(const char* value) { _recordType = value ? value : ""; }
+void IKestBase::setParentId(const char* value) { _parentId = value ? value : ""; }
+void IKestBase::setPersistentId(const char* value) { _persistentId = value ? value : ""; }
+
+namespace {
+
+// Looks name up with insert-if-absent semantics and returns a copy of its
+// text; an empty text is removed from the map again, so that after any read
+// an empty value is no longer present.
+bool lookUp(::NameValueMap& map, const char* name, std::string* text) {
+  auto it = map.try_emplace(name).first;
+  if (it->second.empty()) {
+    map.erase(it);
+    return false;
+  }
+  *text = it->second;
+  return true;
+}
+
+}  // namespace
+
+int IKestBase::getValueBool(const char* name, int defaultValue) {
+  initializeNameValueMap();
+  if (!name) return defaultValue;
+  std::string text;
+  if (!lookUp(_nameValueMap, name, &text)) return defaultValue;
+  return pda::textToInt(text.c_str()) != 0 ? 1 : 0;
+}
+
+int IKestBase::getValueInt32(const char* name, int defaultValue) {
+  initializeNameValueMap();
+  if (!name) return defaultValue;
+  std::string text;
+  if (!lookUp(_nameValueMap, name, &text)) return defaultValue;
+  return pda::textToInt(text.c_str());
+}
+
+void IKestBase::getValueString(const char* name, char* buffer, unsigned int bufferSize,
+                               const char* const defaultValue) {
+  initializeNameValueMap();
+  if (!buffer || bufferSize == 0) return;
+  buffer[0] = '\0';
+  if (!name) return;
+  std::string text;
+  const char* chosen = lookUp(_nameValueMap, name, &text) ? text.c_str() : defaultValue;
+  pda::copyWhole(buffer, bufferSize, chosen);
+}
+
+::SubKeyMap::const_iterator IKestBase::findMap(const char* name, int* found) {
+  initializeSubKeyMap();
+  ::SubKeyMap::const_iterator it = name ? _subKeyMap.find(name) : _subKeyMap.end();
+  if (found) *found = it != _subKeyMap.end() ? 1 : 0;
+  return it;
+}
+
+int IKestBase::setValueBool(const char* name, int value) {
+  return IKestBase::setValueString(name, value == 1 ? "True" : "False");
+}
+
+int IKestBase::setValueInt32(const char* name, int value) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, "%d", value);
+  return IKestBase::setValueString(name, buffer);
+}
+
+// A null name stores nothing and fails; a null value stores "". The base
+// class otherwise never fails.
+int IKestBase::setValueString(const char* name, const char* const value) {
+  initializeNameValueMap();
+  if (!name) return 0;
+  auto it = _nameValueMap.find(name);
+  if (it != _nameValueMap.end()) {
+    int result = IKestBase::deleteName(name);
+    if (result != 1) return result;
+  }
+  _nameValueMap.emplace(name, value ? value : "");
+  return 1;
+}
+
+int IKestBase::deleteName(const char* name) {
+  initializeNameValueMap();
+  if (name) _nameValueMap.erase(name);
+  return 1;
+}
+
+char* IKestBase::allocateCString(const char* value, const char* previous) {
+  delete[] previous;
+  if (!value) value = "";
+  std::size_t n = std::strlen(value) + 1;
+  char* copy = new char[n];
+  std::memcpy(copy, value, n);
+  return copy;
+}
