@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "pda/Export.h"
 #include "pda/IKestBase.h"
 #include "pda/KestTypes.h"
@@ -8,19 +10,41 @@
 // The registry store: each node stands for one key below
 // HKEY_LOCAL_MACHINE\SOFTWARE\Vantrel\Quillon\CurrentVersion (64-bit view);
 // its values are the key's values as text, its children the key's subkeys.
+//
+// A node reads each of its maps from the registry while that map is empty and
+// never refreshes a map that holds entries; reInitialize does nothing. Writes
+// go to the registry first and, when that succeeds, into the node's map.
+//
+// Handles: a node owns its read and write handle and closes each one exactly
+// once, in its destructor. A copy (constructor or assignment) opens handles of
+// its own to the same keys with the same rights, so source and copy never
+// share a handle; a handle that cannot be reopened stays null in the copy.
+//
+// Children are reference counted nodes (IKestBase): a child that a builder
+// replaces in a child map is released, never leaked.
+//
+// Thread safety: none; one tree is used by one thread at a time. Other
+// processes may change the same keys at any time.
 class PDA_API KestRegistry : public IKestBase {
  public:
   // A new root for the given part of the data (1 to 6), or null for any other
-  // type. The caller owns it.
+  // type. The caller owns it (release with IKestBase::releaseNode).
   static KestRegistry* CreateInstance(KestBaseType type);
 
   // Helpers for other components of the suite; each returns the registry's
-  // status code unchanged.
+  // status code unchanged. A null result pointer gives ERROR_INVALID_PARAMETER.
+  //
+  // RegOpenKeyExA with the caller's access plus KEY_WOW64_64KEY; options are
+  // not passed on (0 is used).
   static LONG VtlRegOpenKeyEx(HKEY hKey, const char* subKey, unsigned long options,
                               unsigned long access, HKEY* result);
+  // RegOpenKeyExA with KEY_ALL_ACCESS | KEY_WOW64_64KEY (0xF013F).
   static LONG VtlRegOpenKey(HKEY hKey, const char* subKey, HKEY* result);
+  // RegOpenKeyExA with KEY_READ | KEY_WOW64_32KEY (0x20219): read-only, 32-bit view.
   static LONG VtlRegOpenKey32(HKEY hKey, const char* subKey, HKEY* result);
+  // RegCreateKeyExA with access 0xF013F, non-volatile, default security.
   static LONG VtlRegCreateKey(HKEY hKey, const char* subKey, HKEY* result);
+  // RegDeleteKeyA in the calling process's own view.
   static LONG VtlRegDeleteKey(HKEY hKey, const char* subKey);
 
   KestRegistry(const KestRegistry& other);
@@ -50,6 +74,8 @@ class PDA_API KestRegistry : public IKestBase {
   void initializeRootSubKeyMap();
   void initializeVisaDevSubKeyMap(IKestBase* intf);
   void initializeAliasSubKeyMap();
+  void closeKeys() noexcept;
+  void copyKeysFrom(const KestRegistry& other);
 
   HKEY _hReadKey;
   HKEY _hWriteKey;
