@@ -62,8 +62,9 @@ class PDA_API IKestBase {
   virtual int getValueBool(const char* name, int defaultValue);
   virtual int getValueInt32(const char* name, int defaultValue);
   // Copies the value, or defaultValue, into buffer when it fits with its
-  // terminator; otherwise buffer is left "". A null buffer, or a bufferSize of
-  // 0, is left untouched: there is no byte that may be written.
+  // terminator; otherwise buffer is left "". The first byte of buffer is
+  // always written, even when bufferSize is 0; a null buffer is left alone.
+  // buffer may hold the default itself.
   virtual void getValueString(const char* name, char* buffer, unsigned int bufferSize,
                               const char* const defaultValue);
   virtual ::SubKeyMap::const_iterator findMap(const char* name, int* found);
@@ -103,6 +104,9 @@ class PDA_API IKestBase {
   // Puts child under name in the child map, without the lazy fill. A
   // different node stored under an equal name is released; the stored key
   // keeps its first spelling. The map takes over the caller's reference.
+  // Inserting the node that is already stored under name changes nothing
+  // (its count is left as it was, so a caller that passes back a pointer it
+  // found in the map never frees a node the map still holds).
   void insertChild(const std::string& name, IKestBase* child);
   // Releases every child and empties the child map.
   void releaseChildren() noexcept;
@@ -112,8 +116,10 @@ class PDA_API IKestBase {
   static void releaseNode(IKestBase* node) noexcept;
   int referenceCount() const noexcept { return _references.load(std::memory_order_relaxed); }
 
-  // A heap copy of value ("" for null) made with array new, after releasing
-  // previous with array delete. value must not point into previous.
+  // A heap copy of value ("" for null) made with array new; previous (may be
+  // null) is then released with array delete. The copy is made first, so
+  // value may point into previous, and a failed allocation leaves previous
+  // intact. The caller releases the result with array delete.
   static char* allocateCString(const char* value, const char* previous);
 
  protected:

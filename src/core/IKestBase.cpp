@@ -1,9 +1,6 @@
 #include "pda/IKestBase.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "core/Text.h"
@@ -121,17 +118,26 @@ int IKestBase::getValueInt32(const char* name, int defaultValue) {
   return pda::textToInt(text.c_str());
 }
 
+// The first byte of buffer is written at every call (even with a bufferSize
+// of 0, the caller's buffer holds at least one byte), so the caller always
+// finds a terminated text. A null buffer is left alone: there is nothing to
+// write to. A null defaultValue counts as "". buffer may be the caller's own
+// default (a buffer pre-filled with it): the chosen text is taken before the
+// buffer is written, and the copy tolerates the overlap.
 void IKestBase::getValueString(const char* name, char* buffer, unsigned int bufferSize,
                                const char* const defaultValue) {
   initializeNameValueMap();
-  if (!buffer || bufferSize == 0) return;
-  buffer[0] = '\0';
-  if (!name) return;
+  if (!buffer) return;
+  if (!name || bufferSize == 0) {
+    buffer[0] = '\0';
+    return;
+  }
   std::string text;
   const char* chosen = lookUp(_nameValueMap, name, &text) ? text.c_str() : defaultValue;
   pda::copyWhole(buffer, bufferSize, chosen);
 }
 
+// A null name finds nothing (the end position); a null found is not written.
 ::SubKeyMap::const_iterator IKestBase::findMap(const char* name, int* found) {
   initializeSubKeyMap();
   ::SubKeyMap::const_iterator it = name ? _subKeyMap.find(name) : _subKeyMap.end();
@@ -149,8 +155,9 @@ int IKestBase::setValueInt32(const char* name, int value) {
   return IKestBase::setValueString(name, buffer);
 }
 
-// A null name stores nothing and fails; a null value stores "". The base
-// class otherwise never fails.
+// A null name stores nothing and returns 0 (there is no name to store under);
+// a null value stores "", which every getter then treats as missing. Apart
+// from that the base class never fails.
 int IKestBase::setValueString(const char* name, const char* const value) {
   initializeNameValueMap();
   if (!name) return 0;
@@ -163,17 +170,20 @@ int IKestBase::setValueString(const char* name, const char* const value) {
   return 1;
 }
 
+// Deleting a null name, like an absent one, changes nothing and succeeds.
 int IKestBase::deleteName(const char* name) {
   initializeNameValueMap();
   if (name) _nameValueMap.erase(name);
   return 1;
 }
 
+// The copy is made before previous is released: if the allocation fails the
+// caller still owns an intact previous, and value may even point into it.
 char* IKestBase::allocateCString(const char* value, const char* previous) {
-  delete[] previous;
   if (!value) value = "";
-  std::size_t n = std::strlen(value) + 1;
+  const std::size_t n = std::strlen(value) + 1;
   char* copy = new char[n];
   std::memcpy(copy, value, n);
+  delete[] previous;
   return copy;
 }

@@ -27,7 +27,8 @@ bool copyWhole(char* buffer, std::size_t size, const char* text) noexcept {
   if (!text) text = "";
   std::size_t n = std::strlen(text);
   if (n < size) {
-    std::memcpy(buffer, text, n + 1);
+    // memmove: text may be buffer itself (a caller's default pre-filled).
+    std::memmove(buffer, text, n + 1);
     return true;
   }
   buffer[0] = '\0';
