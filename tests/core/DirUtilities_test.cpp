@@ -1,0 +1,181 @@
+// Install locations: the base directory from the registry with its cached
+// fallback, the data and PXI directories, and their behaviour under
+// concurrent first calls. Each test runs in a fresh process, so every test
+// sees the cache empty.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Paths.h"
+#include "pda/Platform.h"
+#include "pda/DirUtilities.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+const char* const kKey64 = "SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion";
+const char* const kKey32 = "SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion";
+
+// Runs fn on n threads released together; returns each thread's answer.
+std::vector<const char*> callTogether(int n, const char* (*fn)()) {
+  std::vector<const char*> results(static_cast<std::size_t>(n), nullptr);
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < n; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (!go.load()) std::this_thread::yield();
+      results[static_cast<std::size_t>(i)] = fn();
+    });
+  }
+  while (ready.load() < n) std::this_thread::yield();
+  go = true;
+  for (auto& t : threads) t.join();
+  return results;
+}
+
+// ---------------------------------------------------------------- base directory
+
+TEST(BaseDir, FallbackIsCachedAndNeverReread) {
+  pdatest::TempMachine machine;
+  const char* first = DirUtilities::getBaseDir();
+  EXPECT_STREQ(first, ".");
+  pdatest::regSetString(kKey64, "BaseDir", machine.baseDir());
+  const char* again = DirUtilities::getBaseDir();
+  EXPECT_EQ(again, first);
+  EXPECT_STREQ(again, ".");
+
+  // Callers join with buildPath, so the fallback gives a relative path.
+  char path[64];
+  ASSERT_TRUE(pda::buildPath(path, sizeof path, again, "bin/SQLite.Interop.dll"));
+  EXPECT_STREQ(path, "./bin/SQLite.Interop.dll");
+}
+
+TEST(BaseDir, ReadFromTheWow6432NodeKeyOn64BitWindows) {
+  pdatest::TempMachine machine;
+  unsetenv("PDA_EMULATE_32BIT");
+  pdatest::regSetString(kKey64, "BaseDir", "/opt/quillon64/");
+  pdatest::regSetString(kKey32, "BaseDir", "/opt/quillon32/");
+  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/quillon64/");
+}
+
+TEST(BaseDir, ReadFromThePlainKeyOn32BitWindows) {
+  pdatest::TempMachine machine;
+  setenv("PDA_EMULATE_32BIT", "1", 1);
+  pdatest::regSetString(kKey64, "BaseDir", "/opt/quillon64/");
+  pdatest::regSetString(kKey32, "BaseDir", "/opt/quillon32/");
+  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/quillon32/");
+  unsetenv("PDA_EMULATE_32BIT");
+}
+
+TEST(BaseDir, TheOtherViewsKeyIsNotConsulted) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(kKey32, "BaseDir", "/opt/quillon32/");
+  EXPECT_STREQ(DirUtilities::getBaseDir(), ".");
+}
+
+TEST(BaseDir, InstalledSuiteAndItsLibraryPath) {
+  pdatest::TempMachine machine;
+  machine.installSuite(false);
+  const char* base = DirUtilities::getBaseDir();
+  EXPECT_EQ(base, machine.baseDir());
+  char path[1100];
+  ASSERT_TRUE(pda::buildPath(path, sizeof path, base, "bin/SQLite.Interop.dll"));
+  EXPECT_EQ(std::string(path), machine.baseDir() + "bin/SQLite.Interop.dll");
+}
+
+TEST(BaseDir, LongestValueThatFitsIsKept) {
+  pdatest::TempMachine machine;
+  const std::string value = "/" + std::string(1022, 'd');  // 1023 characters + terminator
+  pdatest::regSetString(kKey64, "BaseDir", value);
+  EXPECT_EQ(std::string(DirUtilities::getBaseDir()), value);
+}
+
+TEST(BaseDir, ValueTooLongForTheBufferFallsBack) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(kKey64, "BaseDir", "/" + std::string(1023, 'd'));  // 1025 bytes
+  EXPECT_STREQ(DirUtilities::getBaseDir(), ".");
+}
+
+TEST(BaseDir, DataWithoutTerminatorIsTakenAsText) {
+  pdatest::TempMachine machine;
+  pdatest::regSetRaw(kKey64, "BaseDir", REG_BINARY, "/opt/raw/");
+  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/raw/");
+}
+
+TEST(BaseDir, FullBufferWithoutTerminatorFallsBack) {
+  pdatest::TempMachine machine;
+  pdatest::regSetRaw(kKey64, "BaseDir", REG_BINARY, std::string(1024, 'x'));
+  const char* base = DirUtilities::getBaseDir();
+  EXPECT_STREQ(base, ".");
+}
+
+TEST(BaseDir, ConcurrentFirstCallsGetOnePointerAndOneLookup) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(kKey64, "BaseDir", "/opt/first/");
+  std::vector<const char*> results = callTogether(8, &DirUtilities::getBaseDir);
+  for (const char* r : results) {
+    EXPECT_EQ(r, results[0]);
+    EXPECT_STREQ(r, "/opt/first/");
+  }
+  pdatest::regSetString(kKey64, "BaseDir", "/opt/second/");
+  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/first/");
+}
+
+TEST(BaseDir, WithoutANamedMutexTheLookupIsStillGuarded) {
+  pdatest::TempMachine machine;
+  setenv("PDA_FAIL_CREATE_MUTEX", "1", 1);
+  pdatest::regSetString(kKey64, "BaseDir", "/opt/first/");
+  std::vector<const char*> results = callTogether(8, &DirUtilities::getBaseDir);
+  for (const char* r : results) {
+    EXPECT_EQ(r, results[0]);
+    EXPECT_STREQ(r, "/opt/first/");
+  }
+  pdatest::regSetString(kKey64, "BaseDir", "/opt/second/");
+  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/first/");
+  std::vector<const char*> data = callTogether(4, &DirUtilities::getSharedDataDir);
+  for (const char* d : data) EXPECT_EQ(d, data[0]);
+  EXPECT_EQ(data[0], machine.dataDir());
+  unsetenv("PDA_FAIL_CREATE_MUTEX");
+}
+
+// ---------------------------------------------------------------- data directories
+
+TEST(DataDirs, SharedAndPxiDirectoriesOfTheMachine) {
+  pdatest::TempMachine machine;
+  const char* data = DirUtilities::getSharedDataDir();
+  const char* pxi = DirUtilities::getPxiDataDir();
+  EXPECT_EQ(std::string(data), machine.root() + "/ProgramData/Tessaro/Tessaro Quillon/");
+  EXPECT_EQ(std::string(pxi), std::string(data) + "PXI/");
+  EXPECT_EQ(data, machine.dataDir());
+  EXPECT_EQ(pxi, machine.pxiDir());
+  EXPECT_EQ(DirUtilities::getSharedDataDir(), data);
+  EXPECT_EQ(DirUtilities::getPxiDataDir(), pxi);
+}
+
+TEST(DataDirs, CachedForTheLifeOfTheProcess) {
+  pdatest::TempMachine machine;
+  const std::string first = DirUtilities::getSharedDataDir();
+  const std::string firstPxi = DirUtilities::getPxiDataDir();
+  // A different machine root afterwards changes nothing.
+  pdatest::TempMachine other;
+  EXPECT_EQ(DirUtilities::getSharedDataDir(), first);
+  EXPECT_EQ(DirUtilities::getPxiDataDir(), firstPxi);
+  EXPECT_NE(first, other.dataDir());
+}
+
+TEST(DataDirs, ConcurrentFirstCallsAgree) {
+  pdatest::TempMachine machine;
+  std::vector<const char*> pxi = callTogether(8, &DirUtilities::getPxiDataDir);
+  for (const char* p : pxi) EXPECT_EQ(p, pxi[0]);
+  EXPECT_EQ(pxi[0], machine.pxiDir());
+}
+
+}  // namespace

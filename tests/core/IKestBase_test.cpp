@@ -1,0 +1,545 @@
+// The record tree node: conversions, buffers, case-insensitive names, child
+// lookup, and the ownership of children through copies and destruction.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pda/IKestBase.h"
+
+namespace {
+
+// Every node that finished destruction, in order (post-order: recorded after
+// IKestBase's destructor has destroyed the node's children).
+// Guarded by g_destroyedLock: nodes are destroyed on several threads below.
+std::mutex g_destroyedLock;
+std::vector<std::string> g_destroyed;
+std::atomic<int> g_alive{0};
+
+// Destroyed after IKestBase (bases are destroyed in reverse order), so its
+// destructor sees the node's whole subtree already gone.
+struct DestructionRecorder {
+  std::string name;
+  explicit DestructionRecorder(std::string n) : name(std::move(n)) { ++g_alive; }
+  DestructionRecorder(const DestructionRecorder& other) : name(other.name + "'") { ++g_alive; }
+  DestructionRecorder& operator=(const DestructionRecorder&) { return *this; }
+  ~DestructionRecorder() {
+    std::lock_guard<std::mutex> lock(g_destroyedLock);
+    g_destroyed.push_back(name);
+    --g_alive;
+  }
+};
+
+// A store in miniature: its "persisted" values and children are filled into
+// the maps lazily, only while the maps are empty, as every real store does.
+class TestNode : public DestructionRecorder, public IKestBase {
+ public:
+  explicit TestNode(std::string name) : DestructionRecorder(std::move(name)) {}
+  TestNode(const TestNode&) = default;
+  TestNode& operator=(const TestNode&) = default;
+
+  void reInitialize() override {
+    releaseChildren();
+    _nameValueMap.clear();
+  }
+  void initializeSubKeyMap() override {
+    ++subKeyFills;
+    if (!_subKeyMap.empty()) return;
+    for (const auto& name : storedChildren) {
+      auto* child = new TestNode(name);
+      child->setParentPointer(this);
+      insertChild(name, child);
+    }
+  }
+  void initializeNameValueMap() override {
+    ++valueFills;
+    if (!_nameValueMap.empty()) return;
+    for (const auto& entry : storedValues) _nameValueMap.insert(entry);
+  }
+
+  std::map<std::string, std::string> storedValues;
+  std::vector<std::string> storedChildren;
+  int subKeyFills = 0;
+  int valueFills = 0;
+};
+
+class IKestBaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_destroyed.clear();
+    g_alive = 0;
+  }
+  void TearDown() override { EXPECT_EQ(g_alive.load(), 0) << "a node was leaked"; }
+
+  int count(const std::string& name) const {
+    int n = 0;
+    for (const auto& d : g_destroyed) n += d == name ? 1 : 0;
+    return n;
+  }
+};
+
+// ---------------------------------------------------------------- ci_less
+
+TEST(CiLess, OrdersIgnoringCaseShorterPrefixFirstAndBytesUnsigned) {
+  ci_less less;
+  EXPECT_FALSE(less("VisaAddress", "VISAADDRESS"));
+  EXPECT_FALSE(less("VISAADDRESS", "VisaAddress"));
+  EXPECT_TRUE(less("a", "B"));
+  EXPECT_TRUE(less("A", "b"));
+  EXPECT_TRUE(less("abc", "ABCD"));
+  EXPECT_FALSE(less("ABCD", "abc"));
+  EXPECT_TRUE(less("", "a"));
+  // Bytes above 127 are compared as unsigned: they order after every letter.
+  EXPECT_TRUE(less("z", "\xE9"));
+  EXPECT_FALSE(less("\xE9", "z"));
+  // No folding beyond letter case.
+  EXPECT_TRUE(less(" a", "a"));
+  EXPECT_TRUE(less("a", "a "));
+}
+
+// ---------------------------------------------------------------- conversion
+
+struct Conversion {
+  const char* text;
+  int asBool;
+  int asInt;
+};
+
+TEST_F(IKestBaseTest, ConvertsTextToNumbersAndBooleans) {
+  const Conversion table[] = {
+      {"1", 1, 1},
+      {"5", 1, 5},
+      {"42", 1, 42},
+      {"true", 1, 1},
+      {"TRUE", 1, 1},
+      {"True", 1, 1},
+      {"tRuE", 1, 1},
+      {"yes", 1, 1},
+      {"YES", 1, 1},
+      {"yEs", 1, 1},
+      {"0", 0, 0},
+      {"000", 0, 0},
+      {"false", 0, 0},
+      {"False", 0, 0},
+      {"no", 0, 0},
+      {"on", 0, 0},
+      {"-5", 0, 0},
+      {"+3", 0, 0},
+      {" 7", 0, 0},
+      {"0x10", 0, 0},
+      {"12abc", 1, 12},
+      {"007", 1, 7},
+      {"truee", 0, 0},
+      {"yes ", 0, 0},
+      {"2147483647", 1, INT_MAX},
+      {"2147483648", 1, INT_MAX},
+      {"99999999999999999999999999", 1, INT_MAX},
+  };
+  TestNode node("n");
+  for (const auto& c : table) {
+    SCOPED_TRACE(std::string("text \"") + c.text + "\"");
+    ASSERT_EQ(node.setValueString("Value", c.text), 1);
+    EXPECT_EQ(node.getValueBool("Value", 77), c.asBool);
+    EXPECT_EQ(node.getValueInt32("Value", 77), c.asInt);
+    // Reading never changes a non-empty value.
+    ASSERT_EQ(node.rawNameValueMap().count("Value"), 1u);
+    EXPECT_EQ(node.rawNameValueMap().at("Value"), c.text);
+  }
+}
+
+TEST_F(IKestBaseTest, MissingEmptyOrNullNameGivesTheDefaultUnchanged) {
+  TestNode node("n");
+  node.storedValues = {{"Empty", ""}, {"Set", "9"}};
+  EXPECT_EQ(node.getValueBool("Missing", 5), 5);
+  EXPECT_EQ(node.getValueBool("Missing", -1), -1);
+  EXPECT_EQ(node.getValueInt32("Missing", 256), 256);
+  EXPECT_EQ(node.getValueInt32("Empty", -12), -12);
+  EXPECT_EQ(node.getValueBool(nullptr, 3), 3);
+  EXPECT_EQ(node.getValueInt32(nullptr, 3), 3);
+  EXPECT_EQ(node.getValueInt32("set", 0), 9);
+}
+
+TEST_F(IKestBaseTest, GettersDropEmptyValuesAndLeaveNoEntryForMissingNames) {
+  TestNode node("n");
+  node.storedValues = {{"A", ""}, {"B", ""}, {"C", ""}, {"Keep", "x"}};
+  node.NameValueMap();
+  ASSERT_EQ(node.rawNameValueMap().size(), 4u);
+
+  EXPECT_EQ(node.getValueBool("a", 1), 1);
+  EXPECT_EQ(node.getValueInt32("B", 2), 2);
+  char buffer[8] = "zzzzzzz";
+  node.getValueString("c", buffer, sizeof buffer, "dflt");
+  EXPECT_STREQ(buffer, "dflt");
+  node.getValueString("Nowhere", buffer, sizeof buffer, "d");
+  node.getValueInt32("Nowhere2", 0);
+  node.getValueBool("Nowhere3", 0);
+
+  ASSERT_EQ(node.rawNameValueMap().size(), 1u);
+  EXPECT_EQ(node.rawNameValueMap().begin()->first, "Keep");
+}
+
+// ---------------------------------------------------------------- strings
+
+TEST_F(IKestBaseTest, StringBufferBoundaryForValueAndDefault) {
+  TestNode node("n");
+  node.storedValues = {{"Nine", "123456789"}, {"Ten", "1234567890"}};
+  char buffer[10];
+
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Nine", buffer, sizeof buffer, "");
+  EXPECT_STREQ(buffer, "123456789");
+
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Ten", buffer, sizeof buffer, "fits");
+  EXPECT_STREQ(buffer, "") << "a value that does not fit is never truncated";
+
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Missing", buffer, sizeof buffer, "abcdefghi");
+  EXPECT_STREQ(buffer, "abcdefghi");
+
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Missing", buffer, sizeof buffer, "abcdefghij");
+  EXPECT_STREQ(buffer, "");
+
+  // One byte only: room for the terminator and nothing else.
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Missing", buffer, 1, "");
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(buffer[1], 'x');
+  node.getValueString("Nine", buffer, 1, "");
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(buffer[1], 'x');
+}
+
+TEST_F(IKestBaseTest, StringEdgeArguments) {
+  TestNode node("n");
+  node.storedValues = {{"Name", "value"}};
+  char buffer[16];
+
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString(nullptr, buffer, sizeof buffer, "default");
+  EXPECT_STREQ(buffer, "") << "a null name never takes the default";
+
+  // Size 0: only the first byte is written.
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Name", buffer, 0, "default");
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(buffer[1], 'x');
+
+  // A null default counts as "".
+  std::memset(buffer, 'x', sizeof buffer);
+  node.getValueString("Missing", buffer, sizeof buffer, nullptr);
+  EXPECT_STREQ(buffer, "");
+
+  // A null buffer is not written (and does not crash).
+  node.getValueString("Name", nullptr, 16, "default");
+
+  // The buffer may hold its own default.
+  std::strcpy(buffer, "fallback");
+  node.getValueString("Missing", buffer, sizeof buffer, buffer);
+  EXPECT_STREQ(buffer, "fallback");
+  node.getValueString("Name", buffer, sizeof buffer, buffer);
+  EXPECT_STREQ(buffer, "value");
+}
+
+// ---------------------------------------------------------------- writing
+
+TEST_F(IKestBaseTest, ReplacingIgnoresCaseAndKeepsTheCallersSpelling) {
+  TestNode node("n");
+  ASSERT_EQ(node.setValueString("VisaAddress", "GPIB0::1"), 1);
+  char buffer[32];
+  node.getValueString("visaaddress", buffer, sizeof buffer, "");
+  EXPECT_STREQ(buffer, "GPIB0::1");
+
+  ASSERT_EQ(node.setValueString("VISAADDRESS", "GPIB0::2"), 1);
+  ASSERT_EQ(node.rawNameValueMap().size(), 1u);
+  EXPECT_EQ(node.rawNameValueMap().begin()->first, "VISAADDRESS");
+  EXPECT_EQ(node.rawNameValueMap().begin()->second, "GPIB0::2");
+}
+
+TEST_F(IKestBaseTest, TypedSettersWriteTheirTexts) {
+  TestNode node("n");
+  struct {
+    int value;
+    const char* text;
+  } bools[] = {{1, "True"}, {0, "False"}, {2, "False"}, {-1, "False"}};
+  for (const auto& b : bools) {
+    ASSERT_EQ(node.setValueBool("Flag", b.value), 1);
+    EXPECT_EQ(node.rawNameValueMap().at("flag"), b.text) << b.value;
+  }
+  EXPECT_EQ(node.getValueBool("Flag", 1), 0);
+
+  ASSERT_EQ(node.setValueInt32("Number", -5), 1);
+  EXPECT_EQ(node.rawNameValueMap().at("Number"), "-5");
+  EXPECT_EQ(node.getValueInt32("Number", 9), 0) << "a leading minus reads as 0";
+  ASSERT_EQ(node.setValueInt32("Number", INT_MIN), 1);
+  EXPECT_EQ(node.rawNameValueMap().at("Number"), "-2147483648");
+  ASSERT_EQ(node.setValueInt32("Number", INT_MAX), 1);
+  EXPECT_EQ(node.getValueInt32("Number", 0), INT_MAX);
+}
+
+TEST_F(IKestBaseTest, SettersAndDeleteFillTheNodeFirst) {
+  TestNode node("n");
+  node.storedValues = {{"Stored", "1"}};
+  ASSERT_EQ(node.setValueString("New", "2"), 1);
+  EXPECT_EQ(node.rawNameValueMap().size(), 2u) << "the store's values were read before the write";
+
+  TestNode other("o");
+  other.storedValues = {{"Stored", "1"}};
+  EXPECT_EQ(other.deleteName("Absent"), 1);
+  EXPECT_GE(other.valueFills, 1);
+  ASSERT_EQ(other.rawNameValueMap().size(), 1u);
+  EXPECT_EQ(other.deleteName("STORED"), 1);
+  EXPECT_TRUE(other.rawNameValueMap().empty());
+}
+
+TEST_F(IKestBaseTest, NullArgumentsToSettersAreHandled) {
+  TestNode node("n");
+  node.storedValues = {{"A", "1"}};
+  EXPECT_EQ(node.setValueString(nullptr, "x"), 0);
+  EXPECT_EQ(node.rawNameValueMap().size(), 1u);
+  EXPECT_EQ(node.deleteName(nullptr), 1);
+  EXPECT_EQ(node.rawNameValueMap().size(), 1u);
+  EXPECT_EQ(node.setValueString("A", nullptr), 1);
+  EXPECT_EQ(node.getValueInt32("A", 44), 44) << "a null value is stored as empty";
+}
+
+// ---------------------------------------------------------------- children
+
+TEST_F(IKestBaseTest, FindMapLooksOneLevelOnlyIgnoringCase) {
+  {
+    TestNode root("root");
+    root.storedChildren = {"GPIB0", "a\\b"};
+    int found = -1;
+
+    auto it = root.findMap("gpib0", &found);
+    EXPECT_EQ(found, 1);
+    ASSERT_NE(it, root.rawSubKeyMap().end());
+    EXPECT_EQ(it->first, "GPIB0");
+    EXPECT_EQ(it->second->ParentPointer(), &root);
+    EXPECT_EQ(root.subKeyFills, 1);
+
+    // The grandchild exists, but a backslash is no path separator.
+    static_cast<TestNode*>(it->second)->storedChildren = {"INST0"};
+    found = -1;
+    EXPECT_EQ(root.findMap("GPIB0\\INST0", &found), root.rawSubKeyMap().end());
+    EXPECT_EQ(found, 0);
+
+    found = -1;
+    it = root.findMap("A\\B", &found);
+    EXPECT_EQ(found, 1);
+    ASSERT_NE(it, root.rawSubKeyMap().end());
+    EXPECT_EQ(it->first, "a\\b");
+
+    found = -1;
+    EXPECT_EQ(root.findMap("GPIB", &found), root.rawSubKeyMap().end());
+    EXPECT_EQ(found, 0);
+    found = -1;
+    EXPECT_EQ(root.findMap(nullptr, &found), root.rawSubKeyMap().end());
+    EXPECT_EQ(found, 0);
+    EXPECT_NE(root.findMap("gpib0", nullptr), root.rawSubKeyMap().end());
+  }
+  EXPECT_EQ(count("GPIB0"), 1);
+  EXPECT_EQ(count("a\\b"), 1);
+}
+
+TEST_F(IKestBaseTest, DestructionIsDepthFirstSkipsNullAndDoesNotFill) {
+  auto* root = new TestNode("root");
+  auto* a = new TestNode("a");
+  auto* b = new TestNode("b");
+  a->insertChild("a2", new TestNode("a2"));
+  a->insertChild("a1", new TestNode("a1"));
+  root->insertChild("b", b);
+  root->insertChild("a", a);
+  root->rawSubKeyMap()["c"] = nullptr;
+  // Children the store has but that were never read are not created for
+  // the destruction.
+  b->storedChildren = {"never"};
+
+  delete static_cast<IKestBase*>(root);
+
+  const std::vector<std::string> expected = {"a1", "a2", "a", "b", "root"};
+  EXPECT_EQ(g_destroyed, expected);
+}
+
+TEST_F(IKestBaseTest, InsertChildReleasesAReplacedNodeOnly) {
+  TestNode root("root");
+  auto* first = new TestNode("first");
+  root.insertChild("Name", first);
+  root.insertChild("Name", first);  // the same node again: nothing changes
+  EXPECT_TRUE(g_destroyed.empty());
+  EXPECT_EQ(first->referenceCount(), 1);
+
+  root.insertChild("NAME", new TestNode("second"));
+  EXPECT_EQ(count("first"), 1);
+  ASSERT_EQ(root.rawSubKeyMap().size(), 1u);
+  EXPECT_EQ(root.rawSubKeyMap().begin()->first, "Name") << "the key keeps its first spelling";
+}
+
+TEST_F(IKestBaseTest, ReInitializeForgetsAndRereads) {
+  TestNode node("n");
+  node.storedValues = {{"A", "1"}};
+  node.storedChildren = {"Child"};
+  EXPECT_EQ(node.getValueInt32("A", 0), 1);
+  node.SubKeyMap();
+  node.storedValues = {{"A", "2"}};
+  node.reInitialize();
+  EXPECT_EQ(count("Child"), 1);
+  EXPECT_EQ(node.getValueInt32("A", 0), 2);
+}
+
+// ---------------------------------------------------------------- copies
+
+TEST_F(IKestBaseTest, CopyConstructionSharesChildrenDestroyedOnce) {
+  auto* source = new TestNode("source");
+  source->setRecordId("Rid");
+  source->setRecordType("Interface");
+  source->setParentId("Pid");
+  source->setPersistentId("02A62B68-95C5-4051-9F26-26EF59619B94");
+  TestNode parent("parent");
+  source->setParentPointer(&parent);
+  source->insertChild("x", new TestNode("x"));
+  source->insertChild("y", new TestNode("y"));
+  source->rawNameValueMap()["V"] = "1";
+
+  auto* copy = new TestNode(*source);
+  EXPECT_STREQ(copy->RecordId(), "Rid");
+  EXPECT_STREQ(copy->RecordType(), "Interface");
+  EXPECT_STREQ(copy->ParentId(), "Pid");
+  EXPECT_STREQ(copy->PersistentId(), "02A62B68-95C5-4051-9F26-26EF59619B94");
+  EXPECT_EQ(copy->ParentPointer(), &parent);
+  EXPECT_EQ(copy->rawNameValueMap(), source->rawNameValueMap());
+  ASSERT_EQ(copy->rawSubKeyMap().size(), 2u);
+  EXPECT_EQ(copy->rawSubKeyMap().at("x"), source->rawSubKeyMap().at("x"));
+  EXPECT_EQ(copy->rawSubKeyMap().at("y"), source->rawSubKeyMap().at("y"));
+
+  // The value maps are separate.
+  copy->setValueString("V", "2");
+  EXPECT_EQ(source->rawNameValueMap().at("V"), "1");
+
+  delete static_cast<IKestBase*>(source);
+  EXPECT_EQ(count("x"), 0) << "shared children outlive the first holder";
+  EXPECT_EQ(copy->findMap("x", nullptr)->second->referenceCount(), 1);
+  delete static_cast<IKestBase*>(copy);
+  EXPECT_EQ(count("x"), 1);
+  EXPECT_EQ(count("y"), 1);
+}
+
+TEST_F(IKestBaseTest, AssignmentSharesChildrenAndReleasesTheDroppedOnes) {
+  {
+    TestNode target("target");
+    TestNode source("source");
+    TestNode parentA("pa");
+    target.insertChild("old", new TestNode("old"));
+    target.insertChild("both", new TestNode("target-both"));
+    target.rawNameValueMap()["OnlyInTarget"] = "t";
+    target.setRecordId("T");
+    target.setParentPointer(&parentA);
+    source.insertChild("both", new TestNode("source-both"));
+    source.insertChild("new", new TestNode("new"));
+    source.rawNameValueMap()["OnlyInSource"] = "s";
+    source.setRecordId("S");
+    source.setParentPointer(nullptr);
+
+    target = source;
+    EXPECT_EQ(count("old"), 1) << "a child dropped by the assignment is released, not leaked";
+    EXPECT_EQ(count("target-both"), 1);
+    EXPECT_EQ(count("source-both"), 0);
+    EXPECT_EQ(target.rawSubKeyMap(), source.rawSubKeyMap());
+    EXPECT_EQ(target.rawNameValueMap(), source.rawNameValueMap());
+    EXPECT_STREQ(target.RecordId(), "S");
+    EXPECT_EQ(target.ParentPointer(), nullptr);
+
+    // Assigning again from the same source neither frees nor leaks.
+    target = source;
+    EXPECT_EQ(target.rawSubKeyMap().at("new")->referenceCount(), 2);
+  }
+  EXPECT_EQ(count("source-both"), 1);
+  EXPECT_EQ(count("new"), 1);
+}
+
+TEST_F(IKestBaseTest, SelfAssignmentKeepsEverything) {
+  {
+    TestNode node("node");
+    node.insertChild("c", new TestNode("c"));
+    node.rawNameValueMap()["V"] = "1";
+    node.setRecordId("R");
+    IKestBase& alias = node;
+    alias = node;
+    EXPECT_TRUE(g_destroyed.empty());
+    ASSERT_EQ(node.rawSubKeyMap().size(), 1u);
+    EXPECT_EQ(node.rawSubKeyMap().at("c")->referenceCount(), 1);
+    EXPECT_EQ(node.rawNameValueMap().at("V"), "1");
+    EXPECT_STREQ(node.RecordId(), "R");
+  }
+  EXPECT_EQ(count("c"), 1);
+}
+
+TEST_F(IKestBaseTest, CopiesReleasedOnManyThreadsDestroyEachChildOnce) {
+  constexpr int kCopies = 8;
+  constexpr int kChildren = 32;
+  auto* source = new TestNode("source");
+  for (int i = 0; i < kChildren; ++i)
+    source->insertChild("c" + std::to_string(i), new TestNode("child"));
+  std::vector<IKestBase*> copies;
+  for (int i = 0; i < kCopies; ++i) copies.push_back(new TestNode(*source));
+  IKestBase::releaseNode(source);
+  EXPECT_EQ(count("child"), 0);
+
+  // Every copy is released at once on its own thread: whichever thread drops
+  // a child's last reference destroys it, and only that one.
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kCopies; ++i) {
+    threads.emplace_back([&, i] {
+      while (!go.load()) std::this_thread::yield();
+      IKestBase::releaseNode(copies[i]);
+    });
+  }
+  go = true;
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(count("child"), kChildren);
+  EXPECT_EQ(count("source'"), kCopies);
+}
+
+// ---------------------------------------------------------------- identity, C strings
+
+TEST_F(IKestBaseTest, IdentityStringsAreNeverNull) {
+  TestNode node("n");
+  EXPECT_STREQ(node.RecordId(), "");
+  EXPECT_STREQ(node.RecordType(), "");
+  EXPECT_STREQ(node.ParentId(), "");
+  EXPECT_EQ(node.ParentPointer(), nullptr);
+  node.setRecordId("GPIB0");
+  node.setRecordId(nullptr);
+  EXPECT_STREQ(node.RecordId(), "");
+}
+
+TEST(AllocateCString, CopiesReleasesAndAcceptsNull) {
+  char* s = IKestBase::allocateCString(nullptr, nullptr);
+  ASSERT_NE(s, nullptr);
+  EXPECT_STREQ(s, "");
+
+  s = IKestBase::allocateCString("GPIB0::INSTR", s);
+  EXPECT_STREQ(s, "GPIB0::INSTR");
+
+  // The new copy may come from the old one: it is taken before the release.
+  s = IKestBase::allocateCString(s + 6, s);
+  EXPECT_STREQ(s, "INSTR");
+
+  const std::string big(100000, 'q');
+  char* t = IKestBase::allocateCString(big.c_str(), nullptr);
+  EXPECT_EQ(std::strlen(t), big.size());
+  EXPECT_NE(t, big.c_str());
+  delete[] t;
+  delete[] s;
+}
+
+}  // namespace

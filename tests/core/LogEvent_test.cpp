@@ -1,0 +1,139 @@
+// Event reporting: the text and type that reach the event log, the length
+// returned, messages too long for the buffer, and the caller's last-error
+// code, which must survive every report.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pda/DirUtilities.h"
+#include "pda/Platform.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+TEST(LogEvent, WritesTheFormattedTextUnderItsSource) {
+  pdatest::TempMachine machine;
+  int n = logEvent("SQLite", 1, "prepare failed (%d): %s", 5, "database is locked");
+  const std::string expected = "prepare failed (5): database is locked";
+  EXPECT_EQ(n, static_cast<int>(expected.size()));
+  auto events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].source, "SQLite");
+  EXPECT_EQ(events[0].type, "ERROR");
+  EXPECT_EQ(events[0].id, 3);
+  EXPECT_EQ(events[0].message, expected);
+}
+
+TEST(LogEvent, MapsEventTypes) {
+  pdatest::TempMachine machine;
+  const std::map<unsigned short, std::string> expected = {
+      {0, "INFORMATION"}, {1, "ERROR"},       {2, "WARNING"},     {3, "INFORMATION"},
+      {4, "INFORMATION"}, {5, "INFORMATION"}, {8, "INFORMATION"}, {65535, "INFORMATION"}};
+  for (const auto& e : expected) logEvent("SQLite", e.first, "type %d", static_cast<int>(e.first));
+  auto events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), expected.size());
+  std::size_t i = 0;
+  for (const auto& e : expected) {
+    EXPECT_EQ(events[i].message, "type " + std::to_string(e.first));
+    EXPECT_EQ(events[i].type, e.second) << "event type " << e.first;
+    EXPECT_EQ(events[i].id, 3);
+    ++i;
+  }
+}
+
+TEST(LogEvent, KeepsMultiLineTextAndPercentSigns) {
+  pdatest::TempMachine machine;
+  const char* sql = "UPDATE KestInfo SET VALUE='50%' WHERE NAME='x';\nCOMMIT;\ttab";
+  int n = logEvent("SQLite", 2, "%s", sql);
+  EXPECT_EQ(n, static_cast<int>(std::strlen(sql)));
+  auto events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].message, sql);
+  EXPECT_EQ(events[0].type, "WARNING");
+}
+
+TEST(LogEvent, LeavesTheLastErrorCodeAsItWas) {
+  pdatest::TempMachine machine;
+  SetLastError(1234);
+  logEvent("SQLite", 1, "step failed");
+  EXPECT_EQ(GetLastError(), 1234u);
+  SetLastError(0);
+  logEvent("SQLite", 4, "commit succeeded");
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(pdatest::readEvents().size(), 2u);
+}
+
+TEST(LogEvent, UnregistrableSourceIsDroppedSilently) {
+  pdatest::TempMachine machine;
+  SetLastError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(logEvent("", 1, "lost %d", 42), 7);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  SetLastError(87);
+  EXPECT_EQ(logEvent(nullptr, 1, "lost"), 4);
+  EXPECT_EQ(GetLastError(), 87u);
+  EXPECT_TRUE(pdatest::readEvents().empty());
+}
+
+TEST(LogEvent, LongMessagesAreCutAndMarked) {
+  pdatest::TempMachine machine;
+  const std::string fits(5119, 'a');
+  const std::string exact(5120, 'b');
+  const std::string longer = std::string(5116, 'c') + std::string(20000, 'd');
+
+  EXPECT_EQ(logEvent("SQLite", 1, "%s", fits.c_str()), 5119);
+  EXPECT_EQ(logEvent("SQLite", 1, "%s", exact.c_str()), 5119);
+  SetLastError(31);
+  EXPECT_EQ(logEvent("SQLite", 1, "%s", longer.c_str()), 5119);
+  EXPECT_EQ(GetLastError(), 31u);
+
+  auto events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].message, fits) << "a message that fits is not cut";
+  EXPECT_EQ(events[1].message, std::string(5116, 'b') + "...");
+  EXPECT_EQ(events[2].message, std::string(5116, 'c') + "...");
+}
+
+TEST(LogEvent, NullFormatReportsAnEmptyEventAndFails) {
+  pdatest::TempMachine machine;
+  // Through a variable: the compiler rightly rejects a literal null format.
+  const char* volatile noFormat = nullptr;
+  EXPECT_EQ(logEvent("SQLite", 1, noFormat, 0), -1);
+  auto events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].message, "");
+}
+
+TEST(LogEvent, ConcurrentReportsAreAllWritten) {
+  pdatest::TempMachine machine;
+  constexpr int kThreads = 4;
+  constexpr int kEach = 25;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kEach; ++i) {
+        SetLastError(static_cast<DWORD>(1000 + t));
+        logEvent("SQLite", 2, "thread %d event %d", t, i);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(1000 + t));
+      }
+    });
+  }
+  go = true;
+  for (auto& th : threads) th.join();
+  auto events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), static_cast<std::size_t>(kThreads * kEach));
+  std::map<std::string, int> seen;
+  for (const auto& e : events) ++seen[e.message];
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kEach; ++i)
+      EXPECT_EQ(seen["thread " + std::to_string(t) + " event " + std::to_string(i)], 1);
+}
+
+}  // namespace
