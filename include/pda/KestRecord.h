@@ -35,7 +35,8 @@ class PDA_API KestRecord {
   DataSource getDataSource() const noexcept { return _dataSource; }
   IKestBase* getIKestBase() const noexcept { return _root; }
 
-  // The name of a data source ("UnknownDataSource" ... "WrenDataSource").
+  // The name of a data source ("UnknownDataSource" ... "WrenDataSource"), as
+  // static text; "InvalidDataSource" for a value outside 0 to 4.
   static const char* getDataSourceString(DataSource value);
   const char* getDataSourceString() const;
 
@@ -49,8 +50,16 @@ class PDA_API KestRecord {
   virtual void initializeSubKeyMap();
   virtual void initializeNameValueMap();
 
-  // Makes node the record's root, releasing the old one.
+  // Makes node the record's root, releasing the old one. The record takes
+  // over the caller's reference to node.
   void setRoot(IKestBase* node) noexcept;
+
+  // A new root node of the given store for one part of the data: the
+  // registry, SQLite or built-in defaults store for sources 1 to 3, as their
+  // CreateInstance gives it (null when the store cannot serve the type); null
+  // for every other source. Records whose table differs (aliases, PXI types)
+  // choose their store themselves.
+  static IKestBase* createStore(DataSource source, KestBaseType type);
 
   IKestBase* _root;
   DataSource _dataSource;

@@ -1,0 +1,71 @@
+#include "Command.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace pdatool {
+
+namespace {
+
+struct Group {
+  const char* name;
+  int order;
+  RegisterCommands add;
+};
+
+// A function-local static: groups register from static initialisers of
+// other files, whose order against this file's statics is unspecified.
+std::vector<Group>& groups() {
+  static std::vector<Group> all;
+  return all;
+}
+
+}  // namespace
+
+bool addCommandGroup(const char* name, int order, RegisterCommands add) {
+  groups().push_back(Group{name, order, add});
+  return true;
+}
+
+void registerAllCommands(CLI::App& app) {
+  std::vector<Group> sorted = groups();
+  std::stable_sort(sorted.begin(), sorted.end(), [](const Group& a, const Group& b) {
+    return a.order != b.order ? a.order < b.order : std::strcmp(a.name, b.name) < 0;
+  });
+  for (const Group& group : sorted) group.add(app);
+}
+
+DataSource SourceOption::dataSource() const {
+  std::string lowered;
+  for (char c : name) lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lowered == "registry") return RegistryDataSource;
+  if (lowered == "sqlite") return SQLiteDataSource;
+  if (lowered == "defaults") return DeviceIoDataSource;
+  return UnknownDataSource;
+}
+
+void addSourceOption(CLI::App& command, SourceOption& option) {
+  command
+      .add_option("--source", option.name,
+                  "Store to use instead of the process-wide default: registry, sqlite or defaults")
+      ->check(CLI::IsMember({"registry", "sqlite", "defaults"}, CLI::ignore_case))
+      ->type_name("STORE");
+}
+
+const char* describeDataSource(DataSource source) {
+  switch (source) {
+    case RegistryDataSource:
+      return "the registry";
+    case SQLiteDataSource:
+      return "the SQLite configuration database";
+    case DeviceIoDataSource:
+      return "the built-in defaults";
+    case WrenDataSource:
+      return "no store";
+    default:
+      return "no store chosen";
+  }
+}
+
+}  // namespace pdatool

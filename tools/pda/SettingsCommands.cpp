@@ -1,0 +1,71 @@
+// pda get NAME, pda set NAME VALUE: one global setting through the KestInfo
+// record, on the default store or the one named with --source.
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "Command.h"
+#include "Settings.h"
+
+namespace pdatool {
+
+namespace {
+
+struct GetOptions {
+  SourceOption source;
+  std::string name;
+};
+
+struct SetOptions {
+  SourceOption source;
+  std::string name;
+  std::string value;
+};
+
+const Setting& requireSetting(const std::string& name) {
+  const Setting* setting = findSetting(name);
+  if (!setting)
+    throw UsageError("unknown setting '" + name + "' (pda show lists the global settings)");
+  return *setting;
+}
+
+void runGet(const GetOptions& options) {
+  const Setting& setting = requireSetting(options.name);
+  KestInfo record(options.source.dataSource());
+  std::cout << displayText(setting.read(record)) << '\n';
+}
+
+void runSet(const SetOptions& options) {
+  const Setting& setting = requireSetting(options.name);
+  if (!setting.write) throw UsageError(std::string(setting.name) + " is read-only");
+  KestInfo record(options.source.dataSource());
+  if (!setting.write(record, options.value)) {
+    const char* why =
+        record.getIKestBase() ? "the store refused the write" : "the store is not available";
+    throw WriteError(std::string("cannot set ") + setting.name + " in " +
+                     describeDataSource(record.getDataSource()) + ": " + why);
+  }
+}
+
+void registerSettingsCommands(CLI::App& app) {
+  auto get = std::make_shared<GetOptions>();
+  CLI::App* getCommand = app.add_subcommand("get", "Print the value of one global setting");
+  getCommand->add_option("NAME", get->name, "Stored value name, e.g. InstallLevel")->required();
+  addSourceOption(*getCommand, get->source);
+  getCommand->callback([get]() { runGet(*get); });
+
+  auto set = std::make_shared<SetOptions>();
+  CLI::App* setCommand = app.add_subcommand("set", "Change the value of one global setting");
+  setCommand->add_option("NAME", set->name, "Stored value name, e.g. IOControlHidden")->required();
+  setCommand->add_option("VALUE", set->value, "New value: a number, true/false, or text")
+      ->required();
+  addSourceOption(*setCommand, set->source);
+  setCommand->callback([set]() { runSet(*set); });
+}
+
+}  // namespace
+
+PDA_TOOL_COMMANDS("settings", 20, registerSettingsCommands);
+
+}  // namespace pdatool
