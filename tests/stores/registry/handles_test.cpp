@@ -1,0 +1,165 @@
+// Key handles: copies of a registry node own handles of their own, and the
+// static key helpers open, create and delete keys in their fixed views.
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "TestAccess.h"
+#include "support/Fixtures.h"
+
+using namespace regtest;
+using Map = std::map<std::string, std::string>;
+
+namespace {
+
+std::string query(HKEY h, const char* name) {
+  char data[64] = {};
+  DWORD size = sizeof data - 1, type = 0;
+  LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  return rc == ERROR_SUCCESS ? std::string(data) : "<error " + std::to_string(rc) + ">";
+}
+
+LONG setText(HKEY h, const char* name, const char* value) {
+  return RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                        static_cast<DWORD>(std::strlen(value) + 1));
+}
+
+// The node reads and writes its key: its handles are alive.
+void expectWorking(KestRegistry& node, const char* keyRel, const char* probe) {
+  SCOPED_TRACE(probe);
+  EXPECT_EQ(node.getValueInt32("Seed", 0), 1);
+  EXPECT_EQ(node.setValueString(probe, "y"), 1);
+  std::string bytes;
+  EXPECT_TRUE(pdatest::regGet(key(keyRel), probe, nullptr, &bytes));
+}
+
+}  // namespace
+
+TEST(RegistryHandles, CopyOpensHandlesOfItsOwn) {
+  pdatest::TempMachine machine;
+  pdatest::regSetDword(key("VISAInfo"), "Seed", 1);
+  Node<> source = create(VisaInfoBaseType);
+  Node<> copy(new KestRegistry(*source));
+  ASSERT_NE(PdaTestAccess::KestRegistry_readKey(*copy), nullptr);
+  ASSERT_NE(PdaTestAccess::KestRegistry_writeKey(*copy), nullptr);
+  EXPECT_NE(PdaTestAccess::KestRegistry_readKey(*copy), PdaTestAccess::KestRegistry_readKey(*source));
+  EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(*copy),
+            PdaTestAccess::KestRegistry_writeKey(*source));
+  EXPECT_STREQ(copy->keyName(), "VISAInfo");
+
+  copy.reset();  // closes only the copy's handles
+  expectWorking(*source, "VISAInfo", "AfterCopyGone");
+  Node<> second(new KestRegistry(*source));
+  source.reset();
+  second->reInitialize();
+  EXPECT_EQ(values(*second).count("AfterCopyGone"), 1u);  // copied map
+  expectWorking(*second, "VISAInfo", "AfterSourceGone");
+}
+
+TEST(RegistryHandles, AssignmentReplacesHandlesAndKeyName) {
+  pdatest::TempMachine machine;
+  pdatest::regSetDword(key("VISAInfo"), "Seed", 1);
+  pdatest::regSetDword(key("Params"), "Other", 2);
+  Node<> target = create(SorrelParamsBaseType);
+  Node<> source = create(VisaInfoBaseType);
+  *target = *source;
+  EXPECT_STREQ(target->keyName(), "VISAInfo");
+  source.reset();
+  expectWorking(*target, "VISAInfo", "Assigned");
+  EXPECT_EQ(values(*target).count("Other"), 0u);
+
+  KestRegistry& same = *target;
+  *target = same;
+  expectWorking(*target, "VISAInfo", "SelfAssigned");
+}
+
+TEST(RegistryHandles, CopiesShareChildrenUntilTheLastHolderGoes) {
+  pdatest::TempMachine machine;
+  pdatest::regSetDword(key("Params\\S1"), "Seed", 1);
+  Node<> root = create(SorrelParamsBaseType);
+  ASSERT_EQ(root->SubKeyMap()->size(), 1u);
+  IKestBase* shared = root->SubKeyMap()->begin()->second;
+  Node<> copy(new KestRegistry(*root));
+  EXPECT_EQ(shared->referenceCount(), 2);
+  root.reset();
+  EXPECT_EQ(shared->referenceCount(), 1);
+  expectWorking(dynamic_cast<KestRegistry&>(*copy->SubKeyMap()->at("S1")), "Params\\S1", "P");
+
+  Node<> alias = create(AliasBaseType);
+  Node<> aliasCopy(new KestRegistry(*alias));
+  EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*aliasCopy), nullptr);
+  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*aliasCopy), nullptr);
+}
+
+TEST(RegistryHandles, HelpersOpenTheirFixedViews) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString("SOFTWARE\\Wow6432Node\\Acme", "V", "32");
+  pdatest::regSetString("SOFTWARE\\Acme", "V", "64");
+
+  HKEY h = nullptr;
+  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h), ERROR_SUCCESS);
+  EXPECT_EQ(query(h, "V"), "32");
+  EXPECT_EQ(setText(h, "W", "x"), ERROR_ACCESS_DENIED);  // read-only
+  RegCloseKey(h);
+
+  ASSERT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h), ERROR_SUCCESS);
+  EXPECT_EQ(query(h, "V"), "64");
+  EXPECT_EQ(setText(h, "W", "x"), ERROR_SUCCESS);
+  RegCloseKey(h);
+
+  // The options are not passed on; the view is the 64-bit one whatever the
+  // caller asks for.
+  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", 0xFFFFu, KEY_READ,
+                                          &h),
+            ERROR_SUCCESS);
+  EXPECT_EQ(query(h, "V"), "64");
+  EXPECT_EQ(setText(h, "W", "x"), ERROR_ACCESS_DENIED);
+  RegCloseKey(h);
+  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", 0,
+                                          KEY_QUERY_VALUE | KEY_SET_VALUE, &h),
+            ERROR_SUCCESS);
+  EXPECT_EQ(setText(h, "W", "y"), ERROR_SUCCESS);
+  RegCloseKey(h);
+
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Missing", &h),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", nullptr),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST(RegistryHandles, HelpersCreateAndDeleteKeys) {
+  pdatest::TempMachine machine;
+  HKEY h = nullptr;
+  ASSERT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New", &h),
+            ERROR_SUCCESS);
+  EXPECT_EQ(setText(h, "V", "1"), ERROR_SUCCESS);
+  RegCloseKey(h);
+  std::string bytes;
+  EXPECT_TRUE(pdatest::regGet("SOFTWARE\\Acme\\New", "V", nullptr, &bytes));
+
+  EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New"), ERROR_SUCCESS);
+  EXPECT_FALSE(pdatest::regGet("SOFTWARE\\Acme\\New", "V", nullptr, &bytes));
+  EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New"),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST(RegistryHandles, HelpersWithoutWriteRightsOnlyRead) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString("SOFTWARE\\Acme", "V", "64");
+  pdatest::regSetString("SOFTWARE\\Wow6432Node\\Acme", "V", "32");
+  readOnly(true);
+  HKEY h = nullptr;
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New", &h),
+            ERROR_ACCESS_DENIED);
+  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h), ERROR_SUCCESS);
+  EXPECT_EQ(query(h, "V"), "32");
+  RegCloseKey(h);
+  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", 0, KEY_READ, &h),
+            ERROR_SUCCESS);
+  EXPECT_EQ(query(h, "V"), "64");
+  RegCloseKey(h);
+}

@@ -1,0 +1,341 @@
+// The registry store's trees: the I/O configuration below the base key, the
+// alias root, the generic builder and the roots that CreateInstance makes.
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "TestAccess.h"
+#include "support/Fixtures.h"
+
+using namespace regtest;
+using Map = std::map<std::string, std::string>;
+
+namespace {
+
+std::vector<std::string> childNames(IKestBase& node) {
+  std::vector<std::string> names;
+  for (const auto& entry : *node.SubKeyMap()) names.push_back(entry.first);
+  return names;
+}
+
+KestRegistry& child(IKestBase& node, const char* name) {
+  int found = 0;
+  auto it = node.findMap(name, &found);
+  if (!found) throw std::runtime_error(std::string("no child ") + name);
+  return dynamic_cast<KestRegistry&>(*it->second);
+}
+
+std::string text(const std::string& k, const std::string& name) {
+  std::string bytes;
+  unsigned int type = 0;
+  if (!pdatest::regGet(k, name, &type, &bytes)) return "<missing>";
+  if (type != REG_SZ) return "<type " + std::to_string(type) + ">";
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+bool keyExists(const std::string& k) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, k.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &h) !=
+      ERROR_SUCCESS)
+    return false;
+  RegCloseKey(h);
+  return true;
+}
+
+// The three flags as the interface key holds them.
+std::vector<std::string> flags(const std::string& intfKey) {
+  return {text(intfKey, "SupportsIntfc"), text(intfKey, "SupportsMemacc"),
+          text(intfKey, "SupportsBackplane")};
+}
+
+}  // namespace
+
+TEST(RegistryTree, RootListsOnlyInterfacesUnderTheirIdsAndWritesTheirFlags) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
+  pdatest::regSetString(key("INTF3"), "VISAIntfType", "GPIB");
+  pdatest::regSetString(key("Params"), "P", "1");
+  pdatest::regSetString(key("Interfaces"), "X", "1");  // "Inte...", not "INTF..."
+  pdatest::regSetString(key("VISAInfo"), "V", "1");
+
+  auto root = create(KestInfoBaseType);
+  EXPECT_STREQ(root->RecordType(), "KestInfo");
+  EXPECT_STREQ(root->RecordId(), "KestInfo");
+  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3"}));
+  KestRegistry& intf = child(*root, "gpib3");
+  EXPECT_STREQ(intf.RecordType(), "Interface");
+  EXPECT_STREQ(intf.RecordId(), "GPIB3");
+  EXPECT_STREQ(intf.keyName(), "INTF3");
+  EXPECT_EQ(intf.ParentPointer(), root.get());
+  EXPECT_EQ(flags(key("INTF3")), (std::vector<std::string>{"True", "False", "False"}));
+  EXPECT_EQ(intf.NameValueMap()->at("SupportsIntfc"), "True");
+  EXPECT_EQ(intf.NameValueMap()->at("SupportsBackplane"), "False");
+}
+
+TEST(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
+  pdatest::TempMachine machine;
+  const struct {
+    const char* type;
+    std::vector<std::string> flags;
+  } cases[] = {{"gpib-vxi", {"False", "True", "True"}}, {"Pxi", {"False", "True", "True"}},
+               {"VXI", {"False", "True", "True"}},      {"gpib", {"True", "False", "False"}},
+               {"GPIB-USB", {"False", "False", "False"}}, {"", {"False", "False", "False"}}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string sub = "INTF" + std::to_string(n++);
+    pdatest::regSetString(key(sub), "VISAIntfType", c.type);
+  }
+  auto root = create(KestConfigBaseType);
+  ASSERT_EQ(root->SubKeyMap()->size(), std::size(cases));
+  n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    EXPECT_EQ(flags(key("INTF" + std::to_string(n++))), c.flags);
+  }
+}
+
+TEST(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
+  pdatest::regSetString(key("INTF3\\dev1"), "Addr", "1");
+  pdatest::regSetString(key("INTF3\\dev1\\Sub"), "S", "1");
+  pdatest::regSetString(key("intf9"), "Name", "gpib9");
+  pdatest::regSetString(key("intf9\\devA"), "Addr", "2");
+  pdatest::regSetString(key("INTF7\\devB"), "Addr", "3");
+
+  auto root = create(KestInfoBaseType);
+  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3", "gpib9", "INTF7"}));
+
+  KestRegistry& gpib3 = child(*root, "GPIB3");
+  EXPECT_EQ(childNames(gpib3), (std::vector<std::string>{"dev1"}));
+  KestRegistry& dev1 = child(gpib3, "DEV1");
+  EXPECT_STREQ(dev1.RecordId(), "GPIB3::dev1");
+  EXPECT_STREQ(dev1.RecordType(), "Instrument");
+  EXPECT_STREQ(dev1.ParentId(), "GPIB3");
+  EXPECT_EQ(dev1.ParentPointer(), &gpib3);
+  EXPECT_EQ(dev1.getValueInt32("Addr", 0), 1);
+  // Below a device the generic builder gives plain nodes.
+  KestRegistry& sub = child(dev1, "Sub");
+  EXPECT_STREQ(sub.RecordId(), "Sub");
+  EXPECT_STREQ(sub.RecordType(), "");
+  EXPECT_EQ(sub.getValueInt32("S", 0), 1);
+
+  KestRegistry& gpib9 = child(*root, "gpib9");
+  EXPECT_STREQ(gpib9.RecordId(), "gpib9");
+  EXPECT_STREQ(child(gpib9, "devA").RecordId(), "::devA");
+  EXPECT_STREQ(child(gpib9, "devA").ParentId(), "gpib9");
+  EXPECT_STREQ(child(*root, "INTF7").RecordId(), "INTF7");
+  EXPECT_STREQ(child(child(*root, "INTF7"), "devB").RecordId(), "::devB");
+}
+
+TEST(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
+  pdatest::TempMachine machine;
+  const std::string longest(255, 'V'), tooLong(256, 'W');
+  pdatest::regSetString(key("INTF1"), "VISAName", longest);
+  pdatest::regSetString(key("INTF1\\d"), "A", "1");
+  pdatest::regSetString(key("INTF2"), "VISAName", tooLong);  // does not fit: "Name" is used
+  pdatest::regSetString(key("INTF2"), "Name", "second");
+  auto root = create(KestInfoBaseType);
+  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"second", longest}));
+  EXPECT_EQ(child(child(*root, longest.c_str()), "d").RecordId(), longest + "::d");
+}
+
+TEST(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("Aliases"), "A", "B");
+  pdatest::regSetString(key("Aliases"), "", "fromDefault");
+  pdatest::regSetString(key("INTF1"), "Interface", "a");
+  pdatest::regSetString(key("INTF2"), "Interface", "C");
+  pdatest::regSetString(key("INTF3"), "VISAName", "NoInterface");
+
+  auto root = create(KestInfoBaseType);
+  ASSERT_EQ(root->SubKeyMap()->size(), 3u);  // "Aliases" is no child
+  char buf[32];
+  child(*root, "INTF1").getValueString("Interface", buf, sizeof buf, "");
+  EXPECT_STREQ(buf, "B");
+  EXPECT_EQ(text(key("INTF1"), "Interface"), "a");
+  child(*root, "INTF2").getValueString("Interface", buf, sizeof buf, "");
+  EXPECT_STREQ(buf, "C");
+  // Without an "Interface" value nothing is substituted, not even the
+  // table's unnamed default.
+  EXPECT_EQ(child(*root, "NoInterface").NameValueMap()->count("Interface"), 0u);
+}
+
+TEST(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLater) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("INTF1"), "VISAName", "GPIB0");
+  pdatest::regSetString(key("INTF2"), "VISAName", "gpib0");
+  pdatest::regSetString(key("INTF2\\dev"), "A", "1");
+  auto root = create(KestInfoBaseType);
+  ASSERT_EQ(childNames(*root), (std::vector<std::string>{"GPIB0"}));
+  KestRegistry& kept = child(*root, "GPIB0");
+  EXPECT_STREQ(kept.keyName(), "INTF2");
+  EXPECT_STREQ(kept.RecordId(), "gpib0");
+  EXPECT_EQ(kept.referenceCount(), 1);
+  EXPECT_STREQ(child(kept, "dev").ParentId(), "gpib0");
+  EXPECT_FALSE(keyExists(key("Aliases")));
+  // Both keys were written, the replaced one too.
+  EXPECT_EQ(text(key("INTF1"), "SupportsIntfc"), "False");
+}
+
+TEST(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("INTF1"), "VISAIntfType", "GPIB");
+  pdatest::regSetString(key("INTF1"), "SupportsIntfc", "Old");
+  readOnly(true);
+  auto root = create(KestInfoBaseType);
+  KestRegistry& intf = child(*root, "INTF1");
+  EXPECT_EQ(values(intf), (Map{{"SupportsIntfc", "Old"}, {"VISAIntfType", "GPIB"}}));
+  EXPECT_EQ(flags(key("INTF1")), (std::vector<std::string>{"Old", "<missing>", "<missing>"}));
+}
+
+TEST(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("Alias\\Other"), "X", "1");  // never read
+  pdatest::regSetString(key("Devices"), "scope", "GPIB0::7::INSTR");
+  pdatest::regSetString(key("Devices\\Nested"), "N", "1");
+
+  auto root = create(AliasBaseType);
+  EXPECT_STREQ(root->keyName(), "Alias");
+  EXPECT_STREQ(root->RecordType(), "");
+  EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*root), nullptr);
+  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"BrixAlias", "VisaAlias"}));
+  EXPECT_TRUE(root->NameValueMap()->empty());
+  EXPECT_EQ(root->setValueString("X", "1"), 0);
+  EXPECT_EQ(root->setValueInt32("X", 1), 0);
+  EXPECT_EQ(root->setValueBool("X", 1), 0);
+  EXPECT_EQ(root->deleteName("X"), 0);
+
+  KestRegistry& brix = child(*root, "BrixAlias");
+  KestRegistry& visa = child(*root, "VisaAlias");
+  EXPECT_STREQ(brix.keyName(), "Devices");
+  EXPECT_STREQ(visa.keyName(), "VisaDevices");
+  EXPECT_STREQ(brix.RecordType(), "Alias");
+  EXPECT_STREQ(visa.RecordType(), "Alias");
+  EXPECT_EQ(brix.ParentPointer(), nullptr);
+  EXPECT_EQ(values(brix), (Map{{"scope", "GPIB0::7::INSTR"}}));
+  EXPECT_EQ(childNames(brix), (std::vector<std::string>{"Nested"}));
+  EXPECT_TRUE(keyExists(key("VisaDevices")));  // created by its root
+  EXPECT_EQ(visa.setValueString("dmm", "TCPIP0::h::INSTR"), 1);
+  EXPECT_EQ(text(key("VisaDevices"), "dmm"), "TCPIP0::h::INSTR");
+}
+
+TEST(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("Params\\Server1"), "Port", "5025");
+  pdatest::regSetString(key("Params\\server2\\Deep"), "D", "1");
+  pdatest::regSetString(key("Params\\INTFlike"), "I", "1");
+
+  auto root = create(SorrelParamsBaseType);
+  EXPECT_STREQ(root->RecordType(), "SorrelParams");
+  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"INTFlike", "Server1", "server2"}));
+  KestRegistry& intfLike = child(*root, "intflike");
+  EXPECT_STREQ(intfLike.RecordId(), "INTFlike");
+  EXPECT_STREQ(intfLike.RecordType(), "");  // parent's key name decides
+  EXPECT_EQ(intfLike.ParentPointer(), root.get());
+  EXPECT_EQ(child(*root, "Server1").getValueInt32("Port", 0), 5025);
+  EXPECT_EQ(child(child(*root, "server2"), "Deep").getValueInt32("D", 0), 1);
+  // Children write to their own keys.
+  EXPECT_EQ(child(*root, "Server1").setValueString("Host", "h"), 1);
+  EXPECT_EQ(text(key("Params\\Server1"), "Host"), "h");
+}
+
+TEST(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
+  pdatest::TempMachine machine;
+  const struct {
+    KestBaseType type;
+    const char* keyName;
+    const char* recordType;
+    const char* created;
+  } cases[] = {{KestInfoBaseType, "KestInfo", "KestInfo", ""},
+               {VisaInfoBaseType, "VISAInfo", "", "VISAInfo"},
+               {KestConfigBaseType, "KestInfo", "KestInfo", ""},
+               {SorrelParamsBaseType, "Params", "SorrelParams", "Params"},
+               {AliasBaseType, "Alias", "", nullptr},
+               {InstrumentFavoritesBaseType, "InstrumentFavorites", "", "InstrumentFavorites"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keyName);
+    auto root = create(c.type);
+    ASSERT_NE(root, nullptr);
+    EXPECT_STREQ(root->keyName(), c.keyName);
+    EXPECT_STREQ(root->RecordId(), c.keyName);
+    EXPECT_STREQ(root->RecordType(), c.recordType);
+    EXPECT_EQ(root->ParentPointer(), nullptr);
+    EXPECT_STREQ(root->PersistentId(), "");
+    if (c.created) {
+      EXPECT_TRUE(keyExists(key(c.created)));
+    }
+  }
+  EXPECT_FALSE(keyExists(key("Alias")));
+  const int invalid[] = {0, 7, 10, -1, 99};
+  for (int type : invalid) EXPECT_EQ(KestRegistry::CreateInstance(KestBaseType(type)), nullptr);
+}
+
+TEST(RegistryTree, RecordTypeRuleForRootsAndChildren) {
+  pdatest::TempMachine machine;
+  auto root = create(VisaInfoBaseType);
+  const struct {
+    const char* name;
+    const char* type;
+  } rootCases[] = {{nullptr, ""},        {"intf0", "Interface"}, {"INTF", "Interface"},
+                   {"INT", ""},          {"params", "SorrelParams"}, {"Params2", ""},
+                   {"KESTINFO", "KestInfo"}, {"devices", "Alias"}, {"VisaDevices", "Alias"},
+                   {"Alias", ""}};
+  for (const auto& c : rootCases)
+    EXPECT_STREQ(PdaTestAccess::KestRegistry_recordType(*root, c.name), c.type) << c.name;
+
+  pdatest::regSetString(key("VISAInfo\\intfX\\Dev"), "A", "1");
+  KestRegistry& intf = child(*root, "intfX");
+  EXPECT_STREQ(PdaTestAccess::KestRegistry_recordType(intf, "anything"), "Instrument");
+  EXPECT_STREQ(child(intf, "Dev").RecordType(), "Instrument");
+  EXPECT_STREQ(PdaTestAccess::KestRegistry_recordType(child(intf, "Dev"), "Params"), "");
+}
+
+namespace {
+// A node of another store, to parent a registry node.
+struct PlainNode : IKestBase {
+  void reInitialize() override {}
+  void initializeSubKeyMap() override {}
+  void initializeNameValueMap() override {}
+};
+}  // namespace
+
+TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("VISAInfo"), "V", "1");
+  pdatest::regSetString(key("VISAInfo\\Sub"), "S", "1");
+  auto root = create(VisaInfoBaseType);
+  Node<IKestBase> made(PdaTestAccess::KestRegistry_newNode(*root, root.get(), "Sub"));
+  auto& sub = dynamic_cast<KestRegistry&>(*made);
+  EXPECT_NE(PdaTestAccess::KestRegistry_readKey(sub), nullptr);
+  EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(sub), nullptr);
+  EXPECT_EQ(sub.getValueInt32("S", 0), 1);
+  // A child never creates its key: its create call runs on a read handle.
+  Node<> missing(PdaTestAccess::KestRegistry_make(root.get(), "Missing", false));
+  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*missing), nullptr);
+  EXPECT_FALSE(keyExists(key("VISAInfo\\Missing")));
+
+  PlainNode plain;
+  Node<> orphan(PdaTestAccess::KestRegistry_make(&plain, "VISAInfo", true));
+  EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*orphan), nullptr);
+  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*orphan), nullptr);
+  EXPECT_EQ(orphan->ParentPointer(), &plain);
+  EXPECT_TRUE(orphan->NameValueMap()->empty());
+}
+
+TEST(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
+  pdatest::TempMachine machine;
+  // The base key has 39 characters; with "\" and 215 more the path has 255.
+  const std::string fits(215, 'f'), tooLong(216, 'g');
+  Node<> a(PdaTestAccess::KestRegistry_make(nullptr, fits.c_str(), true));
+  EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(*a), nullptr);
+  EXPECT_EQ(a->setValueString("X", "1"), 1);
+  EXPECT_EQ(text(key(fits), "X"), "1");
+
+  Node<> b(PdaTestAccess::KestRegistry_make(nullptr, tooLong.c_str(), true));
+  EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*b), nullptr);
+  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*b), nullptr);
+  EXPECT_EQ(b->setValueString("X", "1"), 0);
+  EXPECT_STREQ(b->keyName(), tooLong.c_str());
+  EXPECT_FALSE(keyExists(key(tooLong.substr(0, 215))));
+}

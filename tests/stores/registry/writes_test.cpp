@@ -1,0 +1,143 @@
+// Writing through a registry node: each setter's registry type and data, read
+// back directly, and what a key that cannot be written does to the node.
+#include <climits>
+
+#include <gtest/gtest.h>
+
+#include "TestAccess.h"
+#include "support/Fixtures.h"
+
+using namespace regtest;
+using Map = std::map<std::string, std::string>;
+
+namespace {
+
+struct Stored {
+  bool found = false;
+  unsigned int type = 0;
+  std::string bytes;
+};
+
+Stored stored(const std::string& k, const std::string& name) {
+  Stored s;
+  s.found = pdatest::regGet(k, name, &s.type, &s.bytes);
+  return s;
+}
+
+std::string dword(uint32_t v) {
+  const char b[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF),
+                     char((v >> 24) & 0xFF)};
+  return std::string(b, 4);
+}
+
+}  // namespace
+
+TEST(RegistryWrites, Int32StoresADwordAndItsText) {
+  pdatest::TempMachine machine;
+  auto node = create(VisaInfoBaseType);
+  const std::string k = key("VISAInfo");
+  const int cases[] = {7, 0, -1, INT_MIN, INT_MAX};
+  for (int n : cases) {
+    SCOPED_TRACE(n);
+    ASSERT_EQ(node->setValueInt32("Number", n), 1);
+    Stored s = stored(k, "Number");
+    EXPECT_EQ(s.type, REG_DWORD);
+    EXPECT_EQ(s.bytes, dword(static_cast<uint32_t>(n)));
+    EXPECT_EQ(node->NameValueMap()->at("Number"), std::to_string(n));
+    EXPECT_EQ(values(*create(VisaInfoBaseType)).at("Number"), std::to_string(n));
+  }
+}
+
+TEST(RegistryWrites, BoolStoresTextTrueForEveryNonZeroValue) {
+  pdatest::TempMachine machine;
+  auto node = create(KestInfoBaseType);
+  const struct {
+    int value;
+    const char* text;
+  } cases[] = {{2, "True"}, {1, "True"}, {-1, "True"}, {0, "False"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    ASSERT_EQ(node->setValueBool("Flag", c.value), 1);
+    Stored s = stored(key(""), "Flag");
+    EXPECT_EQ(s.type, REG_SZ);
+    EXPECT_EQ(s.bytes, std::string(c.text) + '\0');
+    EXPECT_EQ(node->NameValueMap()->at("Flag"), c.text);
+  }
+}
+
+TEST(RegistryWrites, StringStoresTextWithItsTerminatorAndTakesTheCallersCase) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("Params"), "VisaAddress", "old");
+  auto node = create(SorrelParamsBaseType);
+  ASSERT_EQ(node->setValueString("VISAADDRESS", "GPIB0::1"), 1);
+  EXPECT_EQ(values(*node), (Map{{"VISAADDRESS", "GPIB0::1"}}));
+  Stored s = stored(key("Params"), "VisaAddress");
+  EXPECT_EQ(s.type, REG_SZ);
+  EXPECT_EQ(s.bytes, std::string("GPIB0::1", 9));
+
+  ASSERT_EQ(node->setValueString("Empty", ""), 1);
+  EXPECT_EQ(stored(key("Params"), "Empty").bytes, std::string(1, '\0'));
+}
+
+TEST(RegistryWrites, NullValueDeletesAndMissingValuesCannotBeDeleted) {
+  pdatest::TempMachine machine;
+  const std::string k = key("Params");
+  pdatest::regSetString(k, "A", "1");
+  pdatest::regSetString(k, "B", "2");
+  auto node = create(SorrelParamsBaseType);
+  ASSERT_EQ(values(*node).size(), 2u);
+
+  EXPECT_EQ(node->setValueString("a", nullptr), 1);
+  EXPECT_FALSE(stored(k, "A").found);
+  EXPECT_EQ(values(*node), (Map{{"B", "2"}}));
+
+  EXPECT_EQ(node->deleteName("Missing"), 0);
+  EXPECT_EQ(node->setValueString("A", nullptr), 0);  // already gone
+  EXPECT_EQ(values(*node), (Map{{"B", "2"}}));
+
+  EXPECT_EQ(node->deleteName("B"), 1);
+  EXPECT_FALSE(stored(k, "B").found);
+  EXPECT_TRUE(values(*node).empty());
+
+  // A null name writes nothing.
+  EXPECT_EQ(node->setValueString(nullptr, "x"), 0);
+  EXPECT_EQ(node->setValueInt32(nullptr, 1), 0);
+  EXPECT_EQ(node->deleteName(nullptr), 0);
+}
+
+TEST(RegistryWrites, KeyThatCannotBeWrittenFailsEveryWriteAndStillReads) {
+  pdatest::TempMachine machine;
+  const std::string k = key("VISAInfo");
+  pdatest::regSetString(k, "Name", "kept");
+  pdatest::regSetDword(k, "Count", 3);
+  readOnly(true);
+  auto node = create(VisaInfoBaseType);
+  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*node), nullptr);
+  ASSERT_NE(PdaTestAccess::KestRegistry_readKey(*node), nullptr);
+  const Map before = values(*node);
+  ASSERT_EQ(before, (Map{{"Count", "3"}, {"Name", "kept"}}));
+
+  EXPECT_EQ(node->setValueString("Name", "changed"), 0);
+  EXPECT_EQ(node->setValueString("New", "x"), 0);
+  EXPECT_EQ(node->setValueString("Name", nullptr), 0);
+  EXPECT_EQ(node->setValueInt32("Count", 9), 0);
+  EXPECT_EQ(node->setValueBool("Flag", 1), 0);
+  EXPECT_EQ(node->deleteName("Name"), 0);
+
+  EXPECT_EQ(values(*node), before);
+  EXPECT_EQ(node->getValueInt32("Count", 0), 3);
+  EXPECT_EQ(stored(k, "Name").bytes, std::string("kept", 5));
+  EXPECT_FALSE(stored(k, "New").found);
+  EXPECT_FALSE(stored(k, "Flag").found);
+}
+
+TEST(RegistryWrites, AnotherTreeOverTheSameKeyKeepsWhatItRead) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString(key("Params"), "A", "1");
+  auto writer = create(SorrelParamsBaseType);
+  auto reader = create(SorrelParamsBaseType);
+  ASSERT_EQ(values(*reader), (Map{{"A", "1"}}));
+  ASSERT_EQ(writer->setValueString("A", "2"), 1);
+  EXPECT_EQ(values(*reader), (Map{{"A", "1"}}));
+  EXPECT_EQ(values(*writer), (Map{{"A", "2"}}));
+}
