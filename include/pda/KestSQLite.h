@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "pda/Export.h"
@@ -10,19 +12,36 @@
 namespace pda {
 struct SQLiteConnectionPair;  // the process-wide connections of one database file
 }
+class KestSQLiteLock;
 
 // The SQLite store: a node of the record tree filled from, and written back
 // to, the configuration database "Quillon.db" (types 1 to 6) or the remote
 // PXI database "RemotePXI.db" (types 7 to 10).
+//
+// The SQLite library is loaded at run time from the suite's installation
+// ("bin/SQLite.Interop.dll" below the base directory) at the first read or
+// write of the process and stays loaded until closeAllDatabaseConnections.
+// Every database file gets one read-only and one read-write connection,
+// shared by every instance of the process that uses that file.
+//
+// Thread safety: like every node, one instance with its subtree is used by
+// one thread at a time for reads. Writes through one instance are serialised
+// by the instance lock, and write transactions of different instances on one
+// file never interleave. Different instances may be used on different
+// threads at once.
 class PDA_API KestSQLite : public IKestBase {
  public:
-  // A new root (no parent) for the given type; opens nothing. The caller owns it.
+  // A new root (no parent) for the given type. Opens nothing, except that a
+  // type 7 to 10 creates the remote PXI database when it is missing. The
+  // caller owns the node; never null (exhausted memory throws).
   static KestSQLite* CreateInstance(KestBaseType type);
 
   // Closes every connection of the process and releases the SQLite library.
-  // Run when the process unloads the library.
+  // Run when the process unloads the library; takes no instance lock.
   static void closeAllDatabaseConnections();
 
+  // Copies the tree part, the database path, the last result and the type.
+  // The copy has its own lock and prepares its own statements when needed.
   KestSQLite(const KestSQLite& other);
   KestSQLite& operator=(const KestSQLite& other);
   ~KestSQLite() override;
@@ -30,6 +49,8 @@ class PDA_API KestSQLite : public IKestBase {
   void reInitialize() override;
   void initializeSubKeyMap() override;
   void initializeNameValueMap() override;
+  // Writes return 1 for success and 0 for failure; a failure leaves the
+  // database and the node as they were.
   int setValueBool(const char* name, int value) override;
   int setValueInt32(const char* name, int value) override;
   int setValueString(const char* name, const char* const value) override;
@@ -37,14 +58,26 @@ class PDA_API KestSQLite : public IKestBase {
 
   const char* getDbPath() const noexcept { return _dbPath; }
   int getLastSQLiteResult() const noexcept { return _lastSQLiteResult; }
+  // The text of getLastSQLiteResult(); "sqlite3 DLL open failed." while the
+  // library is not loaded. The text is the library's own copy and stays
+  // valid for the life of the process.
   const char* getLastSQliteResultString();
   KestBaseType baseType() const noexcept { return _baseType; }
 
  private:
   friend struct ::PdaTestAccess;
+  friend class ::KestSQLiteLock;
   friend class KestRecord;
   friend class PxiTypeInfo;
+
+  // Interfaces of a configuration read by persistent id; the first interface
+  // of the record list with a given id is the one kept.
+  typedef std::unordered_map<std::string, IKestBase*> InterfaceIndex;
+
   KestSQLite(IKestBase* parent, KestBaseType type);
+  // A node for a record that a read has just found in the file at dbPath:
+  // takes that path and never creates a database.
+  KestSQLite(IKestBase* parent, KestBaseType type, const char* dbPath);
 
   void enterSQLiteCriticalSection();
   void leaveSQLiteCriticalSection();
@@ -70,9 +103,21 @@ class PDA_API KestSQLite : public IKestBase {
   void readPxiRecordInfo();
   void readVisaBrixAliases();
   bool getBasicInfo(IKestBase* node);
-  bool constructHierarchy(std::vector<IKestBase*>& nodes, IKestBase* node);
-  void findParent(std::vector<IKestBase*>& nodes, IKestBase* node, IKestBase*& parent);
+  bool constructHierarchy(const InterfaceIndex& interfaces, IKestBase* node);
+  void findParent(const InterfaceIndex& interfaces, IKestBase* node, IKestBase*& parent);
   int createPxiInfoTable(const char* tableName);
+
+  // Plumbing shared by the reads and writes.
+  static SQLiteDynamic* currentBinding();
+  pda::SQLiteConnectionPair* connections();
+  sqlite3* readConnection();
+  sqlite3* writeConnection();
+  int prepareCached(sqlite3_stmt*& slot, const char* text);
+  void dropStatementsOfClosedConnections();
+  void resetTransactionStatements();
+  void createRemotePxiDatabase();
+  int readKeyedRecords(KestBaseType childType, std::string& sql, std::vector<IKestBase*>& nodes);
+  std::string recordKey() const;
 
   const char* _dbFileName;
   sqlite3_stmt* _pBeginStmt;
@@ -84,6 +129,8 @@ class PDA_API KestSQLite : public IKestBase {
   int _lastSQLiteResult;
   KestBaseType _baseType;
   pda::SQLiteConnectionPair* _connections;  // this file's connections; null until first needed
+  sqlite3* _pCreationDb;     // the connection of a remote PXI database being created
+  unsigned _stmtGeneration;  // which opening of the connections the statements belong to
 
   // Process-wide: the binding, shared by every instance; the connections are
   // kept per database file (see the implementation).
