@@ -1,0 +1,611 @@
+// The registry calls over the file-backed hives under $PDA_ROOT/registry.
+//
+// A handle (HKEY) is the address of a heap object that remembers the key's
+// hive, its path as stored, its directory and the rights granted when it was
+// opened. Live handles are kept in a table, so a closed or made-up handle
+// gives ERROR_INVALID_HANDLE instead of touching freed memory, and a handle
+// closed by one thread while another still uses it stays valid for that call.
+// The predefined roots (HKEY_LOCAL_MACHINE and its siblings) are not in the
+// table; each is the root directory of its hive.
+//
+// Decisions where Windows is vague or where a file system differs:
+// - A subkey path is split on '\\'. One trailing '\\' is ignored; a leading
+//   '\\' or an empty name between two separators is ERROR_INVALID_PARAMETER,
+//   as is a key name longer than 255 characters or one whose encoded file name
+//   exceeds what the file system allows (a name made mostly of '/' or '%').
+// - RegOpenKeyA and RegOpenKeyExA with a null or empty subkey, and
+//   RegCreateKeyExA with one, return a new handle to the same key, which the
+//   caller closes like any other (the library duplicates handles this way).
+// - RegOpenKeyA asks for the most the process may have: all rights where it
+//   may write, read rights elsewhere.
+// - Only the rights asked for are granted; a write right is refused
+//   (ERROR_ACCESS_DENIED) when PDA_REGISTRY_READONLY=1 or the key's directory
+//   is not writable. Rights are checked when a key is opened, as on Windows,
+//   and each call checks that its handle carries the right it needs.
+// - KEY_WOW64_32KEY under HKLM\SOFTWARE is redirected to
+//   HKLM\SOFTWARE\Wow6432Node; the redirection applies to the whole path of
+//   the key being opened, whatever handle it is opened from. With
+//   PDA_EMULATE_32BIT=1 the machine has only one view, so nothing is
+//   redirected. Both view flags together are ERROR_INVALID_PARAMETER.
+// - A handle whose key was deleted answers ERROR_KEY_DELETED.
+// - A null data pointer with a non-zero size in RegSetValueExA is
+//   ERROR_INVALID_PARAMETER.
+// - A values file that cannot be parsed reads as no values; the next write to
+//   that key replaces it by a valid file holding only what was written then.
+//   A values file that cannot be read at all (an I/O error) fails the write
+//   instead, so nothing is thrown away.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/Text.h"
+#include "platform/platform.h"
+#include "platform/posix/PosixSupport.h"
+#include "platform/posix/RegistryKeys.h"
+#include "platform/posix/ValuesFile.h"
+
+namespace {
+
+using pda::platform::RegValue;
+using pda::platform::ValuesReadResult;
+namespace posix = pda::platform::posix;
+namespace reg = pda::platform::reg;
+
+constexpr REGSAM kGenericRead = 0x80000000u;
+constexpr REGSAM kGenericWrite = 0x40000000u;
+constexpr REGSAM kGenericExecute = 0x20000000u;
+constexpr REGSAM kGenericAll = 0x10000000u;
+constexpr REGSAM kMaximumAllowed = 0x02000000u;
+constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+struct Hive {
+  HKEY handle;
+  const char* dirName;
+};
+const Hive kHives[] = {{HKEY_CLASSES_ROOT, "HKCR"},
+                       {HKEY_CURRENT_USER, "HKCU"},
+                       {HKEY_LOCAL_MACHINE, "HKLM"},
+                       {HKEY_USERS, "HKU"}};
+constexpr int kMachineHive = 2;
+
+struct Key {
+  int hive = kMachineHive;
+  std::vector<std::string> path;  // key names below the hive, as stored
+  std::string dir;                // the key's directory
+  REGSAM access = 0;
+  bool hiveRoot = false;
+  reg::DirIdentity identity;  // of dir when opened; not used for a hive root
+};
+using KeyPtr = std::shared_ptr<Key>;
+
+std::mutex& handlesMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::unordered_map<const void*, KeyPtr>& handles() {
+  static std::unordered_map<const void*, KeyPtr> table;
+  return table;
+}
+
+std::string hiveDir(int hive) {
+  return posix::underRoot("registry/") + kHives[hive].dirName;
+}
+
+std::string parentOf(const std::string& dir) {
+  std::size_t slash = dir.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? std::string("/") : dir.substr(0, slash);
+}
+
+// Whether this process may change the key in dir: not in read-only mode, and
+// the directory (or, for one not created yet, its nearest existing ancestor)
+// is writable.
+bool mayWrite(const std::string& dir) {
+  if (posix::envSwitch("PDA_REGISTRY_READONLY")) return false;
+  std::string d = dir;
+  for (;;) {
+    if (::access(d.c_str(), F_OK) == 0) return ::access(d.c_str(), W_OK) == 0;
+    if (d == "/" || d.empty()) return false;
+    d = parentOf(d);
+  }
+}
+
+REGSAM mapGenericRights(REGSAM sam, const std::string& dir) {
+  REGSAM rights = sam & ~(kViewFlags | kGenericRead | kGenericWrite | kGenericExecute |
+                          kGenericAll | kMaximumAllowed);
+  if (sam & kGenericRead) rights |= KEY_READ;
+  if (sam & kGenericWrite) rights |= KEY_WRITE;
+  if (sam & kGenericExecute) rights |= KEY_EXECUTE;
+  if (sam & kGenericAll) rights |= KEY_ALL_ACCESS;
+  if (sam & kMaximumAllowed) rights |= mayWrite(dir) ? KEY_ALL_ACCESS : KEY_READ;
+  return rights;
+}
+
+LONG findKey(HKEY h, KeyPtr* out) {
+  if (!h) return ERROR_INVALID_HANDLE;
+  for (int i = 0; i < static_cast<int>(sizeof kHives / sizeof kHives[0]); ++i) {
+    if (kHives[i].handle == h) {
+      auto key = std::make_shared<Key>();
+      key->hive = i;
+      key->dir = hiveDir(i);
+      key->hiveRoot = true;
+      key->access = mayWrite(key->dir) ? KEY_ALL_ACCESS : KEY_READ;
+      *out = std::move(key);
+      return ERROR_SUCCESS;
+    }
+  }
+  std::lock_guard<std::mutex> lock(handlesMutex());
+  auto it = handles().find(h);
+  if (it == handles().end()) return ERROR_INVALID_HANDLE;
+  *out = it->second;
+  return ERROR_SUCCESS;
+}
+
+HKEY addHandle(KeyPtr key) {
+  HKEY h = reinterpret_cast<HKEY>(key.get());
+  std::lock_guard<std::mutex> lock(handlesMutex());
+  handles()[h] = std::move(key);
+  return h;
+}
+
+// The key still exists, as the same directory it was opened as.
+LONG checkAlive(const Key& key) {
+  if (key.hiveRoot) return ERROR_SUCCESS;
+  reg::DirIdentity now;
+  if (!reg::identify(key.dir, &now) || now.dev != key.identity.dev ||
+      now.ino != key.identity.ino)
+    return ERROR_KEY_DELETED;
+  return ERROR_SUCCESS;
+}
+
+// A key handle together with its liveness check and right check.
+LONG useKey(HKEY h, REGSAM needed, KeyPtr* out) {
+  LONG rc = findKey(h, out);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (((*out)->access & needed) != needed) return ERROR_ACCESS_DENIED;
+  return checkAlive(**out);
+}
+
+LONG splitPath(const char* subKey, std::vector<std::string>* out) {
+  out->clear();
+  if (!subKey || !*subKey) return ERROR_SUCCESS;
+  if (*subKey == '\\') return ERROR_INVALID_PARAMETER;
+  std::string name;
+  for (const char* p = subKey;; ++p) {
+    if (*p == '\\' || *p == '\0') {
+      if (name.empty()) {
+        // Only a single trailing separator is allowed to leave an empty name.
+        if (*p == '\0' && p > subKey && p[-1] == '\\' && (p - 1 == subKey || p[-2] != '\\'))
+          break;
+        return ERROR_INVALID_PARAMETER;
+      }
+      if (name.size() > reg::kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+      out->push_back(name);
+      name.clear();
+      if (*p == '\0') break;
+    } else {
+      name += *p;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// Where a path below a handle starts: from the handle's own key, or, when the
+// 32-bit view redirects it, from the hive root with the whole redirected path.
+struct Walk {
+  int hive = kMachineHive;
+  std::string dir;
+  std::vector<std::string> path;  // of dir, below the hive
+  std::vector<std::string> rest;  // names still to walk
+  bool fromHandle = true;         // dir is the handle's key
+};
+
+void planWalk(const Key& base, const std::vector<std::string>& names, REGSAM sam, Walk* walk) {
+  walk->hive = base.hive;
+  walk->dir = base.dir;
+  walk->path = base.path;
+  walk->rest = names;
+  walk->fromHandle = true;
+  if (base.hive != kMachineHive || !(sam & KEY_WOW64_32KEY) ||
+      posix::envSwitch("PDA_EMULATE_32BIT"))
+    return;
+  std::vector<std::string> full = base.path;
+  full.insert(full.end(), names.begin(), names.end());
+  if (full.empty() || !pda::ciEquals(full[0].c_str(), "SOFTWARE")) return;
+  if (full.size() >= 2 && pda::ciEquals(full[1].c_str(), "Wow6432Node")) return;
+  full.insert(full.begin() + 1, "Wow6432Node");
+  walk->dir = hiveDir(base.hive);
+  walk->path.clear();
+  walk->rest = std::move(full);
+  walk->fromHandle = false;
+}
+
+// Creates the subkey name in the key walk->dir (or finds it, when another
+// writer created it first) and descends into it.
+LONG createStep(Walk* walk, const std::string& name) {
+  std::string encoded = reg::encodeKeyName(name);
+  if (encoded.size() > NAME_MAX) return ERROR_INVALID_PARAMETER;
+  reg::WriterGuard writers;
+  if (walk->path.empty()) {
+    // The hive root appears at the first key created in it.
+    int e = posix::makeDirectories(walk->dir);
+    if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  }
+  reg::KeyLock lock;
+  LONG rc = lock.acquire(walk->dir);
+  if (rc != ERROR_SUCCESS) return rc;
+  reg::SubKey found;
+  if (!reg::findSubKey(walk->dir, name, &found)) {
+    std::string dir = walk->dir + "/" + encoded;
+    if (::mkdir(dir.c_str(), 0755) != 0)
+      return static_cast<LONG>(posix::win32FromErrno(errno, ERROR_CANTWRITE));
+    found.name = name;
+    found.fileName = encoded;
+  }
+  walk->dir += "/" + found.fileName;
+  walk->path.push_back(found.name);
+  return ERROR_SUCCESS;
+}
+
+LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY result,
+                  LPDWORD disposition) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if ((sam & kViewFlags) == kViewFlags) return ERROR_INVALID_PARAMETER;
+  KeyPtr base;
+  LONG rc = findKey(hKey, &base);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<std::string> names;
+  rc = splitPath(subKey, &names);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = checkAlive(*base);
+  if (rc != ERROR_SUCCESS) return rc;
+
+  Walk walk;
+  planWalk(*base, names, sam, &walk);
+  bool created = false;
+  for (std::size_t i = 0; i < walk.rest.size(); ++i) {
+    const std::string& name = walk.rest[i];
+    reg::SubKey found;
+    if (reg::findSubKey(walk.dir, name, &found)) {
+      walk.dir += "/" + found.fileName;
+      walk.path.push_back(found.name);
+      continue;
+    }
+    if (!create) return ERROR_FILE_NOT_FOUND;
+    // A key made directly below the handle's key needs the handle's right to
+    // create subkeys; any key needs a process that may write the registry.
+    if (walk.fromHandle && i == 0 && !(base->access & KEY_CREATE_SUB_KEY))
+      return ERROR_ACCESS_DENIED;
+    if (!mayWrite(walk.dir)) return ERROR_ACCESS_DENIED;
+    rc = createStep(&walk, name);
+    if (rc != ERROR_SUCCESS) return rc;
+    created = true;
+  }
+
+  auto key = std::make_shared<Key>();
+  key->hive = walk.hive;
+  key->path = walk.path;
+  key->dir = walk.dir;
+  key->hiveRoot = key->path.empty();
+  key->access = mapGenericRights(sam, walk.dir);
+  if ((key->access & kWriteRights) && !mayWrite(walk.dir)) return ERROR_ACCESS_DENIED;
+  if (!key->hiveRoot && !reg::identify(key->dir, &key->identity)) return ERROR_FILE_NOT_FOUND;
+  *result = addHandle(std::move(key));
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LONG readValues(const Key& key, std::vector<RegValue>* values) {
+  switch (pda::platform::readValuesFile(key.dir + "/" + pda::platform::kValuesFileName, values)) {
+    case ValuesReadResult::ok:
+    case ValuesReadResult::missing:
+    case ValuesReadResult::garbage:
+      return ERROR_SUCCESS;
+    case ValuesReadResult::failed:
+      break;
+  }
+  return static_cast<LONG>(posix::win32FromErrno(errno, ERROR_CANTREAD));
+}
+
+std::vector<RegValue>::iterator findValue(std::vector<RegValue>& values, const char* name) {
+  for (auto it = values.begin(); it != values.end(); ++it)
+    if (pda::ciEquals(it->name.c_str(), name)) return it;
+  return values.end();
+}
+
+// Runs change on the values of key under the key's locks, and writes the
+// result when change returns ERROR_SUCCESS.
+template <typename Change>
+LONG changeValues(const Key& key, Change change) {
+  reg::WriterGuard writers;
+  if (key.hiveRoot) {
+    int e = posix::makeDirectories(key.dir);
+    if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  }
+  reg::KeyLock lock;
+  LONG rc = lock.acquire(key.dir);
+  if (rc != ERROR_SUCCESS) return rc;
+  // Under the lock: the key may have been deleted (and another made under its
+  // name) since the caller looked.
+  rc = checkAlive(key);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<RegValue> values;
+  rc = readValues(key, &values);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = change(values);
+  if (rc != ERROR_SUCCESS) return rc;
+  int e = pda::platform::writeValuesFile(key.dir, values);
+  return e == 0 ? ERROR_SUCCESS : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+}
+
+// Last write time of a key: the later of its directory's and its values file's.
+FILETIME lastWriteTime(const Key& key) {
+  long long sec = 0, nsec = 0;
+  struct stat st;
+  for (const std::string& path : {key.dir, key.dir + "/" + pda::platform::kValuesFileName}) {
+    if (::stat(path.c_str(), &st) != 0) continue;
+    long long s = st.st_mtim.tv_sec, n = st.st_mtim.tv_nsec;
+    if (s > sec || (s == sec && n > nsec)) {
+      sec = s;
+      nsec = n;
+    }
+  }
+  // 100-nanosecond intervals since 1601-01-01.
+  unsigned long long ticks =
+      (static_cast<unsigned long long>(sec) + 11644473600ull) * 10000000ull +
+      static_cast<unsigned long long>(nsec / 100);
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+// Copies data to the caller as RegQueryValueExA and RegEnumValueA do: the size
+// alone when there is no buffer; ERROR_MORE_DATA with the needed size when the
+// buffer is too small.
+LONG returnData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD size) {
+  if (data && !size) return ERROR_INVALID_PARAMETER;
+  if (type) *type = v.type;
+  if (!size) return ERROR_SUCCESS;
+  DWORD needed = static_cast<DWORD>(v.data.size());
+  if (data) {
+    if (*size < needed) {
+      *size = needed;
+      return ERROR_MORE_DATA;
+    }
+    if (needed) std::memcpy(data, v.data.data(), needed);
+  }
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   PHKEY phkResult) {
+  // ulOptions: 0 or REG_OPTION_OPEN_LINK; there are no links here.
+  (void)ulOptions;
+  return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+}
+
+LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return openOrCreate(hKey, lpSubKey, kMaximumAllowed, false, phkResult, nullptr);
+}
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                     PHKEY phkResult, LPDWORD lpdwDisposition) {
+  // Classes, volatility and security descriptors are not kept: every key is
+  // a plain persistent key.
+  (void)Reserved;
+  (void)lpClass;
+  (void)dwOptions;
+  (void)lpSecurityAttributes;
+  return openOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+}
+
+LONG RegCloseKey(HKEY hKey) {
+  if (!hKey) return ERROR_INVALID_HANDLE;
+  for (const Hive& hive : kHives)
+    if (hive.handle == hKey) return ERROR_SUCCESS;
+  KeyPtr key;  // released after the table's lock
+  std::lock_guard<std::mutex> lock(handlesMutex());
+  auto it = handles().find(hKey);
+  if (it == handles().end()) return ERROR_INVALID_HANDLE;
+  key = std::move(it->second);
+  handles().erase(it);
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+  if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+  KeyPtr key;
+  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<RegValue> values;
+  rc = readValues(*key, &values);
+  if (rc != ERROR_SUCCESS) return rc;
+  auto it = findValue(values, lpValueName ? lpValueName : "");
+  if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+  return returnData(*it, lpType, lpData, lpcbData);
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE* lpData, DWORD cbData) {
+  (void)Reserved;
+  if (!lpData && cbData > 0) return ERROR_INVALID_PARAMETER;
+  std::string name = lpValueName ? lpValueName : "";
+  if (name.size() > pda::platform::kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+  KeyPtr key;
+  LONG rc = useKey(hKey, KEY_SET_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::string data(reinterpret_cast<const char*>(lpData ? lpData : reinterpret_cast<const BYTE*>("")),
+                   cbData);
+  return changeValues(*key, [&](std::vector<RegValue>& values) -> LONG {
+    auto it = findValue(values, name.c_str());
+    if (it != values.end()) {
+      // The name keeps its first spelling and its place in the order.
+      it->type = dwType;
+      it->data = std::move(data);
+    } else {
+      RegValue v;
+      v.name = name;
+      v.type = dwType;
+      v.data = std::move(data);
+      values.push_back(std::move(v));
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  KeyPtr key;
+  LONG rc = useKey(hKey, KEY_SET_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  const char* name = lpValueName ? lpValueName : "";
+  return changeValues(*key, [&](std::vector<RegValue>& values) -> LONG {
+    auto it = findValue(values, name);
+    if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+    values.erase(it);
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+  KeyPtr base;
+  LONG rc = findKey(hKey, &base);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<std::string> names;
+  rc = splitPath(lpSubKey, &names);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = checkAlive(*base);
+  if (rc != ERROR_SUCCESS) return rc;
+
+  // Resolve the key to delete; an empty subkey deletes the handle's own key.
+  std::string dir = base->dir;
+  std::size_t depth = base->path.size();
+  for (const std::string& name : names) {
+    reg::SubKey found;
+    if (!reg::findSubKey(dir, name, &found)) return ERROR_FILE_NOT_FOUND;
+    dir += "/" + found.fileName;
+    ++depth;
+  }
+  if (depth == 0) return ERROR_ACCESS_DENIED;  // a hive root is never deleted
+  std::string parentDir = parentOf(dir);
+  if (!mayWrite(parentDir) || !mayWrite(dir)) return ERROR_ACCESS_DENIED;
+
+  reg::WriterGuard writers;
+  reg::KeyLock parentLock;
+  rc = parentLock.acquire(parentDir);
+  if (rc != ERROR_SUCCESS) return rc == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : rc;
+  reg::KeyLock keyLock;
+  rc = keyLock.acquire(dir);
+  if (rc != ERROR_SUCCESS) return rc == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : rc;
+  std::vector<reg::SubKey> children;
+  reg::listSubKeys(dir, &children);
+  // As on Windows, a key with subkeys cannot be deleted.
+  if (!children.empty()) return ERROR_ACCESS_DENIED;
+  int e = reg::removeKeyDirectory(parentDir, dir);
+  return e == 0 ? ERROR_SUCCESS : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
+    return ERROR_INVALID_PARAMETER;
+  KeyPtr key;
+  LONG rc = useKey(hKey, KEY_ENUMERATE_SUB_KEYS, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<reg::SubKey> subKeys;
+  reg::listSubKeys(key->dir, &subKeys);
+  if (dwIndex >= subKeys.size()) return ERROR_NO_MORE_ITEMS;
+  const reg::SubKey& sub = subKeys[dwIndex];
+  // The size is in characters and counts the terminator going in, not coming
+  // out; a name that does not fit leaves the caller's size as it was.
+  if (sub.name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
+  std::memcpy(lpName, sub.name.c_str(), sub.name.size() + 1);
+  *lpcchName = static_cast<DWORD>(sub.name.size());
+  if (lpcchClass) {
+    if (lpClass && *lpcchClass > 0) lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime) {
+    Key child = *key;
+    child.dir += "/" + sub.fileName;
+    *lpftLastWriteTime = lastWriteTime(child);
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+    return ERROR_INVALID_PARAMETER;
+  KeyPtr key;
+  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<RegValue> values;
+  rc = readValues(*key, &values);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (dwIndex >= values.size()) return ERROR_NO_MORE_ITEMS;
+  const RegValue& v = values[dwIndex];
+  // The name size is in characters without the terminator coming out, and
+  // must leave room for it going in.
+  if (v.name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
+  std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
+  *lpcchValueName = static_cast<DWORD>(v.name.size());
+  return returnData(v, lpType, lpData, lpcbData);
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
+  KeyPtr key;
+  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (lpClass && *lpcchClass == 0) return ERROR_MORE_DATA;
+  std::vector<reg::SubKey> subKeys;
+  reg::listSubKeys(key->dir, &subKeys);
+  std::vector<RegValue> values;
+  rc = readValues(*key, &values);
+  if (rc != ERROR_SUCCESS) return rc;
+
+  std::size_t maxSubKey = 0, maxName = 0, maxData = 0;
+  for (const reg::SubKey& s : subKeys) maxSubKey = std::max(maxSubKey, s.name.size());
+  for (const RegValue& v : values) {
+    maxName = std::max(maxName, v.name.size());
+    maxData = std::max(maxData, v.data.size());
+  }
+  if (lpClass) lpClass[0] = '\0';
+  if (lpcchClass) *lpcchClass = 0;
+  if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(subKeys.size());
+  if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = static_cast<DWORD>(maxSubKey);
+  if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+  if (lpcValues) *lpcValues = static_cast<DWORD>(values.size());
+  if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = static_cast<DWORD>(maxName);
+  if (lpcbMaxValueLen) *lpcbMaxValueLen = static_cast<DWORD>(maxData);
+  if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;  // no descriptors are kept
+  if (lpftLastWriteTime) *lpftLastWriteTime = lastWriteTime(*key);
+  return ERROR_SUCCESS;
+}
+
+}  // extern "C"

@@ -1,0 +1,188 @@
+#include "platform/posix/RegistryKeys.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "core/Text.h"
+#include "platform/posix/PosixSupport.h"
+
+namespace pda {
+namespace platform {
+namespace reg {
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool isDirectory(const std::string& parent, const struct dirent* entry) {
+  if (entry->d_type == DT_DIR) return true;
+  if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
+  struct stat st;
+  return ::stat((parent + "/" + entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::mutex& writerMutex() {
+  static std::mutex m;
+  return m;
+}
+
+}  // namespace
+
+std::string encodeKeyName(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c == '/' || c == '%' || (c == '.' && i == 0)) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool decodeKeyName(const char* fileName, std::string* name) {
+  name->clear();
+  if (!fileName || !*fileName || *fileName == '.') return false;
+  for (const char* p = fileName; *p; ++p) {
+    if (*p != '%') {
+      *name += *p;
+      continue;
+    }
+    int hi = p[1] ? hexValue(p[1]) : -1;
+    int lo = hi >= 0 && p[2] ? hexValue(p[2]) : -1;
+    if (hi < 0 || lo < 0) return false;
+    *name += static_cast<char>(hi * 16 + lo);
+    p += 2;
+  }
+  // Only the one spelling that encodeKeyName gives is a key, so that two
+  // entries never stand for the same name ("%41" is not "A").
+  return !name->empty() && name->size() <= kMaxKeyNameLength &&
+         name->find('\0') == std::string::npos && name->find('\\') == std::string::npos &&
+         encodeKeyName(*name) == fileName;
+}
+
+int listSubKeys(const std::string& dir, std::vector<SubKey>* out) {
+  out->clear();
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return errno;
+  while (struct dirent* entry = ::readdir(d)) {
+    SubKey key;
+    if (!decodeKeyName(entry->d_name, &key.name)) continue;
+    if (!isDirectory(dir, entry)) continue;
+    key.fileName = entry->d_name;
+    out->push_back(std::move(key));
+  }
+  ::closedir(d);
+  std::sort(out->begin(), out->end(), [](const SubKey& a, const SubKey& b) {
+    int c = pda::ciCompare(a.name.c_str(), b.name.c_str());
+    return c != 0 ? c < 0 : a.name < b.name;
+  });
+  return 0;
+}
+
+bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) {
+  // The usual case first: the name spelled as stored.
+  std::string fileName = encodeKeyName(name);
+  struct stat st;
+  if (::stat((dir + "/" + fileName).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    found->name = name;
+    found->fileName = fileName;
+    return true;
+  }
+  std::vector<SubKey> keys;
+  listSubKeys(dir, &keys);
+  for (SubKey& key : keys) {
+    if (pda::ciEquals(key.name.c_str(), name.c_str())) {
+      *found = std::move(key);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool identify(const std::string& dir, DirIdentity* id) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  id->dev = st.st_dev;
+  id->ino = st.st_ino;
+  return true;
+}
+
+KeyLock::~KeyLock() {
+  if (_fd >= 0) ::close(_fd);  // closing the descriptor releases the flock
+}
+
+LONG KeyLock::acquire(const std::string& dir) {
+  if (_fd >= 0) return ERROR_INVALID_PARAMETER;
+  std::string path = dir + "/.lock";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    int e = errno;
+    return (e == ENOENT || e == ENOTDIR) ? ERROR_KEY_DELETED
+                                         : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  }
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int e = errno;
+      ::close(fd);
+      return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+    }
+  }
+  // A deleter renames the key away while holding this lock; whoever got the
+  // lock after it holds a lock file that is no longer the key's.
+  struct stat held, current;
+  if (::fstat(fd, &held) != 0 || ::stat(path.c_str(), &current) != 0 ||
+      held.st_dev != current.st_dev || held.st_ino != current.st_ino) {
+    ::close(fd);
+    return ERROR_KEY_DELETED;
+  }
+  _fd = fd;
+  return ERROR_SUCCESS;
+}
+
+void lockWriters() { writerMutex().lock(); }
+void unlockWriters() { writerMutex().unlock(); }
+
+int removeKeyDirectory(const std::string& parentDir, const std::string& dir) {
+  static std::atomic<unsigned> counter{0};
+  std::string trash = parentDir + "/.deleted." + std::to_string(::getpid()) + "." +
+                      std::to_string(counter.fetch_add(1));
+  if (::rename(dir.c_str(), trash.c_str()) != 0) return errno;
+  // The key is gone now; what follows only tidies up. A leftover (a file we
+  // cannot remove) stays under its hidden name, which is never read as a key.
+  if (DIR* d = ::opendir(trash.c_str())) {
+    std::vector<std::string> files;
+    while (struct dirent* entry = ::readdir(d)) {
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        files.push_back(entry->d_name);
+    }
+    ::closedir(d);
+    for (const std::string& f : files) ::unlink((trash + "/" + f).c_str());
+  }
+  ::rmdir(trash.c_str());
+  return 0;
+}
+
+}  // namespace reg
+}  // namespace platform
+}  // namespace pda

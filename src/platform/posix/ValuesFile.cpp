@@ -1,0 +1,190 @@
+#include "platform/posix/ValuesFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "platform/posix/PosixSupport.h"
+
+namespace pda {
+namespace platform {
+
+const char* const kValuesFileName = ".values";
+const char* const kValuesTempFileName = ".values.tmp";
+
+namespace {
+
+const char kMagic[] = "PDAVALUES 1\n";
+constexpr std::size_t kMagicSize = sizeof kMagic - 1;
+// The smallest record: three lengths and a type, with an empty name and no data.
+constexpr std::size_t kMinRecordSize = 12;
+
+uint32_t crc32(const unsigned char* p, std::size_t n) {
+  static const struct Table {
+    uint32_t entry[256];
+    Table() {
+      for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        entry[i] = c;
+      }
+    }
+  } table;
+  uint32_t c = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) c = table.entry[(c ^ p[i]) & 0xFFu] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+void putU32(std::string& out, uint32_t v) {
+  char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+               static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
+  out.append(b, 4);
+}
+
+// A cursor over the bytes being parsed; every read checks what is left.
+class Reader {
+ public:
+  Reader(const unsigned char* p, std::size_t n) : _p(p), _left(n) {}
+  bool u32(uint32_t* v) {
+    if (_left < 4) return false;
+    *v = static_cast<uint32_t>(_p[0]) | (static_cast<uint32_t>(_p[1]) << 8) |
+         (static_cast<uint32_t>(_p[2]) << 16) | (static_cast<uint32_t>(_p[3]) << 24);
+    _p += 4;
+    _left -= 4;
+    return true;
+  }
+  bool bytes(std::size_t n, std::string* out) {
+    if (_left < n) return false;
+    out->assign(reinterpret_cast<const char*>(_p), n);
+    _p += n;
+    _left -= n;
+    return true;
+  }
+  std::size_t left() const { return _left; }
+
+ private:
+  const unsigned char* _p;
+  std::size_t _left;
+};
+
+std::string lowered(const std::string& s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::string serializeValues(const std::vector<RegValue>& values) {
+  std::size_t total = kMagicSize + 8;
+  for (const RegValue& v : values) total += kMinRecordSize + v.name.size() + v.data.size();
+  std::string out;
+  out.reserve(total);
+  out.append(kMagic, kMagicSize);
+  putU32(out, static_cast<uint32_t>(values.size()));
+  for (const RegValue& v : values) {
+    putU32(out, static_cast<uint32_t>(v.name.size()));
+    out += v.name;
+    putU32(out, v.type);
+    putU32(out, static_cast<uint32_t>(v.data.size()));
+    out += v.data;
+  }
+  putU32(out, crc32(reinterpret_cast<const unsigned char*>(out.data()), out.size()));
+  return out;
+}
+
+bool parseValues(const void* bytes, std::size_t size, std::vector<RegValue>* out) {
+  if (!out) return false;
+  out->clear();
+  if (!bytes || size < kMagicSize + 8) return false;
+  const unsigned char* p = static_cast<const unsigned char*>(bytes);
+  if (std::memcmp(p, kMagic, kMagicSize) != 0) return false;
+
+  // The CRC first: a damaged file is rejected before any of its lengths is trusted.
+  std::size_t body = size - 4;
+  Reader crcReader(p + body, 4);
+  uint32_t stored = 0;
+  crcReader.u32(&stored);
+  if (crc32(p, body) != stored) return false;
+
+  Reader r(p + kMagicSize, body - kMagicSize);
+  uint32_t count = 0;
+  if (!r.u32(&count)) return false;
+  // Each record takes at least kMinRecordSize bytes, so a count beyond what the
+  // file can hold is garbage; this also bounds the reservation below.
+  if (count > r.left() / kMinRecordSize) return false;
+
+  std::vector<RegValue> values;
+  values.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    RegValue v;
+    uint32_t nameLength = 0, dataLength = 0;
+    if (!r.u32(&nameLength) || nameLength > kMaxValueNameLength) return false;
+    if (!r.bytes(nameLength, &v.name)) return false;
+    if (v.name.find('\0') != std::string::npos) return false;
+    if (!r.u32(&v.type) || !r.u32(&dataLength)) return false;
+    if (!r.bytes(dataLength, &v.data)) return false;
+    values.push_back(std::move(v));
+  }
+  if (r.left() != 0) return false;
+
+  // Names are unique without regard to case; a file that says otherwise was
+  // not written by us.
+  std::vector<std::string> names;
+  names.reserve(values.size());
+  for (const RegValue& v : values) names.push_back(lowered(v.name));
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return false;
+
+  *out = std::move(values);
+  return true;
+}
+
+ValuesReadResult readValuesFile(const std::string& path, std::vector<RegValue>* values) {
+  values->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ValuesReadResult::missing : ValuesReadResult::failed;
+  std::string bytes;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int saved = errno;
+      ::close(fd);
+      errno = saved;
+      return ValuesReadResult::failed;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return parseValues(bytes.data(), bytes.size(), values) ? ValuesReadResult::ok
+                                                          : ValuesReadResult::garbage;
+}
+
+int writeValuesFile(const std::string& dir, const std::vector<RegValue>& values) {
+  std::string bytes = serializeValues(values);
+  std::string temp = dir + "/" + kValuesTempFileName;
+  std::string target = dir + "/" + kValuesFileName;
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int error = posix::writeAll(fd, bytes.data(), bytes.size());
+  // Flushed before the rename, so that a crash leaves the old file or the
+  // whole new one, never an empty file under the real name.
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temp.c_str());
+  return error;
+}
+
+}  // namespace platform
+}  // namespace pda
