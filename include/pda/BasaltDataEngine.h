@@ -46,13 +46,15 @@ class PDA_API BasaltDataEngine {
   ~BasaltDataEngine();
 
   // A new serial number: writes ChassisSN, Vendor, Model, ManfID, ModelID,
-  // USBAddress and State, attempting all seven; 0 when all were written.
+  // USBAddress and State, then "RecordType" = "Chassis" (which lets later
+  // calls find the chassis), attempting every write; 0 when all succeeded.
   // A known serial number (letter case ignored): only marks it present,
   // "State" = 1, keeping everything stored and the stored spelling.
   // -1 without writing anything for an empty serial number, or a text field
   // that is not terminated within its array.
   int addChassis(ChassisInfo info);
-  // Deletes the seven values of a stored chassis (letter case ignored);
+  // Deletes the values written by addChassis for a stored chassis (letter
+  // case ignored), attempting every deletion; 0 when all succeeded;
   // -1 for a null or empty serial number or one that is not stored.
   int deleteChassis(const char* serialNumber);
 

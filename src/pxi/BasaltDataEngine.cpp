@@ -18,9 +18,20 @@ bool terminated(const char (&text)[N]) noexcept {
   return std::memchr(text, '\0', N) != nullptr;
 }
 
-// The values of one chassis, in the order they are written and deleted.
-const char* const kChassisValues[] = {"ChassisSN", "Vendor", "Model", "ManfID",
-                                      "ModelID", "USBAddress", "State"};
+// The record type that the store's reader looks for in a keyed PXI table: a
+// record whose "RecordType" contains "Chassis" enters the root's child map
+// under its "ChassisSN"; a record without one is read but never reaches the
+// tree. The seven values of a chassis alone would therefore leave it
+// invisible to every later lookup (a second add would overwrite it as new, a
+// delete could never find it, a listing would not show it), so each chassis
+// this engine adds carries the record type as an eighth value, written after
+// the seven and deleted with them.
+const char kRecordTypeName[] = "RecordType";
+const char kChassisRecordType[] = "Chassis";
+
+// The values of one chassis, in the order they are deleted.
+const char* const kChassisValues[] = {"ChassisSN", "Vendor",     "Model", "ManfID",
+                                      "ModelID",   "USBAddress", "State", kRecordTypeName};
 
 // The stored spelling of serialNumber among the chassis of root, when the
 // chassis is known (names compare without regard to letter case).
@@ -61,7 +72,7 @@ int BasaltDataEngine::addChassis(ChassisInfo info) {
 
   // The record key of every row written below.
   root->setRecordId(info.ChassisSN);
-  // All seven writes are attempted; a failed one does not stop the rest, and
+  // All writes are attempted; a failed one does not stop the rest, and
   // those that succeeded stay.
   bool ok = true;
   ok &= root->setValueString("ChassisSN", info.ChassisSN) != 0;
@@ -71,6 +82,7 @@ int BasaltDataEngine::addChassis(ChassisInfo info) {
   ok &= root->setValueInt32("ModelID", info.ModelID) != 0;
   ok &= root->setValueString("USBAddress", info.USBAddress) != 0;
   ok &= root->setValueInt32("State", info.State) != 0;
+  ok &= root->setValueString(kRecordTypeName, kChassisRecordType) != 0;
   return ok ? 0 : -1;
 }
 
@@ -85,7 +97,7 @@ int BasaltDataEngine::deleteChassis(const char* serialNumber) {
   if (!findChassis(*root, serialNumber, &storedKey)) return -1;
 
   // Only the rows of this chassis: the store limits each deletion to the
-  // record key set here.
+  // record key set here. All eight deletions are attempted.
   root->setRecordId(storedKey.c_str());
   bool ok = true;
   for (const char* name : kChassisValues) ok &= root->deleteName(name) != 0;
