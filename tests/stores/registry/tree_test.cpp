@@ -231,7 +231,8 @@ TEST(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
   EXPECT_EQ(childNames(*root), (std::vector<std::string>{"INTFlike", "Server1", "server2"}));
   KestRegistry& intfLike = child(*root, "intflike");
   EXPECT_STREQ(intfLike.RecordId(), "INTFlike");
-  EXPECT_STREQ(intfLike.RecordType(), "");  // parent's key name decides
+  // A root's rule: a subkey named "INTF..." is an interface by its name alone.
+  EXPECT_STREQ(intfLike.RecordType(), "Interface");
   EXPECT_EQ(intfLike.ParentPointer(), root.get());
   EXPECT_EQ(child(*root, "Server1").getValueInt32("Port", 0), 5025);
   EXPECT_EQ(child(child(*root, "server2"), "Deep").getValueInt32("D", 0), 1);
