@@ -1,0 +1,133 @@
+#pragma once
+
+// Reaches the SQLite store's private members, and helpers shared by the
+// SQLite store tests: node ownership, the store's events, and a sqlite3
+// client in another process that holds a database lock for a known time.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pda/KestSQLite.h"
+#include "support/Fixtures.h"
+
+#if !defined(_WIN32)
+#  include <sys/wait.h>
+#  include <unistd.h>
+#endif
+
+struct PdaTestAccess {
+  static KestSQLite* KestSQLite_make(IKestBase* parent, KestBaseType type) {
+    return new KestSQLite(parent, type);
+  }
+  static SQLiteDynamic* KestSQLite_binding() { return KestSQLite::_pSQLite; }
+  static void KestSQLite_load(KestSQLite& node) { node.loadSQLiteDLL(); }
+  static const char* KestSQLite_tableName(KestSQLite& node) { return node.getTableName(); }
+  static int KestSQLite_columnCount(KestSQLite& node) { return node.getTableRowCount(); }
+  static sqlite3* KestSQLite_readConnection(KestSQLite& node) { return node.readConnection(); }
+  static sqlite3_stmt* KestSQLite_cachedBegin(const KestSQLite& node) { return node._pBeginStmt; }
+  static const char* KestSQLite_resultText(KestSQLite& node, int result) {
+    return node.sqLiteResultMessage(result);
+  }
+  static int KestSQLite_createPxiInfoTable(KestSQLite& node, const char* table) {
+    node.getDatabaseConnection(true);
+    return node.createPxiInfoTable(table);
+  }
+};
+
+namespace sqltest {
+
+struct Release {
+  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
+};
+using Node = std::unique_ptr<KestSQLite, Release>;
+
+inline Node create(KestBaseType type) { return Node(KestSQLite::CreateInstance(type)); }
+
+// The store's events, oldest first.
+inline std::vector<pdatest::Event> events() {
+  std::vector<pdatest::Event> out;
+  for (const pdatest::Event& e : pdatest::readEvents())
+    if (e.source == "SQLite") out.push_back(e);
+  return out;
+}
+
+inline int countEvents(const std::string& type, const std::string& message) {
+  int n = 0;
+  for (const pdatest::Event& e : events()) n += e.type == type && e.message == message;
+  return n;
+}
+
+// Events whose message starts with prefix.
+inline std::vector<pdatest::Event> eventsStarting(const std::string& prefix) {
+  std::vector<pdatest::Event> out;
+  for (const pdatest::Event& e : events())
+    if (e.message.compare(0, prefix.size(), prefix) == 0) out.push_back(e);
+  return out;
+}
+
+// The value map of a node after its lazy fill, as "name=value;..." in map order.
+inline std::string dump(IKestBase& node) {
+  std::string out;
+  for (const auto& entry : *node.NameValueMap()) out += entry.first + "=" + entry.second + ";";
+  return out;
+}
+
+// The child names of a node after its lazy fill, in map order.
+inline std::string children(IKestBase& node) {
+  std::string out;
+  for (const auto& entry : *node.SubKeyMap()) out += entry.first + ";";
+  return out;
+}
+
+#if !defined(_WIN32)
+// The sqlite3 client, in a process of its own, running `begin` on db and then
+// holding that lock for `seconds`. The constructor returns once the lock is
+// held; the destructor waits for the client to commit and end.
+class ClientLock {
+ public:
+  ClientLock(const std::string& db, const std::string& begin, double seconds) {
+    const std::string marker = db + ".locked";
+    std::remove(marker.c_str());
+    const std::string script = db + ".lock.sql";
+    std::ofstream(script) << begin << ";\n.shell touch '" << marker << "'\n.shell sleep " << seconds
+                          << "\nCOMMIT;\n";
+    _pid = fork();
+    if (_pid == 0) {
+      execlp("sh", "sh", "-c", ("sqlite3 -batch -bail '" + db + "' < '" + script + "'").c_str(), nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 1000 && !std::ifstream(marker).good(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(std::ifstream(marker).good()) << "the client never took the lock";
+  }
+  ~ClientLock() {
+    int status = 0;
+    if (_pid > 0) waitpid(_pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock holder failed";
+  }
+  ClientLock(const ClientLock&) = delete;
+  ClientLock& operator=(const ClientLock&) = delete;
+
+ private:
+  pid_t _pid = -1;
+};
+
+// Runs body in a child process and returns its exit status (-1 when it did
+// not exit normally). The child never returns into the test framework.
+template <typename Body>
+int inChild(Body body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
+
+}  // namespace sqltest

@@ -1,0 +1,226 @@
+// The run-time binding, the per-file connections, the library-missing and
+// file-missing reports, the type table, copies and closing everything.
+#include <cstring>
+
+#include "TestAccess.h"
+
+using namespace sqltest;
+
+namespace {
+const char kLibrary[] = PDA_SQLITE_LIBRARY;
+}
+
+TEST(SQLiteBinding, BindsEveryEntryPointOfTheRealLibrary) {
+  SQLiteDynamic lib(kLibrary);
+  ASSERT_NE(lib._hModule, nullptr);
+  EXPECT_EQ(lib._missingCount, 0);
+  EXPECT_STREQ(lib._dllPath, kLibrary);
+  EXPECT_STREQ(lib.sqlite3_errstr(5), "database is locked");
+  lib.unload();
+  EXPECT_EQ(lib._hModule, nullptr);
+  EXPECT_EQ(lib._missingCount, -1);
+  EXPECT_STREQ(lib.sqlite3_errstr(5), "sqlite3_errstr function not found");
+}
+
+TEST(SQLiteBinding, MissingEntryPointsAnswerWithTheirStubs) {
+  SQLiteDynamic lib("libc.so.6");  // loads, but has none of the seventeen
+  ASSERT_NE(lib._hModule, nullptr);
+  EXPECT_EQ(lib._missingCount, 17);
+  sqlite3* db = reinterpret_cast<sqlite3*>(&lib);  // must stay untouched
+  sqlite3_stmt* statement = reinterpret_cast<sqlite3_stmt*>(&lib);
+  EXPECT_EQ(lib.sqlite3_open_v2("x.db", &db, 6, nullptr), 1);
+  EXPECT_EQ(lib.sqlite3_prepare_v2(nullptr, "SELECT 1", 9, &statement, nullptr), 1);
+  EXPECT_EQ(db, reinterpret_cast<sqlite3*>(&lib));
+  EXPECT_EQ(statement, reinterpret_cast<sqlite3_stmt*>(&lib));
+  EXPECT_EQ(lib.sqlite3_close_v2(nullptr), 1);
+  EXPECT_EQ(lib.sqlite3_column_count(nullptr), -1);
+  EXPECT_EQ(lib.sqlite3_column_int(nullptr, 0), 1);
+  EXPECT_EQ(lib.sqlite3_column_text(nullptr, 0), nullptr);
+  EXPECT_EQ(lib.sqlite3_column_type(nullptr, 0), -1);
+  EXPECT_EQ(lib.sqlite3_errcode(nullptr), 1);
+  EXPECT_STREQ(lib.sqlite3_errmsg(nullptr), "sqlite3_errmsg function not found");
+  EXPECT_STREQ(lib.sqlite3_errstr(0), "sqlite3_errstr function not found");
+  EXPECT_EQ(lib.sqlite3_extended_errcode(nullptr), 1);
+  EXPECT_EQ(lib.sqlite3_finalize(nullptr), 1);
+  EXPECT_EQ(lib.sqlite3_step(nullptr), 1);
+  EXPECT_EQ(lib.sqlite3_reset(nullptr), 1);
+  EXPECT_EQ(lib.sqlite3_config(1, 2, 3), 1);
+  EXPECT_EQ(lib.sqlite3_initialize(), 1);
+  EXPECT_EQ(lib.sqlite3_shutdown(), 1);
+  lib.unload();
+}
+
+TEST(SQLiteBinding, UnloadablePathsLoadNothing) {
+  SQLiteDynamic missing("/nonexistent/SQLite.Interop.dll");
+  EXPECT_EQ(missing._hModule, nullptr);
+  EXPECT_EQ(missing._missingCount, -1);
+  // 260 characters do not fit with the terminator: not loaded, not shortened.
+  std::string longPath = "/" + std::string(258, 'a') + "/";
+  SQLiteDynamic tooLong((longPath + kLibrary).c_str());
+  EXPECT_EQ(tooLong._hModule, nullptr);
+  EXPECT_STREQ(tooLong._dllPath, "");
+}
+
+TEST(SQLiteStore, TypeTablePathsAndRecordTypes) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  struct Row {
+    int type;
+    const char* recordType;
+    const char* table;
+    int columns;
+    bool pxi;
+  } rows[] = {{0, "", "", 0, false},
+              {1, "KestInfo", "KestInfo", 3, false},
+              {2, "VisaInfo", "VisaInfo", 3, false},
+              {3, "KestConfig", "ConfigData", 4, false},
+              {4, "SorrelParams", "SorrelParamInfo", 3, false},
+              {5, "Alias", "ConfigData", 4, false},
+              {6, "InstrumentFavorites", "InstrumentFavorites", 3, false},
+              {7, "Chassis", "Chassis", 4, true},
+              {8, "PModules", "PModules", 4, true},
+              {9, "SModules", "SModules", 4, true},
+              {10, "PciBus", "PciBuses", 3, true},
+              {11, "", "", 0, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.type);
+    Node node = create(static_cast<KestBaseType>(row.type));
+    EXPECT_STREQ(node->RecordType(), row.recordType);
+    EXPECT_STREQ(PdaTestAccess::KestSQLite_tableName(*node), row.table);
+    EXPECT_EQ(PdaTestAccess::KestSQLite_columnCount(*node), row.columns);
+    EXPECT_EQ(node->getDbPath(), row.pxi ? machine.pxiDir() + "RemotePXI.db"
+                                         : machine.dataDir() + "Quillon.db");
+  }
+}
+
+TEST(SQLiteStore, ConstructionOpensNothingAndASecondInstanceReusesTheConnection) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'InstallLevel','7');"
+                      "INSERT INTO VisaInfo VALUES(NULL,'Mode','3');");
+  Node info = create(KestInfoBaseType);
+  EXPECT_EQ(PdaTestAccess::KestSQLite_binding(), nullptr);
+  EXPECT_EQ(info->getValueInt32("InstallLevel", 256), 7);
+  Node visa = create(VisaInfoBaseType);
+  EXPECT_EQ(visa->getValueInt32("Mode", 0), 3);
+  EXPECT_NE(PdaTestAccess::KestSQLite_readConnection(*visa), nullptr);
+  EXPECT_EQ(PdaTestAccess::KestSQLite_readConnection(*visa),
+            PdaTestAccess::KestSQLite_readConnection(*info));
+  EXPECT_TRUE(events().empty());
+}
+
+TEST(SQLiteStore, MissingLibraryIsReportedWithItsFullPathAtEveryAttempt) {
+  pdatest::TempMachine machine;
+  machine.installSuite(/*withLibrary=*/false);
+  machine.createConfigDatabase();
+  Node info = create(KestInfoBaseType);
+  EXPECT_EQ(info->getValueInt32("InstallLevel", 256), 256);
+  EXPECT_EQ(info->getLastSQLiteResult(), 1);
+  EXPECT_STREQ(info->getLastSQliteResultString(), "sqlite3 DLL open failed.");
+  const std::string load = "loadSQLiteDLL: Unable to load DLL\npath = '" + machine.baseDir() +
+                           "bin/SQLite.Interop.dll'\n";
+  EXPECT_EQ(countEvents("ERROR", load), 1);
+  EXPECT_EQ(countEvents("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                                 "'KestInfo';' failed.\nerror=1\n(sqlite3 DLL open failed.)\n"),
+            1);
+  EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
+  EXPECT_EQ(info->setValueString("A", "1"), 0);  // writes touch nothing either
+  EXPECT_EQ(countEvents("ERROR", load), 2);
+}
+
+TEST(SQLiteStore, MissingDatabaseIsReportedAndOpenedAgainAtTheNextRead) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  Node first = create(VisaInfoBaseType);
+  EXPECT_EQ(first->getValueInt32("X", 9), 9);
+  EXPECT_EQ(first->getLastSQLiteResult(), 14);
+  EXPECT_STREQ(first->getLastSQliteResultString(), "unable to open database file");
+  EXPECT_EQ(PdaTestAccess::KestSQLite_readConnection(*first), nullptr);
+  Node second = create(KestInfoBaseType);
+  second->getValueInt32("X", 0);
+  EXPECT_EQ(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READONLY "
+                                 "error=14\n(unable to open database file)\n"),
+            2);
+  // Now the file exists: a new instance opens and reads it.
+  pdatest::sqlite(machine.createConfigDatabase(), "INSERT INTO KestInfo VALUES(NULL,'X','5');");
+  EXPECT_EQ(create(KestInfoBaseType)->getValueInt32("X", 0), 5);
+}
+
+TEST(SQLiteStore, EachFileHasItsOwnConnections) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  pdatest::sqlite(machine.createConfigDatabase(), "INSERT INTO VisaInfo VALUES(NULL,'V','1');");
+  Node visa = create(VisaInfoBaseType);
+  EXPECT_EQ(dump(*visa), "V=1;");
+  Node buses = create(PciBusesBaseType);  // creates RemotePXI.db with Bus0..Bus18
+  char bus[8];
+  buses->getValueString("Bus18", bus, sizeof bus, "none");
+  EXPECT_STREQ(bus, "0");
+  EXPECT_EQ(buses->NameValueMap()->size(), 10u);
+  EXPECT_EQ(visa->setValueString("V", "2"), 1);
+  EXPECT_EQ(buses->setValueString("Bus4", "1"), 1);
+  EXPECT_EQ(pdatest::sqlite(machine.dataDir() + "Quillon.db", "SELECT NAME, VALUE FROM VisaInfo;"),
+            "V|2\n");
+  EXPECT_EQ(pdatest::sqlite(buses->getDbPath(), "SELECT VALUE FROM PciBuses WHERE NAME='Bus4';"),
+            "1\n");
+}
+
+TEST(SQLiteStore, ResultTextsWithoutErrstrAndAfterClosingEverything) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  Node node = create(KestInfoBaseType);
+  PdaTestAccess::KestSQLite_load(*node);
+  SQLiteDynamic* bound = PdaTestAccess::KestSQLite_binding();
+  ASSERT_NE(bound, nullptr);
+  EXPECT_STREQ(PdaTestAccess::KestSQLite_resultText(*node, 5), "database is locked");
+
+  SQLiteDynamic lacking("libc.so.6");
+  SQLiteDynamic::errstr_fn real = bound->sqlite3_errstr;
+  bound->sqlite3_errstr = lacking.sqlite3_errstr;
+  EXPECT_STREQ(PdaTestAccess::KestSQLite_resultText(*node, 5), "sqlite3_errstr function not found");
+  EXPECT_STREQ(PdaTestAccess::KestSQLite_resultText(*node, 100), "SQLITE_ROW");
+  EXPECT_STREQ(PdaTestAccess::KestSQLite_resultText(*node, 101), "SQLITE_DONE");
+  bound->sqlite3_errstr = real;
+  lacking.unload();
+
+  node->getValueInt32("X", 0);  // no database: result 14
+  const char* text = node->getLastSQliteResultString();
+  KestSQLite::closeAllDatabaseConnections();
+  KestSQLite::closeAllDatabaseConnections();  // the second call does nothing
+  EXPECT_EQ(PdaTestAccess::KestSQLite_binding(), nullptr);
+  EXPECT_STREQ(text, "unable to open database file");  // a copy, not the library's text
+  EXPECT_EQ(node->getLastSQliteResultString(), text);
+}
+
+TEST(SQLiteStore, StatementsSurviveNeitherCopiesNorClosingTheConnections) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  Node source = create(KestInfoBaseType);
+  ASSERT_EQ(source->setValueString("A", "1"), 1);
+  ASSERT_NE(PdaTestAccess::KestSQLite_cachedBegin(*source), nullptr);
+  Node copy(new KestSQLite(*source));
+  EXPECT_EQ(PdaTestAccess::KestSQLite_cachedBegin(*copy), nullptr);
+  EXPECT_STREQ(copy->getDbPath(), source->getDbPath());
+  EXPECT_EQ(copy->baseType(), KestInfoBaseType);
+  source.reset();
+  EXPECT_EQ(copy->setValueString("B", "2"), 1);
+
+  // Assigned a node of another file, the target writes that file, and leaves
+  // no transaction open in the file it had written before.
+  Node buses = create(PciBusesBaseType);
+  *copy = *buses;
+  EXPECT_EQ(copy->setValueString("Bus2", "5"), 1);
+  EXPECT_EQ(pdatest::sqlite(buses->getDbPath(), "SELECT VALUE FROM PciBuses WHERE NAME='Bus2';"),
+            "5\n");
+  pdatest::sqlite(db, "BEGIN EXCLUSIVE; INSERT INTO KestInfo VALUES(NULL,'C','3'); COMMIT;");
+
+  // After everything was closed (and the library released), the statements
+  // of the old connections are dropped: the next write prepares anew.
+  KestSQLite::closeAllDatabaseConnections();
+  EXPECT_EQ(copy->setValueString("Bus2", "6"), 1);
+  EXPECT_EQ(pdatest::sqlite(buses->getDbPath(), "SELECT VALUE FROM PciBuses WHERE NAME='Bus2';"),
+            "6\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME || VALUE FROM KestInfo ORDER BY NAME;"), "A1\nB2\nC3\n");
+}
