@@ -10,10 +10,11 @@
 // non-zero on success and 0 on failure (always 0 without a store).
 //
 // The getters and setters declared unsigned long go through the same signed
-// 32-bit reads and writes as the others: a getter returns the stored 32-bit
-// number reinterpreted as unsigned (so "-1" is never stored by the library,
-// but a stored 4294967295 reads as 4294967295 on every platform), and a
-// setter keeps the low 32 bits of its argument, as a DWORD would.
+// 32-bit reads and writes as the others, so only 0 to 2147483647 survive a
+// round trip: a setter keeps the low 32 bits of its argument (as a DWORD
+// would, also where unsigned long is wider) and stores them as a signed
+// number, and a negative stored text reads as 0, a number above 2147483647
+// as 2147483647.
 //
 // Copies share the tree with their source (see KestRecord) and copy the
 // product version cache as it stands.

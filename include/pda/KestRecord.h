@@ -51,7 +51,8 @@ class PDA_API KestRecord {
   virtual void initializeNameValueMap();
 
   // Makes node the record's root, releasing the old one. The record takes
-  // over the caller's reference to node.
+  // over the caller's reference to node; passing the current root changes
+  // nothing.
   void setRoot(IKestBase* node) noexcept;
 
   // A new root node of the given store for one part of the data: the

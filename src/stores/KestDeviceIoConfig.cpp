@@ -71,12 +71,15 @@ void KestDeviceIoConfig::initializeSubKeyMap() { initializeMaps(); }
 
 void KestDeviceIoConfig::initializeNameValueMap() { initializeMaps(); }
 
-// Builds the defaults while both maps are empty. Interface nodes never get
-// here with empty maps: their builder fills them. If memory runs out halfway,
-// the partial tree is dropped before the exception leaves, so that the next
-// access builds the whole tree instead of finding a half-built one.
+// Builds the defaults of a root while both its maps are empty. Only roots
+// build: an interface node gets its pairs from its builder, and a caller may
+// delete every one of them; it must then stay empty rather than grow a whole
+// I/O configuration below itself (it is of the configuration kind). If memory
+// runs out halfway, the partial tree is dropped before the exception leaves,
+// so that the next access builds the whole tree, not a half-built one.
 void KestDeviceIoConfig::initializeMaps() {
   if (!_subKeyMap.empty() || !_nameValueMap.empty()) return;
+  if (_parent) return;
   try {
     switch (_baseType) {
       case KestInfoBaseType: createKestInfo(); break;
@@ -212,8 +215,12 @@ int testInstallation() {
   if (!pda::buildPath(marker, sizeof marker, systemDir, "brix32.dll")) return 0;
   std::FILE* f = std::fopen(marker, "r");
   if (!f) return 0;
+  // Some C libraries open a directory for reading; reading it then fails.
+  // A directory of that name is not the library.
+  std::fgetc(f);
+  const bool readable = !std::ferror(f);
   std::fclose(f);
-  return 1;
+  return readable ? 1 : 0;
 }
 
 }  // namespace

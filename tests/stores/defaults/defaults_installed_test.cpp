@@ -1,0 +1,97 @@
+// The installation test: brix32.dll in the system directory, decided once per
+// process (every test here runs in a fresh process).
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "pda/KestDeviceIoConfig.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+std::string marker(const pdatest::TempMachine& machine) {
+  return machine.systemDir() + "/brix32.dll";
+}
+
+}  // namespace
+
+TEST(DefaultsInstalled, FreshMachineIsNotInstalled) {
+  pdatest::TempMachine machine;
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
+}
+
+TEST(DefaultsInstalled, MarkerInTheSystemDirectoryMeansInstalled) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
+}
+
+TEST(DefaultsInstalled, EmptyMarkerFileCounts) {
+  pdatest::TempMachine machine;
+  ASSERT_EQ(mkdir(machine.systemDir().c_str(), 0755), 0);
+  std::ofstream(marker(machine)).close();
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
+}
+
+TEST(DefaultsInstalled, MarkerWithoutTheRestOfTheSuiteStillCounts) {
+  pdatest::TempMachine machine;
+  ASSERT_EQ(mkdir(machine.systemDir().c_str(), 0755), 0);
+  std::ofstream(marker(machine)) << "x";
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
+}
+
+TEST(DefaultsInstalled, DirectoryOfThatNameIsNotTheLibrary) {
+  pdatest::TempMachine machine;
+  ASSERT_EQ(mkdir(machine.systemDir().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(marker(machine).c_str(), 0755), 0);
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
+}
+
+TEST(DefaultsInstalled, MarkerInTheWow64DirectoryDoesNotCount) {
+  pdatest::TempMachine machine;
+  ASSERT_EQ(mkdir(machine.path("SysWOW64").c_str(), 0755), 0);
+  std::ofstream(machine.path("SysWOW64/brix32.dll")) << "x";
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
+}
+
+TEST(DefaultsInstalled, NegativeAnswerIsKeptAfterInstalling) {
+  pdatest::TempMachine machine;
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
+  machine.installSuite();
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
+}
+
+TEST(DefaultsInstalled, PositiveAnswerIsKeptAfterTheMarkerGoes) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
+  ASSERT_EQ(std::remove(marker(machine).c_str()), 0);
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
+}
+
+TEST(DefaultsInstalled, ConcurrentFirstCallsAgree) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::atomic<bool> go{false};
+  std::vector<int> answers(8, -1);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    threads.emplace_back([&, i] {
+      while (!go.load()) std::this_thread::yield();
+      answers[i] = KestDeviceIoConfig::kestIsInstalled();
+    });
+  go = true;
+  // Remove the marker while the threads may still be deciding: whoever
+  // decides first decides for all.
+  std::remove(marker(machine).c_str());
+  for (auto& t : threads) t.join();
+  for (int answer : answers) EXPECT_EQ(answer, answers[0]);
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), answers[0]);
+}
