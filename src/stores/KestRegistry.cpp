@@ -138,7 +138,9 @@ KestRegistry& KestRegistry::operator=(const KestRegistry& other) {
   return *this;
 }
 
-KestRegistry::~KestRegistry() { closeKeys(); }
+KestRegistry::~KestRegistry() {
+  closeKeys();
+}
 
 void KestRegistry::closeKeys() noexcept {
   if (_hReadKey) RegCloseKey(_hReadKey);

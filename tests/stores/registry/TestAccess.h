@@ -43,7 +43,9 @@ struct Release {
 template <typename T = KestRegistry>
 using Node = std::unique_ptr<T, Release>;
 
-inline Node<> create(KestBaseType type) { return Node<>(KestRegistry::CreateInstance(type)); }
+inline Node<> create(KestBaseType type) {
+  return Node<>(KestRegistry::CreateInstance(type));
+}
 
 // The node's value map after its lazy fill, as a plain copy.
 inline std::map<std::string, std::string> values(IKestBase& node) {
@@ -51,11 +53,14 @@ inline std::map<std::string, std::string> values(IKestBase& node) {
                                             node.NameValueMap()->end());
 }
 
+#if !defined(_WIN32)
+// The stand-in's switch for a process without the right to write HKLM.
 inline void readOnly(bool on) {
   if (on)
     setenv("PDA_REGISTRY_READONLY", "1", 1);
   else
     unsetenv("PDA_REGISTRY_READONLY");
 }
+#endif
 
 }  // namespace regtest

@@ -12,6 +12,11 @@ using Map = std::map<std::string, std::string>;
 
 namespace {
 
+// Below a tree that every test machine starts without, in both views.
+const char kAcme[] = "SOFTWARE\\Vantrel\\Acme";
+const char kAcme32[] = "SOFTWARE\\Wow6432Node\\Vantrel\\Acme";
+const char kAcmeNew[] = "SOFTWARE\\Vantrel\\Acme\\New";
+
 std::string query(HKEY h, const char* name) {
   char data[64] = {};
   DWORD size = sizeof data - 1, type = 0;
@@ -42,7 +47,8 @@ TEST(RegistryHandles, CopyOpensHandlesOfItsOwn) {
   Node<> copy(new KestRegistry(*source));
   ASSERT_NE(PdaTestAccess::KestRegistry_readKey(*copy), nullptr);
   ASSERT_NE(PdaTestAccess::KestRegistry_writeKey(*copy), nullptr);
-  EXPECT_NE(PdaTestAccess::KestRegistry_readKey(*copy), PdaTestAccess::KestRegistry_readKey(*source));
+  EXPECT_NE(PdaTestAccess::KestRegistry_readKey(*copy),
+            PdaTestAccess::KestRegistry_readKey(*source));
   EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(*copy),
             PdaTestAccess::KestRegistry_writeKey(*source));
   EXPECT_STREQ(copy->keyName(), "VISAInfo");
@@ -93,73 +99,70 @@ TEST(RegistryHandles, CopiesShareChildrenUntilTheLastHolderGoes) {
 
 TEST(RegistryHandles, HelpersOpenTheirFixedViews) {
   pdatest::TempMachine machine;
-  pdatest::regSetString("SOFTWARE\\Wow6432Node\\Acme", "V", "32");
-  pdatest::regSetString("SOFTWARE\\Acme", "V", "64");
+  pdatest::regSetString(kAcme32, "V", "32");
+  pdatest::regSetString(kAcme, "V", "64");
 
   HKEY h = nullptr;
-  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h), ERROR_SUCCESS);
+  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, kAcme, &h), ERROR_SUCCESS);
   EXPECT_EQ(query(h, "V"), "32");
   EXPECT_EQ(setText(h, "W", "x"), ERROR_ACCESS_DENIED);  // read-only
   RegCloseKey(h);
 
-  ASSERT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h), ERROR_SUCCESS);
+  ASSERT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, kAcme, &h), ERROR_SUCCESS);
   EXPECT_EQ(query(h, "V"), "64");
   EXPECT_EQ(setText(h, "W", "x"), ERROR_SUCCESS);
   RegCloseKey(h);
 
   // The options are not passed on; the view is the 64-bit one whatever the
   // caller asks for.
-  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", 0xFFFFu, KEY_READ,
-                                          &h),
+  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, kAcme, 0xFFFFu, KEY_READ, &h),
             ERROR_SUCCESS);
   EXPECT_EQ(query(h, "V"), "64");
   EXPECT_EQ(setText(h, "W", "x"), ERROR_ACCESS_DENIED);
   RegCloseKey(h);
-  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", 0,
+  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, kAcme, 0,
                                           KEY_QUERY_VALUE | KEY_SET_VALUE, &h),
             ERROR_SUCCESS);
   EXPECT_EQ(setText(h, "W", "y"), ERROR_SUCCESS);
   RegCloseKey(h);
 
-  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Missing", &h),
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\Missing", &h),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", nullptr),
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, kAcme, nullptr),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", nullptr),
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, kAcme, nullptr),
             ERROR_INVALID_PARAMETER);
 }
 
 TEST(RegistryHandles, HelpersCreateAndDeleteKeys) {
   pdatest::TempMachine machine;
   HKEY h = nullptr;
-  ASSERT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New", &h),
-            ERROR_SUCCESS);
+  ASSERT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, kAcmeNew, &h), ERROR_SUCCESS);
   EXPECT_EQ(setText(h, "V", "1"), ERROR_SUCCESS);
   RegCloseKey(h);
   std::string bytes;
-  EXPECT_TRUE(pdatest::regGet("SOFTWARE\\Acme\\New", "V", nullptr, &bytes));
+  EXPECT_TRUE(pdatest::regGet(kAcmeNew, "V", nullptr, &bytes));
 
-  EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New"), ERROR_SUCCESS);
-  EXPECT_FALSE(pdatest::regGet("SOFTWARE\\Acme\\New", "V", nullptr, &bytes));
-  EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New"),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, kAcmeNew), ERROR_SUCCESS);
+  EXPECT_FALSE(pdatest::regGet(kAcmeNew, "V", nullptr, &bytes));
+  EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, kAcmeNew), ERROR_FILE_NOT_FOUND);
 }
 
+#if !defined(_WIN32)
 TEST(RegistryHandles, HelpersWithoutWriteRightsOnlyRead) {
   pdatest::TempMachine machine;
-  pdatest::regSetString("SOFTWARE\\Acme", "V", "64");
-  pdatest::regSetString("SOFTWARE\\Wow6432Node\\Acme", "V", "32");
+  pdatest::regSetString(kAcme, "V", "64");
+  pdatest::regSetString(kAcme32, "V", "32");
   readOnly(true);
   HKEY h = nullptr;
-  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h),
-            ERROR_ACCESS_DENIED);
-  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme\\New", &h),
-            ERROR_ACCESS_DENIED);
-  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &h), ERROR_SUCCESS);
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, kAcme, &h), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, kAcmeNew, &h), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, kAcme, &h), ERROR_SUCCESS);
   EXPECT_EQ(query(h, "V"), "32");
   RegCloseKey(h);
-  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", 0, KEY_READ, &h),
+  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, kAcme, 0, KEY_READ, &h),
             ERROR_SUCCESS);
   EXPECT_EQ(query(h, "V"), "64");
   RegCloseKey(h);
 }
+#endif
