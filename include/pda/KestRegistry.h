@@ -23,6 +23,10 @@
 // Children are reference counted nodes (IKestBase): a child that a builder
 // replaces in a child map is released, never leaked.
 //
+// Setters and deleteName return 1 on success and 0 when the registry refuses
+// the write (no write handle, a null name, a missing value to delete); on 0
+// the node's map is unchanged.
+//
 // Thread safety: none; one tree is used by one thread at a time. Other
 // processes may change the same keys at any time.
 class PDA_API KestRegistry : public IKestBase {
