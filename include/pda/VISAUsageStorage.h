@@ -1,9 +1,8 @@
 #pragma once
 
 #include "pda/Export.h"
+#include "pda/SQLiteDynamic.h"
 
-class SQLiteDynamic;
-struct sqlite3;
 struct PdaTestAccess;  // defined by the test suites only
 
 // Adds usage rows to the suite's analytics store: which process used VISA's

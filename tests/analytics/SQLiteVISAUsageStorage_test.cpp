@@ -140,17 +140,6 @@ TEST_F(UsageStorage, QuotesAreStoredAsPassedAndCannotChangeTheStatement) {
                                        "name = 'VISACAccess';"));
 }
 
-TEST_F(UsageStorage, ManyAddsShareOneConnection) {
-  machine.installSuite();
-  std::string db = createDb(defaultDb());
-  SQLiteVISAUsageStorage storage;
-  for (int i = 0; i < 40; ++i)
-    ASSERT_TRUE(storage.AddVISANETUsageRecord(std::to_string(i).c_str(), "loop")) << i;
-  EXPECT_EQ("40|0|39\n",
-            pdatest::sqlite(db, "SELECT count(*), min(CAST(AccessTime AS INTEGER)), "
-                                "max(CAST(AccessTime AS INTEGER)) FROM VISANETAccess;"));
-}
-
 // ---------------------------------------------------------------- failures
 
 TEST_F(UsageStorage, MissingDatabaseFailsEveryAddAndIsNeverCreated) {
@@ -163,21 +152,16 @@ TEST_F(UsageStorage, MissingDatabaseFailsEveryAddAndIsNeverCreated) {
     EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
     EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, "t"));
   }
+  SQLiteVISAUsageStorage inMissingDir(machine.path("no/such/dir/DataAnalytics.db").c_str());
+  EXPECT_FALSE(inMissingDir.AddVISACUsageRecord("t", "p"));
   EXPECT_FALSE(fs::exists(missing));
+  EXPECT_FALSE(fs::exists(machine.path("no")));
   EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"),       //
                      kOpenFailed, kVisaNull, visaFailed("VISACOMAccess"),     //
                      kOpenFailed, kVisaNull, visaFailed("VISANETAccess"),     //
-                     kOpenFailed, kSessionNull, kSessionFailed}),
+                     kOpenFailed, kSessionNull, kSessionFailed,                 //
+                     kOpenFailed, kVisaNull, visaFailed("VISACAccess")}),
             messages());
-}
-
-TEST_F(UsageStorage, MissingDirectoryIsNotCreatedEither) {
-  machine.installSuite();
-  const std::string dir = machine.path("no/such/dir");
-  const std::string path = dir + "/DataAnalytics.db";
-  SQLiteVISAUsageStorage storage(path.c_str());
-  EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-  EXPECT_FALSE(fs::exists(machine.path("no")));
 }
 
 TEST_F(UsageStorage, DatabaseThatAppearsLaterIsOpenedByTheNextAdd) {
@@ -190,7 +174,7 @@ TEST_F(UsageStorage, DatabaseThatAppearsLaterIsOpenedByTheNextAdd) {
   EXPECT_EQ("p|late\n", rows(db, "VISACAccess"));
 }
 
-TEST_F(UsageStorage, MissingTableFailsOnlyThatAdd) {
+TEST_F(UsageStorage, StatementThatCannotBePreparedFailsOnlyThatAdd) {
   machine.installSuite();
   std::string db = createDb(defaultDb(), /*withSessionTable=*/false);
   SQLiteVISAUsageStorage storage;
@@ -201,18 +185,13 @@ TEST_F(UsageStorage, MissingTableFailsOnlyThatAdd) {
   EXPECT_EQ("p|t\n", rows(db, "VISACOMAccess"));
   EXPECT_EQ("0\n", pdatest::sqlite(db, "SELECT count(*) FROM sqlite_master WHERE "
                                        "name = 'SorrelSessionAccess';"));
-}
 
-TEST_F(UsageStorage, FileThatIsNoDatabaseFailsAtThePrepare) {
-  machine.installSuite();
-  const std::string path = machine.path("garbage.db");
-  {
-    std::ofstream f(path, std::ios::binary);
-    f << std::string(4096, 'z');
-  }
-  SQLiteVISAUsageStorage storage(path.c_str());
-  EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
-  EXPECT_EQ(Strings{visaFailed("VISANETAccess")}, messages());
+  // A file that is no database opens, and fails at the prepare.
+  const std::string garbage = machine.path("garbage.db");
+  std::ofstream(garbage, std::ios::binary) << std::string(4096, 'z');
+  SQLiteVISAUsageStorage onGarbage(garbage.c_str());
+  EXPECT_FALSE(onGarbage.AddVISANETUsageRecord("t", "p"));
+  EXPECT_EQ((Strings{kSessionFailed, visaFailed("VISANETAccess")}), messages());
 }
 
 TEST_F(UsageStorage, NullTimeIsRefusedWithItsMessages) {
@@ -259,21 +238,17 @@ TEST_F(UsageStorage, MissingLibraryIsReportedAndRetriedAtTheNextAdd) {
                      kSessionNull, kSessionFailed}),
             messages());
 
-  fs::create_symlink(PDA_SQLITE_LIBRARY, machine.baseDir() + "bin/SQLite.Interop.dll");
+  // A file that is no library counts as missing.
+  const std::string library = machine.baseDir() + "bin/SQLite.Interop.dll";
+  std::ofstream(library, std::ios::binary) << "not a shared object";
+  EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
+  EXPECT_EQ(kCreateFailed, messages().at(6));
+
+  fs::remove(library);
+  fs::create_symlink(PDA_SQLITE_LIBRARY, library);
   EXPECT_TRUE(storage.AddVISACUsageRecord("t2", "p2"));
   EXPECT_EQ("p2|t2\n", rows(db, "VISACAccess"));
-}
-
-TEST_F(UsageStorage, LibraryThatIsNoLibraryCountsAsMissing) {
-  machine.installSuite(/*withLibrary=*/false);
-  {
-    std::ofstream f(machine.baseDir() + "bin/SQLite.Interop.dll", std::ios::binary);
-    f << "not a shared object";
-  }
-  createDb(defaultDb());
-  SQLiteVISAUsageStorage storage;
-  EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
-  EXPECT_EQ((Strings{kCreateFailed, kVisaNull, visaFailed("VISANETAccess")}), messages());
+  EXPECT_EQ(9u, messages().size());
 }
 
 // A path must fit 260 bytes with its terminator. One character more and the
@@ -302,20 +277,17 @@ TEST_F(UsageStorage, PathOf259CharactersWorksAndLongerPathsAreNeverShortened) {
   SQLiteVISAUsageStorage refusedToo(far.c_str());
   EXPECT_FALSE(refusedToo.AddVISACUsageRecord("t", "far"));
 
+  // "" would give SQLite's private temporary database: refused alike.
+  SQLiteVISAUsageStorage empty("");
+  EXPECT_FALSE(empty.AddVISACUsageRecord("t", "empty"));
+
   EXPECT_EQ("fits|t\n", rows(fits, "VISACAccess"));
   EXPECT_FALSE(fs::exists(tooLong));
   EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"), kOpenFailed, kSessionNull,
                      kSessionFailed, kOpenFailed, kVisaNull, visaFailed("VISACAccess"),
+                     kOpenFailed, kVisaNull, visaFailed("VISACAccess"),  //
                      kOpenFailed, kVisaNull, visaFailed("VISACAccess")}),
             messages());
-}
-
-TEST_F(UsageStorage, EmptyPathOpensNothing) {
-  machine.installSuite();
-  SQLiteVISAUsageStorage storage("");
-  EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-  EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasConnection(storage));
-  EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess")}), messages());
 }
 
 // The statement buffers hold 1024 bytes for a VISA row and 256 for a session
@@ -387,15 +359,12 @@ TEST_F(UsageStorage, BaseAndParameterlessOperationsReturnFalseAndTouchNothing) {
   EXPECT_TRUE(messages().empty());
   EXPECT_EQ(before, fs::last_write_time(db));
   EXPECT_EQ("", rows(db, "VISACAccess"));
-}
 
-TEST_F(UsageStorage, CallsThroughTheBaseReachTheOverride) {
-  machine.installSuite();
-  std::string db = createDb(defaultDb());
-  std::unique_ptr<VISAUsageStorage> storage(new SQLiteVISAUsageStorage());
-  EXPECT_TRUE(storage->AddSorrelSessionUsageRecord("LAN", 7, "t"));
-  EXPECT_FALSE(storage->AddVISACUsageRecord());
-  storage.reset();  // destroyed through the base
+  // Through the base, the override answers and the object is destroyed whole.
+  std::unique_ptr<VISAUsageStorage> held(new SQLiteVISAUsageStorage());
+  EXPECT_TRUE(held->AddSorrelSessionUsageRecord("LAN", 7, "t"));
+  EXPECT_FALSE(held->AddVISACUsageRecord());
+  held.reset();
   EXPECT_EQ("LAN|7|t\n", rows(db, "SorrelSessionAccess"));
 }
 
