@@ -164,9 +164,7 @@ HKEY addHandle(KeyPtr key) {
 LONG checkAlive(const Key& key) {
   if (key.hiveRoot) return ERROR_SUCCESS;
   reg::DirIdentity now;
-  if (!reg::identify(key.dir, &now) || now.dev != key.identity.dev ||
-      now.ino != key.identity.ino)
-    return ERROR_KEY_DELETED;
+  if (!reg::identify(key.dir, &now) || now != key.identity) return ERROR_KEY_DELETED;
   return ERROR_SUCCESS;
 }
 

@@ -121,10 +121,17 @@ bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) 
 }
 
 bool identify(const std::string& dir, DirIdentity* id) {
-  struct stat st;
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  id->dev = st.st_dev;
-  id->ino = st.st_ino;
+  struct statx st;
+  if (::statx(AT_FDCWD, dir.c_str(), 0, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0 ||
+      !(st.stx_mask & STATX_TYPE) || !S_ISDIR(st.stx_mode))
+    return false;
+  *id = DirIdentity();
+  id->dev = (static_cast<unsigned long long>(st.stx_dev_major) << 32) | st.stx_dev_minor;
+  id->ino = st.stx_ino;
+  if (st.stx_mask & STATX_BTIME) {
+    id->birthSeconds = st.stx_btime.tv_sec;
+    id->birthNanoseconds = st.stx_btime.tv_nsec;
+  }
   return true;
 }
 

@@ -47,10 +47,19 @@ int listSubKeys(const std::string& dir, std::vector<SubKey>* out);
 bool findSubKey(const std::string& dir, const std::string& name, SubKey* found);
 
 // The identity of a key directory, so that a handle notices when its key was
-// deleted, even when a key of the same name was created since.
+// deleted, even when a key of the same name was created since. File systems
+// reuse inode numbers at once, so the directory's birth time is part of it;
+// where the file system keeps no birth time, the inode alone has to do.
 struct DirIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
+  unsigned long long dev = 0;
+  unsigned long long ino = 0;
+  long long birthSeconds = 0;
+  unsigned birthNanoseconds = 0;
+  bool operator==(const DirIdentity& o) const {
+    return dev == o.dev && ino == o.ino && birthSeconds == o.birthSeconds &&
+           birthNanoseconds == o.birthNanoseconds;
+  }
+  bool operator!=(const DirIdentity& o) const { return !(*this == o); }
 };
 bool identify(const std::string& dir, DirIdentity* id);
 

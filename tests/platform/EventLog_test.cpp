@@ -1,0 +1,173 @@
+// The event log: one line per event in the exact format, escaping that
+// survives every special character, and failures that set the last error.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PlatformTestUtil.h"
+#include "platform/platform.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+std::vector<std::string> logLines(const pdatest::TempMachine& m) {
+  std::ifstream f(m.path("EventLog/Application.log"));
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(f, line)) lines.push_back(line);
+  return lines;
+}
+
+BOOL report(HANDLE source, WORD type, DWORD id, std::vector<const char*> strings) {
+  return ReportEventA(source, type, 0, id, nullptr, static_cast<WORD>(strings.size()), 0,
+                      strings.empty() ? nullptr : strings.data(), nullptr);
+}
+
+}  // namespace
+
+TEST(EventLog, LineFormatIsExact) {
+  pdatest::TempMachine machine;
+  HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+  ASSERT_NE(source, nullptr);
+  ASSERT_TRUE(report(source, EVENTLOG_ERROR_TYPE, 3, {"insert failed"}));
+  ASSERT_TRUE(report(source, EVENTLOG_WARNING_TYPE, 4, {"rolled", "back"}));
+  ASSERT_TRUE(report(source, EVENTLOG_INFORMATION_TYPE, 4294967295u, {}));
+  ASSERT_TRUE(report(source, EVENTLOG_SUCCESS, 0, {""}));
+  EXPECT_TRUE(DeregisterEventSource(source));
+
+  std::vector<std::string> lines = logLines(machine);
+  ASSERT_EQ(lines.size(), 4u);
+  std::string pid = std::to_string(getpid());
+  const std::regex shape(
+      R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})\.(\d{3})Z\t(\d+)\tSQLite\t([A-Z]+)\t(\d+)\t(.*)$)");
+  const char* types[] = {"ERROR", "WARNING", "INFORMATION", "SUCCESS"};
+  const char* ids[] = {"3", "4", "4294967295", "0"};
+  const char* messages[] = {"insert failed", "rolled back", "", ""};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, shape)) << lines[i];
+    EXPECT_EQ(m[8], pid);
+    EXPECT_EQ(m[9], types[i]);
+    EXPECT_EQ(m[10], ids[i]);
+    EXPECT_EQ(m[11], messages[i]);
+    // The time is UTC and now.
+    struct tm tm = {};
+    tm.tm_year = std::stoi(m[1]) - 1900;
+    tm.tm_mon = std::stoi(m[2]) - 1;
+    tm.tm_mday = std::stoi(m[3]);
+    tm.tm_hour = std::stoi(m[4]);
+    tm.tm_min = std::stoi(m[5]);
+    tm.tm_sec = std::stoi(m[6]);
+    EXPECT_LE(std::llabs(static_cast<long long>(timegm(&tm)) - time(nullptr)), 60) << lines[i];
+  }
+}
+
+TEST(EventLog, SpecialCharactersAreEscapedAndRestored) {
+  pdatest::TempMachine machine;
+  HANDLE source = RegisterEventSourceA(nullptr, "Odd\tSource");
+  ASSERT_NE(source, nullptr);
+  const std::string tricky = "line1\nline2\r\n\ttab \\n not a newline \\ end\\";
+  ASSERT_TRUE(report(source, EVENTLOG_ERROR_TYPE, 7, {tricky.c_str(), "second"}));
+  DeregisterEventSource(source);
+
+  std::vector<std::string> lines = logLines(machine);
+  ASSERT_EQ(lines.size(), 1u) << "an event spans lines";
+  EXPECT_NE(lines[0].find("line1\\nline2\\r\\n\\ttab \\\\n not a newline \\\\ end\\\\ second"),
+            std::string::npos)
+      << lines[0];
+  std::vector<pdatest::Event> events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].source, "Odd\\tSource") << "the source stays in its field";
+  EXPECT_EQ(events[0].type, "ERROR");
+  EXPECT_EQ(events[0].id, 7);
+  EXPECT_EQ(events[0].message, tricky + " second");
+}
+
+TEST(EventLog, BadArgumentsFailWithTheirCodes) {
+  pdatest::TempMachine machine;
+  SetLastError(0);
+  EXPECT_EQ(RegisterEventSourceA(nullptr, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  SetLastError(0);
+  EXPECT_EQ(RegisterEventSourceA(nullptr, ""), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(RegisterEventSourceA("\\\\elsewhere", "SQLite"), nullptr);
+  HANDLE local = RegisterEventSourceA("", "SQLite");
+  EXPECT_NE(local, nullptr) << "an empty server name is this computer";
+  DeregisterEventSource(local);
+
+  HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+  ASSERT_NE(source, nullptr);
+  SetLastError(0);
+  EXPECT_FALSE(report(source, 3, 1, {"type 3 is not an event type"}));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(report(source, EVENTLOG_ERROR_TYPE, 1, {nullptr}));
+  EXPECT_FALSE(ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 2, 0, nullptr, nullptr));
+  std::string longest(31839, 'x'), tooLong(31840, 'x');
+  EXPECT_TRUE(report(source, EVENTLOG_ERROR_TYPE, 1, {longest.c_str()}));
+  EXPECT_FALSE(report(source, EVENTLOG_ERROR_TYPE, 1, {tooLong.c_str()}));
+
+  EXPECT_TRUE(DeregisterEventSource(source));
+  SetLastError(0);
+  EXPECT_FALSE(DeregisterEventSource(source));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(report(source, EVENTLOG_ERROR_TYPE, 1, {"after deregistering"}));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(logLines(machine).size(), 1u) << "only the one valid report was written";
+}
+
+TEST(EventLog, UnwritableLogFailsAndSetsLastError) {
+  pdatest::TempMachine machine;
+  // A file where the log's folder should be: nothing can be appended.
+  std::ofstream(machine.path("EventLog")) << "in the way";
+  HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+  ASSERT_NE(source, nullptr);
+  SetLastError(0);
+  EXPECT_FALSE(report(source, EVENTLOG_ERROR_TYPE, 3, {"lost"}));
+  EXPECT_NE(GetLastError(), 0u);
+  DeregisterEventSource(source);
+}
+
+TEST(EventLog, ConcurrentWritersNeverInterleave) {
+  pdatest::TempMachine machine;
+  const int kProcesses = 4, kThreads = 3, kEvents = 40;
+  // A long message makes a split write likely if the line were written in parts.
+  const std::string body(3000, 'm');
+  std::vector<pid_t> pids;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+          for (int e = 0; e < kEvents; ++e) {
+            std::string msg = std::to_string(p) + ":" + std::to_string(t) + ":" + body;
+            report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()});
+          }
+          DeregisterEventSource(source);
+        });
+      }
+      for (std::thread& t : threads) t.join();
+      _exit(0);
+    }
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) waitpid(pid, nullptr, 0);
+  std::vector<pdatest::Event> events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), static_cast<std::size_t>(kProcesses * kThreads * kEvents));
+  for (const pdatest::Event& e : events) {
+    ASSERT_EQ(e.source, "SQLite");
+    std::size_t second = e.message.find(':', e.message.find(':') + 1);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(e.message.substr(second + 1), body);
+  }
+}

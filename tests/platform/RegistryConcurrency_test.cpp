@@ -1,0 +1,218 @@
+// Many writers of one key at once, in processes and in threads: nothing is
+// lost, nobody reads half a file, and deleting keys under writers is safe.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PlatformTestUtil.h"
+#include "support/Fixtures.h"
+
+using pdatest::createKey;
+using pdatest::Key;
+using pdatest::openKey;
+using pdatest::queryRaw;
+using pdatest::setRaw;
+using pdatest::valueNames;
+
+namespace {
+
+const REGSAM kAll = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+const REGSAM kRead = KEY_READ | KEY_WOW64_64KEY;
+
+// Forks count children that wait until all exist, then run body(index).
+// Returns the exit statuses.
+std::vector<int> runTogether(int count, const std::function<void(int)>& body) {
+  int gate[2];
+  EXPECT_EQ(pipe(gate), 0);
+  std::vector<pid_t> pids;
+  for (int i = 0; i < count; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(gate[1]);
+      char c;
+      while (read(gate[0], &c, 1) < 0) {
+      }
+      body(i);
+      _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    pids.push_back(pid);
+  }
+  close(gate[0]);
+  close(gate[1]);  // every child starts at once
+  std::vector<int> statuses;
+  for (pid_t pid : pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+  return statuses;
+}
+
+}  // namespace
+
+TEST(RegistryConcurrency, ProcessesWritingDifferentValuesLoseNone) {
+  pdatest::TempMachine machine;
+  const int kProcesses = 8, kWrites = 25;
+  { Key k; ASSERT_EQ(createKey("SOFTWARE\\Busy", kAll, &k), ERROR_SUCCESS); }
+  std::vector<int> statuses = runTogether(kProcesses, [&](int p) {
+    Key k;
+    if (openKey("SOFTWARE\\Busy", kAll, &k) != ERROR_SUCCESS) _exit(2);
+    for (int w = 0; w < kWrites; ++w) {
+      std::string name = "P" + std::to_string(p) + "_" + std::to_string(w);
+      if (setRaw(k.get(), name.c_str(), REG_SZ, name) != ERROR_SUCCESS) _exit(3);
+      std::string counter = std::to_string(w);
+      if (setRaw(k.get(), ("Last" + std::to_string(p)).c_str(), REG_SZ, counter) != ERROR_SUCCESS)
+        _exit(4);
+    }
+  });
+  for (int s : statuses) EXPECT_EQ(s, 0);
+
+  Key k;
+  ASSERT_EQ(openKey("SOFTWARE\\Busy", kRead, &k), ERROR_SUCCESS);
+  std::vector<std::string> names = valueNames(k.get());
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(kProcesses * (kWrites + 1)));
+  std::set<std::string> unique(names.begin(), names.end());
+  EXPECT_EQ(unique.size(), names.size()) << "a value appears twice";
+  for (int p = 0; p < kProcesses; ++p) {
+    for (int w = 0; w < kWrites; ++w) {
+      std::string name = "P" + std::to_string(p) + "_" + std::to_string(w);
+      DWORD type;
+      std::string bytes;
+      ASSERT_EQ(queryRaw(k.get(), name.c_str(), &type, &bytes), ERROR_SUCCESS) << name;
+      EXPECT_EQ(bytes, name);
+    }
+    DWORD type;
+    std::string last;
+    ASSERT_EQ(queryRaw(k.get(), ("Last" + std::to_string(p)).c_str(), &type, &last),
+              ERROR_SUCCESS);
+    EXPECT_EQ(last, std::to_string(kWrites - 1)) << "an older write won";
+  }
+  // Each process's values keep the order it wrote them in.
+  for (int p = 0; p < kProcesses; ++p) {
+    int expected = 0;
+    std::string prefix = "P" + std::to_string(p) + "_";
+    for (const std::string& n : names) {
+      if (n.compare(0, prefix.size(), prefix) == 0) {
+        EXPECT_EQ(n, prefix + std::to_string(expected++));
+      }
+    }
+  }
+}
+
+TEST(RegistryConcurrency, ThreadsWritingDifferentValuesLoseNone) {
+  pdatest::TempMachine machine;
+  const int kThreads = 8, kWrites = 20;
+  Key shared;
+  ASSERT_EQ(createKey("SOFTWARE\\Threads", kAll, &shared), ERROR_SUCCESS);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Half the threads share one handle, the others open their own.
+      Key own;
+      HKEY h = shared.get();
+      if (t % 2) {
+        if (openKey("SOFTWARE\\Threads", kAll, &own) != ERROR_SUCCESS) ++failures;
+        h = own.get();
+      }
+      for (int w = 0; w < kWrites; ++w) {
+        std::string name = "T" + std::to_string(t) + "_" + std::to_string(w);
+        if (setRaw(h, name.c_str(), REG_DWORD, std::string(4, static_cast<char>(w))) !=
+            ERROR_SUCCESS)
+          ++failures;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(valueNames(shared.get()).size(), static_cast<std::size_t>(kThreads * kWrites));
+}
+
+TEST(RegistryConcurrency, ReadersNeverSeeAHalfWrittenKey) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Torn", kAll, &k), ERROR_SUCCESS);
+  // Large enough that a file written in place would be read half done.
+  const std::size_t kSize = 256 * 1024;
+  ASSERT_EQ(setRaw(k.get(), "Data", REG_BINARY, std::string(kSize, 'A')), ERROR_SUCCESS);
+
+  pid_t writer = fork();
+  if (writer == 0) {
+    for (int g = 1; g <= 40; ++g)
+      if (setRaw(k.get(), "Data", REG_BINARY, std::string(kSize, static_cast<char>('A' + g % 26))) !=
+          ERROR_SUCCESS)
+        _exit(2);
+    _exit(0);
+  }
+  ASSERT_GT(writer, 0);
+  int reads = 0, status = 0;
+  bool done = false;
+  while (!done) {
+    done = waitpid(writer, &status, WNOHANG) == writer;
+    DWORD type;
+    std::string bytes;
+    ASSERT_EQ(queryRaw(k.get(), "Data", &type, &bytes), ERROR_SUCCESS) << "read " << reads;
+    ASSERT_EQ(bytes.size(), kSize);
+    ASSERT_EQ(bytes.find_first_not_of(bytes[0]), std::string::npos) << "two writes mixed";
+    ++reads;
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_GT(reads, 1);
+}
+
+TEST(RegistryConcurrency, ProcessesCreatingOneKeyInAnyCaseMakeOne) {
+  pdatest::TempMachine machine;
+  const char* spellings[] = {"SOFTWARE\\Racy\\Key", "software\\RACY\\key", "Software\\racy\\KEY",
+                             "SOFTWARE\\RACY\\Key"};
+  std::vector<int> statuses = runTogether(8, [&](int p) {
+    Key k;
+    if (createKey(spellings[p % 4], kAll, &k) != ERROR_SUCCESS) _exit(2);
+    if (setRaw(k.get(), ("By" + std::to_string(p)).c_str(), REG_SZ, "x") != ERROR_SUCCESS)
+      _exit(3);
+  });
+  for (int s : statuses) EXPECT_EQ(s, 0);
+  Key sw, racy;
+  ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
+  EXPECT_EQ(pdatest::subKeyNames(sw.get()).size(), 1u);
+  ASSERT_EQ(openKey("SOFTWARE\\Racy", kRead, &racy), ERROR_SUCCESS);
+  EXPECT_EQ(pdatest::subKeyNames(racy.get()).size(), 1u);
+  Key key;
+  ASSERT_EQ(openKey("SOFTWARE\\racy\\key", kRead, &key), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(key.get()).size(), 8u);
+}
+
+TEST(RegistryConcurrency, DeletingKeysUnderWritersIsSafe) {
+  pdatest::TempMachine machine;
+  { Key k; ASSERT_EQ(createKey("SOFTWARE\\Churn", kAll, &k), ERROR_SUCCESS); }
+  std::vector<int> statuses = runTogether(4, [&](int p) {
+    for (int i = 0; i < 30; ++i) {
+      if (p == 0) {
+        Key k;
+        LONG rc = createKey("SOFTWARE\\Churn\\Victim", kAll, &k);
+        if (rc != ERROR_SUCCESS) _exit(2);
+        rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Churn\\Victim");
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) _exit(3);
+      } else {
+        Key k;
+        LONG rc = openKey("SOFTWARE\\Churn\\Victim", kAll, &k);
+        if (rc == ERROR_FILE_NOT_FOUND) continue;
+        if (rc != ERROR_SUCCESS) _exit(4);
+        rc = setRaw(k.get(), "V", REG_SZ, std::to_string(p));
+        // The key may vanish between the open and the write.
+        if (rc != ERROR_SUCCESS && rc != ERROR_KEY_DELETED) _exit(5);
+      }
+    }
+  });
+  for (int s : statuses) EXPECT_EQ(s, 0);
+  // No half-deleted key is left behind under any name.
+  std::string out;
+  pdatest::run("ls -A '" + machine.path("registry/HKLM/SOFTWARE/Churn") + "'", &out);
+  EXPECT_TRUE(out == ".lock\n" || out == ".lock\nVictim\n") << out;
+}

@@ -1,0 +1,594 @@
+// The file-backed registry through its Win32 calls: values and their limits,
+// keys and their names, enumeration, rights, views and handles.
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "PlatformTestUtil.h"
+#include "support/Fixtures.h"
+
+using pdatest::createKey;
+using pdatest::Key;
+using pdatest::openKey;
+using pdatest::queryRaw;
+using pdatest::setRaw;
+using pdatest::subKeyNames;
+using pdatest::valueNames;
+
+namespace {
+
+const REGSAM kAll = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+const REGSAM kRead = KEY_READ | KEY_WOW64_64KEY;
+
+bool isDir(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string hklm(const pdatest::TempMachine& m, const std::string& rel) {
+  return m.path("registry/HKLM/" + rel);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- values
+
+TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Types", kAll, &k), ERROR_SUCCESS);
+  struct Case {
+    const char* name;
+    DWORD type;
+    std::string bytes;
+  } cases[] = {
+      {"Sz", REG_SZ, std::string("text\0", 5)},
+      {"SzNoTerminator", REG_SZ, "abc"},
+      {"SzEmpty", REG_SZ, ""},
+      {"Expand", REG_EXPAND_SZ, std::string("%PATH%\\x\0", 9)},
+      {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
+      {"Dword", REG_DWORD, std::string("\xff\xff\xff\xff", 4)},
+      {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
+      {"Qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x80", 8)},
+      {"None", REG_NONE, ""},
+      {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
+      {"Big", REG_BINARY, std::string(100000, '\xa5')},
+  };
+  for (const Case& c : cases) ASSERT_EQ(setRaw(k.get(), c.name, c.type, c.bytes), ERROR_SUCCESS);
+
+  // Read through a separate handle, so nothing comes from memory.
+  Key r;
+  ASSERT_EQ(openKey("SOFTWARE\\Types", kRead, &r), ERROR_SUCCESS);
+  for (const Case& c : cases) {
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_EQ(queryRaw(r.get(), c.name, &type, &bytes), ERROR_SUCCESS) << c.name;
+    EXPECT_EQ(type, c.type) << c.name;
+    EXPECT_EQ(bytes, c.bytes) << c.name;
+  }
+}
+
+TEST(RegistryValues, DefaultValueIsTheEmptyName) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Default", kAll, &k), ERROR_SUCCESS);
+  DWORD type = 0;
+  std::string bytes;
+  EXPECT_EQ(queryRaw(k.get(), nullptr, &type, &bytes), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(setRaw(k.get(), nullptr, REG_SZ, std::string("d\0", 2)), ERROR_SUCCESS);
+  ASSERT_EQ(queryRaw(k.get(), "", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, std::string("d\0", 2));
+  ASSERT_EQ(setRaw(k.get(), "", REG_SZ, std::string("e\0", 2)), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()), std::vector<std::string>{""});
+  ASSERT_EQ(RegDeleteValueA(k.get(), nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(queryRaw(k.get(), "", &type, &bytes), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(RegistryValues, QueryReportsSizeAndMoreDataAtTheBufferBoundary) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Sizes", kAll, &k), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "Fits", REG_BINARY, std::string(1024, 'a')), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "TooBig", REG_BINARY, std::string(1025, 'b')), ERROR_SUCCESS);
+
+  std::vector<BYTE> buf(1024 + 8, 0);
+  DWORD type = 0, size = 1024;
+  ASSERT_EQ(RegQueryValueExA(k.get(), "Fits", nullptr, &type, buf.data(), &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 1024u);
+  EXPECT_EQ(buf[1023], 'a');
+  EXPECT_EQ(buf[1024], 0) << "wrote past the buffer";
+
+  std::fill(buf.begin(), buf.end(), 0);
+  size = 1024;
+  type = 0;
+  EXPECT_EQ(RegQueryValueExA(k.get(), "TooBig", nullptr, &type, buf.data(), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 1025u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(buf[1024], 0);
+
+  // No buffer: the size needed, and success.
+  size = 0;
+  EXPECT_EQ(RegQueryValueExA(k.get(), "TooBig", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 1025u);
+  // A buffer without a size is a caller's error; so is the reserved pointer.
+  EXPECT_EQ(RegQueryValueExA(k.get(), "Fits", nullptr, nullptr, buf.data(), nullptr),
+            ERROR_INVALID_PARAMETER);
+  DWORD reserved = 0;
+  EXPECT_EQ(RegQueryValueExA(k.get(), "Fits", &reserved, nullptr, nullptr, &size),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegQueryValueExA(k.get(), "Missing", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST(RegistryValues, EnumerationHonoursNameAndDataBuffers) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Enum", kAll, &k), ERROR_SUCCESS);
+  std::string name1023(1023, 'n'), name1024(1024, 'm');
+  ASSERT_EQ(setRaw(k.get(), name1023.c_str(), REG_SZ, std::string("x\0", 2)), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), name1024.c_str(), REG_SZ, std::string("y\0", 2)), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "Data1024", REG_BINARY, std::string(1024, 'd')), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "Data1025", REG_BINARY, std::string(1025, 'e')), ERROR_SUCCESS);
+
+  std::vector<char> name(1024 + 4, '\x7f');
+  std::vector<BYTE> data(1024 + 4, 0);
+  auto enumAt = [&](DWORD index, DWORD* nameSize, DWORD* type, DWORD* dataSize) {
+    *nameSize = 1024;
+    *dataSize = 1024;
+    return RegEnumValueA(k.get(), index, name.data(), nameSize, nullptr, type, data.data(),
+                         dataSize);
+  };
+  DWORD nameSize, type, dataSize;
+  ASSERT_EQ(enumAt(0, &nameSize, &type, &dataSize), ERROR_SUCCESS);
+  EXPECT_EQ(nameSize, 1023u) << "characters without the terminator";
+  EXPECT_EQ(std::string(name.data()), name1023);
+  EXPECT_EQ(name[1024], '\x7f');
+  EXPECT_EQ(dataSize, 2u);
+
+  EXPECT_EQ(enumAt(1, &nameSize, &type, &dataSize), ERROR_MORE_DATA) << "1024 chars + NUL";
+
+  ASSERT_EQ(enumAt(2, &nameSize, &type, &dataSize), ERROR_SUCCESS);
+  EXPECT_EQ(dataSize, 1024u);
+  EXPECT_EQ(data[1024], 0);
+
+  EXPECT_EQ(enumAt(3, &nameSize, &type, &dataSize), ERROR_MORE_DATA);
+  EXPECT_EQ(dataSize, 1025u);
+  EXPECT_EQ(data[1024], 0);
+
+  EXPECT_EQ(enumAt(4, &nameSize, &type, &dataSize), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegEnumValueA(k.get(), 0, nullptr, &nameSize, nullptr, nullptr, nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Order", kAll, &k), ERROR_SUCCESS);
+  for (const char* n : {"Zeta", "alpha", "Mid", "beta"})
+    ASSERT_EQ(setRaw(k.get(), n, REG_SZ, n), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "ALPHA", REG_DWORD, std::string("\x07\0\0\0", 4)), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"Zeta", "alpha", "Mid", "beta"}));
+  DWORD type = 0;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(k.get(), "Alpha", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(bytes, std::string("\x07\0\0\0", 4));
+
+  // Deleted and written again: last in the order.
+  ASSERT_EQ(RegDeleteValueA(k.get(), "zeta"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(k.get(), "zeta"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(setRaw(k.get(), "zeta", REG_SZ, "z"), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"alpha", "Mid", "beta", "zeta"}));
+}
+
+TEST(RegistryValues, BadArgumentsAreRefused) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Bad", kAll, &k), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
+  std::string tooLong(16384, 'v');
+  EXPECT_EQ(setRaw(k.get(), tooLong.c_str(), REG_SZ, "x"), ERROR_INVALID_PARAMETER);
+  std::string longest(16383, 'v');
+  EXPECT_EQ(setRaw(k.get(), longest.c_str(), REG_SZ, "x"), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"x", longest}));
+}
+
+TEST(RegistryValues, GarbageValuesFileReadsAsNoValues) {
+  pdatest::TempMachine machine;
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Garbage", kAll, &k), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "Kept", REG_SZ, "v"), ERROR_SUCCESS);
+  std::string file = hklm(machine, "SOFTWARE/Garbage/.values");
+  ASSERT_TRUE(std::ifstream(file).good());
+  std::ofstream(file, std::ios::trunc) << "\x01\x02 not a values file \xff";
+
+  DWORD values = 99, type;
+  std::string bytes;
+  ASSERT_EQ(RegQueryInfoKeyA(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &values, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(values, 0u);
+  EXPECT_EQ(queryRaw(k.get(), "Kept", &type, &bytes), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(valueNames(k.get()).empty());
+
+  // A file cut short (as by a full disk) is no better.
+  ASSERT_EQ(setRaw(k.get(), "A", REG_SZ, "a"), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "B", REG_SZ, "b"), ERROR_SUCCESS);
+  ASSERT_EQ(truncate(file.c_str(), 20), 0);
+  EXPECT_TRUE(valueNames(k.get()).empty());
+
+  // The key is usable again at the next write.
+  ASSERT_EQ(setRaw(k.get(), "New", REG_SZ, "n"), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()), std::vector<std::string>{"New"});
+}
+
+// ---------------------------------------------------------------- keys
+
+TEST(RegistryKeys, NamesAreFoundWithoutCaseAndKeepTheirFirstSpelling) {
+  pdatest::TempMachine machine;
+  Key a, b;
+  DWORD disposition = 0;
+  ASSERT_EQ(createKey("SOFTWARE\\MixedCase\\Inner", kAll, &a, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  ASSERT_EQ(createKey("software\\MIXEDCASE\\inner", kAll, &b, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  ASSERT_EQ(setRaw(a.get(), "V", REG_SZ, "shared"), ERROR_SUCCESS);
+  DWORD type;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(b.get(), "v", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, "shared");
+
+  Key sw;
+  ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
+  EXPECT_EQ(subKeyNames(sw.get()), std::vector<std::string>{"MixedCase"});
+  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner")));
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MIXEDCASE")));
+}
+
+TEST(RegistryKeys, AnyCharacterButBackslashMakesAKeyName) {
+  pdatest::TempMachine machine;
+  const std::vector<std::string> names = {"a/b", "100%", ".", "..", ".hidden", "%2F", "tab\there",
+                                          "sp ace", "\xe9t\xe9"};
+  Key parent;
+  ASSERT_EQ(createKey("SOFTWARE\\Odd", kAll, &parent), ERROR_SUCCESS);
+  for (const std::string& n : names) {
+    Key k;
+    ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS) << n;
+    ASSERT_EQ(setRaw(k.get(), "Name", REG_SZ, n), ERROR_SUCCESS);
+  }
+  std::vector<std::string> listed = subKeyNames(parent.get());
+  ASSERT_EQ(listed.size(), names.size());
+  for (const std::string& n : names) {
+    EXPECT_NE(std::find(listed.begin(), listed.end(), n), listed.end()) << n;
+    Key k;
+    ASSERT_EQ(openKey(n, kRead, &k, parent.get()), ERROR_SUCCESS) << n;
+    DWORD type;
+    std::string bytes;
+    ASSERT_EQ(queryRaw(k.get(), "Name", &type, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(bytes, n) << "two names landed in one key";
+  }
+  // "." and ".." are keys, not the key itself or its parent.
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Odd/a")));
+}
+
+TEST(RegistryKeys, NameLengthAndPathSyntaxLimits) {
+  pdatest::TempMachine machine;
+  Key k;
+  std::string n255(255, 'k'), n256(256, 'k');
+  EXPECT_EQ(createKey("SOFTWARE\\" + n255, kAll, &k), ERROR_SUCCESS);
+  EXPECT_EQ(createKey("SOFTWARE\\" + n256, kAll, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(openKey("SOFTWARE\\" + n256, kRead, &k), ERROR_INVALID_PARAMETER);
+  // A name that is valid but whose file name would be too long.
+  EXPECT_EQ(createKey("SOFTWARE\\" + std::string(200, '/'), kAll, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(createKey("\\SOFTWARE\\Lead", kAll, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(createKey("SOFTWARE\\\\Double", kAll, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(createKey("SOFTWARE\\Trail\\", kAll, &k), ERROR_SUCCESS);
+  EXPECT_EQ(openKey("SOFTWARE\\Trail", kRead, &k), ERROR_SUCCESS);
+  EXPECT_EQ(openKey("SOFTWARE\\Missing\\Deeper", kRead, &k), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(k.get(), nullptr);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, kRead, nullptr),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
+  pdatest::TempMachine machine;
+  Key parent;
+  ASSERT_EQ(createKey("SOFTWARE\\Enum", kAll, &parent), ERROR_SUCCESS);
+  for (const char* n : {"delta", "Bravo", "alpha", "Charlie", "_under", "10", "9"}) {
+    Key k;
+    ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(subKeyNames(parent.get()), (std::vector<std::string>{"10", "9", "_under", "alpha",
+                                                                 "Bravo", "Charlie", "delta"}));
+  ASSERT_EQ(setRaw(parent.get(), "Second", REG_BINARY, std::string(300, 'x')), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(parent.get(), "A", REG_SZ, "1"), ERROR_SUCCESS);
+
+  char cls[8] = "junk";
+  DWORD clsSize = sizeof cls, subKeys = 0, maxSub = 0, maxClass = 9, values = 0, maxName = 0,
+        maxData = 0;
+  FILETIME ft{};
+  ASSERT_EQ(RegQueryInfoKeyA(parent.get(), cls, &clsSize, nullptr, &subKeys, &maxSub, &maxClass,
+                             &values, &maxName, &maxData, nullptr, &ft),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(cls), "");
+  EXPECT_EQ(clsSize, 0u);
+  EXPECT_EQ(subKeys, 7u);
+  EXPECT_EQ(maxSub, 7u);  // "Charlie"
+  EXPECT_EQ(values, 2u);
+  EXPECT_EQ(maxName, 6u);  // "Second"
+  EXPECT_EQ(maxData, 300u);
+  // The last write was just now: within a day of the clock, in FILETIME units.
+  unsigned long long ticks = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
+                             ft.dwLowDateTime;
+  long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
+  EXPECT_LT(std::llabs(seconds - static_cast<long long>(time(nullptr))), 86400);
+
+  // Past the end, and a name that does not fit.
+  char name[4];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 7, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  size = 5;  // "Bravo" needs 6 with its terminator
+  char big[16];
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 4, big, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  size = 6;
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 4, big, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(size, 5u);
+  EXPECT_STREQ(big, "Bravo");
+}
+
+TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
+  pdatest::TempMachine machine;
+  Key original;
+  ASSERT_EQ(createKey("SOFTWARE\\Dup", kAll, &original), ERROR_SUCCESS);
+  HKEY viaEmpty = nullptr, viaNull = nullptr, viaOld = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(original.get(), "", 0, kAll, &viaEmpty), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(original.get(), nullptr, 0, kRead, &viaNull), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyA(original.get(), "", &viaOld), ERROR_SUCCESS);
+  EXPECT_NE(viaEmpty, original.get());
+  EXPECT_NE(viaNull, viaEmpty);
+  EXPECT_NE(viaOld, original.get());
+
+  // Each handle stands alone: closing the original leaves the copies working.
+  RegCloseKey(original.release());
+  ASSERT_EQ(setRaw(viaEmpty, "V", REG_SZ, "via copy"), ERROR_SUCCESS);
+  DWORD type;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(viaNull, "V", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, "via copy");
+  EXPECT_EQ(setRaw(viaNull, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED) << "copy has its own rights";
+  EXPECT_EQ(RegCloseKey(viaEmpty), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(viaNull), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(viaOld), ERROR_SUCCESS);
+
+  // Closed and made-up handles are refused, not followed.
+  EXPECT_EQ(RegCloseKey(viaEmpty), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegQueryValueExA(viaNull, "V", nullptr, nullptr, nullptr, nullptr),
+            ERROR_INVALID_HANDLE);
+  int notAKey = 0;
+  EXPECT_EQ(setRaw(reinterpret_cast<HKEY>(&notAKey), "V", REG_SZ, "x"), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+}
+
+TEST(RegistryKeys, CreateMakesIntermediateKeysAndOpensExisting) {
+  pdatest::TempMachine machine;
+  Key k;
+  DWORD disposition = 0;
+  ASSERT_EQ(createKey("SOFTWARE\\A\\B\\C", kAll, &k, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/A/B/C")));
+  Key b;
+  ASSERT_EQ(createKey("SOFTWARE\\A\\B", kRead, &b, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  // A read handle opens existing subkeys but creates none.
+  Key c, d;
+  EXPECT_EQ(createKey("C", kAll, &c, &disposition, b.get()), ERROR_SUCCESS);
+  EXPECT_EQ(createKey("D", kAll, &d, &disposition, b.get()), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/A/B/D")));
+}
+
+TEST(RegistryKeys, DeleteRefusesKeysWithSubkeysAndInvalidatesHandles) {
+  pdatest::TempMachine machine;
+  Key leaf;
+  ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &leaf), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_SUCCESS);
+
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Del"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Del/Leaf")));
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Del\\Nope"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED) << "the hive root";
+
+  ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "software\\del\\LEAF"), ERROR_SUCCESS);
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Del/Leaf")));
+  EXPECT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_KEY_DELETED);
+  // A new key of the same name is not the deleted one.
+  Key again;
+  ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &again), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(leaf.get(), "V", nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  EXPECT_TRUE(valueNames(again.get()).empty());
+
+  // Nothing but the parent's own files is left behind.
+  ASSERT_EQ(RegDeleteKeyA(again.get(), ""), ERROR_SUCCESS);
+  Key del;
+  ASSERT_EQ(openKey("SOFTWARE\\Del", kRead, &del), ERROR_SUCCESS);
+  EXPECT_TRUE(subKeyNames(del.get()).empty());
+  std::string out;
+  pdatest::run("ls -A " + hklm(machine, "SOFTWARE/Del"), &out);
+  EXPECT_EQ(out, ".lock\n");
+}
+
+// ---------------------------------------------------------------- rights
+
+TEST(RegistryAccess, HandleRightsAreEnforcedPerCall) {
+  pdatest::TempMachine machine;
+  Key full;
+  ASSERT_EQ(createKey("SOFTWARE\\Rights\\Sub", kAll, &full), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(full.get(), "V", REG_SZ, "v"), ERROR_SUCCESS);
+
+  Key read;
+  ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", kRead, &read), ERROR_SUCCESS);
+  EXPECT_EQ(setRaw(read.get(), "V", REG_SZ, "w"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueA(read.get(), "V"), ERROR_ACCESS_DENIED);
+
+  Key queryOnly;
+  ASSERT_EQ(openKey("SOFTWARE\\Rights", KEY_QUERY_VALUE, &queryOnly), ERROR_SUCCESS);
+  char name[64];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(queryOnly.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_ACCESS_DENIED);
+  Key enumOnly;
+  ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", KEY_ENUMERATE_SUB_KEYS, &enumOnly), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(enumOnly.get(), "V", nullptr, nullptr, nullptr, nullptr),
+            ERROR_ACCESS_DENIED);
+  Key setOnly;
+  ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", KEY_SET_VALUE, &setOnly), ERROR_SUCCESS);
+  EXPECT_EQ(setRaw(setOnly.get(), "V", REG_SZ, "set"), ERROR_SUCCESS);
+  DWORD type;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(read.get(), "V", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, "set");
+}
+
+TEST(RegistryAccess, ReadOnlyModeRefusesWriteRightsAndStillReads) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString("SOFTWARE\\Locked", "V", "value");
+  pdatest::ScopedEnv readOnly("PDA_REGISTRY_READONLY", "1");
+
+  Key k;
+  EXPECT_EQ(openKey("SOFTWARE\\Locked", kAll, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(openKey("SOFTWARE\\Locked", KEY_SET_VALUE, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(openKey("SOFTWARE\\Locked", KEY_READ | DELETE, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(createKey("SOFTWARE\\Locked", kAll, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(createKey("SOFTWARE\\Locked\\New", kRead, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Locked/New")));
+
+  ASSERT_EQ(createKey("SOFTWARE\\Locked", kRead, &k), ERROR_SUCCESS) << "opening is reading";
+  DWORD type;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(k.get(), "V", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, std::string("value\0", 6));
+
+  // RegOpenKeyA asks for what it may get: reading only, here.
+  HKEY most = nullptr;
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", &most), ERROR_SUCCESS);
+  Key owned(most);
+  EXPECT_EQ(setRaw(most, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(queryRaw(most, "V", &type, &bytes), ERROR_SUCCESS);
+
+  // Only "1" switches it on.
+  pdatest::ScopedEnv notOne("PDA_REGISTRY_READONLY", "0");
+  EXPECT_EQ(openKey("SOFTWARE\\Locked", kAll, &k), ERROR_SUCCESS);
+}
+
+TEST(RegistryAccess, UnwritableDirectoryRefusesWriteRights) {
+  pdatest::TempMachine machine;
+  pdatest::regSetString("SOFTWARE\\Owned", "V", "root's");
+  if (geteuid() != 0) {
+    // An ordinary user: a directory without write permission is enough.
+    ASSERT_EQ(chmod(hklm(machine, "SOFTWARE/Owned").c_str(), 0555), 0);
+    Key k;
+    EXPECT_EQ(openKey("SOFTWARE\\Owned", kAll, &k), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(openKey("SOFTWARE\\Owned", kRead, &k), ERROR_SUCCESS);
+    chmod(hklm(machine, "SOFTWARE/Owned").c_str(), 0755);
+    return;
+  }
+  // Root writes anywhere; act as an ordinary user in a child process.
+  struct passwd* nobody = getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no unprivileged user to act as";
+  ASSERT_EQ(chmod(machine.root().c_str(), 0755), 0);
+  int status = pdatest::inChild([&] {
+    if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(3);
+    Key k;
+    EXPECT_EQ(openKey("SOFTWARE\\Owned", kAll, &k), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(createKey("SOFTWARE\\Owned\\Child", kRead, &k), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned"), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(openKey("SOFTWARE\\Owned", kRead, &k), ERROR_SUCCESS);
+    DWORD type;
+    std::string bytes;
+    ASSERT_EQ(queryRaw(k.get(), "V", &type, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(bytes, std::string("root's\0", 7));
+    HKEY most = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned", &most), ERROR_SUCCESS);
+    EXPECT_EQ(setRaw(most, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
+    RegCloseKey(most);
+  });
+  EXPECT_EQ(status, 0);
+  std::string bytes;
+  ASSERT_TRUE(pdatest::regGet("SOFTWARE\\Owned", "V", nullptr, &bytes));
+  EXPECT_EQ(bytes, std::string("root's\0", 7));
+}
+
+// ---------------------------------------------------------------- views
+
+TEST(RegistryViews, Wow64_32KeyIsRedirectedBelowSoftware) {
+  pdatest::TempMachine machine;
+  pdatest::ScopedEnv x64("PDA_EMULATE_32BIT", nullptr);
+  Key k32;
+  ASSERT_EQ(createKey("SOFTWARE\\Vendor\\App", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k32),
+            ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k32.get(), "View", REG_SZ, "32"), ERROR_SUCCESS);
+  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Wow6432Node/Vendor/App")));
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Vendor")));
+
+  Key k;
+  EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ, &k), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ | KEY_WOW64_64KEY, &k),
+            ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ, &k), ERROR_SUCCESS);
+  // Already in the 32-bit view: not redirected twice.
+  ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k),
+            ERROR_SUCCESS);
+  // Relative to a 64-bit handle of SOFTWARE, the whole path is redirected.
+  Key sw;
+  ASSERT_EQ(openKey("SOFTWARE", KEY_READ, &sw), ERROR_SUCCESS);
+  ASSERT_EQ(openKey("Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k, sw.get()), ERROR_SUCCESS);
+  DWORD type;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(k.get(), "View", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, "32");
+
+  // Outside SOFTWARE there is one view.
+  ASSERT_EQ(createKey("SYSTEM\\Setting", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), ERROR_SUCCESS);
+  EXPECT_TRUE(isDir(hklm(machine, "SYSTEM/Setting")));
+  EXPECT_EQ(openKey("SOFTWARE", KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &k),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST(RegistryViews, ThirtyTwoBitMachineHasOneView) {
+  pdatest::TempMachine machine;
+  pdatest::ScopedEnv x86("PDA_EMULATE_32BIT", "1");
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Vendor", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), ERROR_SUCCESS);
+  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Vendor")));
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Wow6432Node")));
+}
+
+TEST(RegistryViews, FixtureRegistrationIsVisibleThroughThe32BitView) {
+  pdatest::TempMachine machine;
+  pdatest::ScopedEnv x64("PDA_EMULATE_32BIT", nullptr);
+  machine.installSuite(false);
+  Key k;
+  ASSERT_EQ(openKey("SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion",
+                    KEY_READ | KEY_WOW64_32KEY, &k),
+            ERROR_SUCCESS);
+  DWORD type;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(k.get(), "BaseDir", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(bytes, machine.baseDir() + std::string(1, '\0'));
+}

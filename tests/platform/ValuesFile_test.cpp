@@ -1,0 +1,200 @@
+// The values file: exact round trips, and rejection of every damaged or
+// made-up file without reading outside it.
+
+#include "platform/posix/ValuesFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <fstream>
+#include <random>
+
+#include "support/Fixtures.h"
+
+using pda::platform::parseValues;
+using pda::platform::readValuesFile;
+using pda::platform::RegValue;
+using pda::platform::serializeValues;
+using pda::platform::ValuesReadResult;
+using pda::platform::writeValuesFile;
+
+namespace {
+
+RegValue value(const std::string& name, uint32_t type, const std::string& data) {
+  RegValue v;
+  v.name = name;
+  v.type = type;
+  v.data = data;
+  return v;
+}
+
+std::vector<RegValue> sample() {
+  return {value("", 1, std::string("default\0", 8)),
+          value("Binary", 3, std::string("\x80\0\xff\x01", 4)),
+          value("Dword", 4, std::string("\xff\xff\xff\xff", 4)),
+          value("Multi", 7, std::string("a\0bc\0\0", 6)),
+          value("NoTerminator", 1, "abc"),
+          value("None", 0, ""),
+          value("Odd type", 0x12345678u, "x")};
+}
+
+void expectSame(const std::vector<RegValue>& a, const std::vector<RegValue>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(a[i].name, b[i].name) << i;
+    EXPECT_EQ(a[i].type, b[i].type) << i;
+    EXPECT_EQ(a[i].data, b[i].data) << i;
+  }
+}
+
+// CRC-32 (IEEE, reflected), written out here independently of the library,
+// to forge files whose checksum is right and whose content is not.
+uint32_t crc32(const std::string& s) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (unsigned char b : s) {
+    c ^= b;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return ~c;
+}
+
+std::string u32(uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                     static_cast<char>(v >> 24)};
+}
+
+std::string sealed(const std::string& body) { return body + u32(crc32(body)); }
+
+bool parses(const std::string& bytes) {
+  std::vector<RegValue> out{value("stale", 1, "x")};
+  bool ok = parseValues(bytes.data(), bytes.size(), &out);
+  if (!ok) {
+    EXPECT_TRUE(out.empty()) << "a rejected file left values behind";
+  }
+  return ok;
+}
+
+}  // namespace
+
+TEST(ValuesFileFormat, RoundTripKeepsOrderTypesAndBytes) {
+  std::vector<RegValue> in = sample();
+  std::string bytes = serializeValues(in);
+  std::vector<RegValue> out;
+  ASSERT_TRUE(parseValues(bytes.data(), bytes.size(), &out));
+  expectSame(in, out);
+
+  std::vector<RegValue> none;
+  std::string empty = serializeValues(none);
+  ASSERT_TRUE(parseValues(empty.data(), empty.size(), &out));
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(ValuesFileFormat, ChecksumIsStandardCrc32) {
+  EXPECT_EQ(crc32("123456789"), 0xCBF43926u);  // the published check value
+  std::string bytes = serializeValues(sample());
+  std::string body = bytes.substr(0, bytes.size() - 4);
+  EXPECT_EQ(bytes.substr(bytes.size() - 4), u32(crc32(body)));
+}
+
+TEST(ValuesFileFormat, EveryTruncationIsRejected) {
+  std::string bytes = serializeValues(sample());
+  for (std::size_t n = 0; n < bytes.size(); ++n)
+    EXPECT_FALSE(parses(bytes.substr(0, n))) << "accepted the first " << n << " bytes";
+  EXPECT_FALSE(parses(bytes + "x")) << "accepted trailing bytes";
+}
+
+TEST(ValuesFileFormat, EveryFlippedByteIsRejected) {
+  std::string bytes = serializeValues(sample());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::string damaged = bytes;
+    damaged[i] = static_cast<char>(damaged[i] ^ 0x20);
+    EXPECT_FALSE(parses(damaged)) << "accepted a change at byte " << i;
+  }
+}
+
+TEST(ValuesFileFormat, ForgedFilesWithValidChecksumAreRejected) {
+  const std::string header = "PDAVALUES 1\n";
+  // A record count far beyond what the bytes can hold.
+  EXPECT_FALSE(parses(sealed(header + u32(0xFFFFFFFFu))));
+  EXPECT_FALSE(parses(sealed(header + u32(2) + u32(0) + u32(1) + u32(0))));
+  // A data length that runs past the end.
+  EXPECT_FALSE(parses(sealed(header + u32(1) + u32(1) + "A" + u32(1) + u32(0x7FFFFFFFu))));
+  // A name length beyond the registry's limit, even with the bytes present.
+  std::string longName(16384, 'n');
+  EXPECT_FALSE(parses(sealed(header + u32(1) + u32(16384) + longName + u32(1) + u32(0))));
+  std::string limitName(16383, 'n');
+  EXPECT_TRUE(parses(sealed(header + u32(1) + u32(16383) + limitName + u32(1) + u32(0))));
+  // A NUL inside a name, and two names equal but for case.
+  EXPECT_FALSE(parses(serializeValues({value(std::string("a\0b", 3), 1, "")})));
+  EXPECT_FALSE(parses(serializeValues({value("Name", 1, "1"), value("nAME", 1, "2")})));
+  // Another version.
+  EXPECT_FALSE(parses(sealed("PDAVALUES 2\n" + u32(0))));
+  // A valid file followed by a second checksum.
+  std::string ok = serializeValues(sample());
+  EXPECT_FALSE(parses(sealed(ok)));
+}
+
+TEST(ValuesFileFormat, RandomGarbageNeverParses) {
+  std::mt19937 rng(12345);
+  std::string valid = serializeValues(sample());
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes;
+    if (round % 2 == 0) {
+      // Noise of any length.
+      bytes.resize(rng() % 200);
+      for (char& c : bytes) c = static_cast<char>(rng());
+    } else {
+      // A valid file with a few bytes changed and its length cut.
+      bytes = valid.substr(0, rng() % (valid.size() + 1));
+      for (int k = 0; k < 3 && !bytes.empty(); ++k)
+        bytes[rng() % bytes.size()] = static_cast<char>(rng());
+    }
+    if (bytes == valid) continue;
+    // Copied to a heap block of exactly its size, so a read past the end is
+    // caught by the address sanitizer build.
+    std::unique_ptr<char[]> exact(new char[bytes.size() + 1]);
+    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    std::vector<RegValue> out;
+    EXPECT_FALSE(parseValues(exact.get(), bytes.size(), &out)) << "round " << round;
+  }
+  std::vector<RegValue> out;
+  EXPECT_FALSE(parseValues(nullptr, 0, &out));
+  EXPECT_FALSE(parseValues(valid.data(), valid.size(), nullptr));
+}
+
+TEST(ValuesFileIo, WriteThenReadAndNoTemporaryLeft) {
+  pdatest::TempMachine machine;
+  std::string dir = machine.root();
+  ASSERT_EQ(writeValuesFile(dir, sample()), 0);
+  std::vector<RegValue> out;
+  ASSERT_EQ(readValuesFile(dir + "/.values", &out), ValuesReadResult::ok);
+  expectSame(sample(), out);
+  EXPECT_NE(access((dir + "/.values.tmp").c_str(), F_OK), 0);
+
+  // Replaced as a whole by the next write.
+  ASSERT_EQ(writeValuesFile(dir, {value("Only", 4, "1234")}), 0);
+  ASSERT_EQ(readValuesFile(dir + "/.values", &out), ValuesReadResult::ok);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].name, "Only");
+}
+
+TEST(ValuesFileIo, MissingGarbageAndUnreadableFilesAreTold) {
+  pdatest::TempMachine machine;
+  std::vector<RegValue> out{value("x", 1, "")};
+  EXPECT_EQ(readValuesFile(machine.path("nothing"), &out), ValuesReadResult::missing);
+  EXPECT_TRUE(out.empty());
+
+  std::ofstream(machine.path("garbage")) << "PDAVALUES 1\nthis is not a values file";
+  out.push_back(value("x", 1, ""));
+  EXPECT_EQ(readValuesFile(machine.path("garbage"), &out), ValuesReadResult::garbage);
+  EXPECT_TRUE(out.empty());
+
+  ASSERT_EQ(mkdir(machine.path("adir").c_str(), 0755), 0);
+  EXPECT_EQ(readValuesFile(machine.path("adir"), &out), ValuesReadResult::failed);
+
+  EXPECT_NE(writeValuesFile(machine.path("no/such/dir"), sample()), 0);
+}
