@@ -118,12 +118,17 @@ class ClientLock {
   pid_t _pid = -1;
 };
 
-// Runs body in a child process and returns its exit status (-1 when it did
-// not exit normally). The child never returns into the test framework.
+// Starts body in a child process, which ends with body's result and never
+// returns into the test framework.
 template <typename Body>
-int inChild(Body body) {
+pid_t spawn(Body body) {
   pid_t pid = fork();
   if (pid == 0) _exit(body());
+  return pid;
+}
+
+// The exit status of a child (-1 when it did not exit normally).
+inline int join(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

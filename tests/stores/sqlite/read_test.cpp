@@ -1,0 +1,214 @@
+// Reading: name/value tables with the placeholder pair, the configuration
+// tree and its drop rules, one configuration record, the PXI tables, the
+// aliases, forgetting, a file that is not a database, and statements that a
+// read must never leave open.
+#include "TestAccess.h"
+
+using namespace sqltest;
+
+namespace {
+
+std::string row(const std::string& key, const std::string& name, const std::string& value) {
+  return "INSERT INTO ConfigData VALUES(NULL," + pdatest::sqlQuote(key) + "," +
+         pdatest::sqlQuote(name) + "," + pdatest::sqlQuote(value) + ");";
+}
+
+IKestBase* child(IKestBase& node, const char* name) {
+  int found = 0;
+  auto it = node.findMap(name, &found);
+  return found ? it->second : nullptr;
+}
+
+// Another process writes the file at once (the client has no busy timeout):
+// it fails if this process still holds a read lock.
+void expectNoReadLock(const std::string& db, const std::string& table) {
+  pdatest::sqlite(db, "BEGIN EXCLUSIVE; DELETE FROM " + table + " WHERE 0; COMMIT;");
+}
+
+}  // namespace
+
+TEST(SQLiteRead, NameValueTablesAndThePlaceholder) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'A','1');"
+                      "INSERT INTO KestInfo VALUES(NULL,'a','2');"
+                      "INSERT INTO KestInfo VALUES(NULL,'Empty',NULL);"
+                      "INSERT INTO KestInfo VALUES(NULL,NULL,'x');"
+                      "INSERT INTO KestInfo VALUES(NULL,'','y');");
+  Node info = create(KestInfoBaseType);
+  EXPECT_EQ(dump(*info), "A=2;Empty=;");  // first spelling, last value
+  EXPECT_EQ(info->getValueInt32("Empty", 42), 42);
+
+  Node visa = create(VisaInfoBaseType);  // empty table
+  char text[32];
+  visa->getValueString("Anything", text, sizeof text, "dflt");
+  EXPECT_STREQ(text, "dflt");
+  visa->getValueString("FAKENAME***", text, sizeof text, "");
+  EXPECT_STREQ(text, "FAKEVALUE***");
+  pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'Late','1');");
+  EXPECT_EQ(visa->getValueInt32("Late", 0), 0);  // read once
+  visa->reInitialize();
+  EXPECT_EQ(visa->getValueInt32("Late", 0), 1);
+  expectNoReadLock(db, "KestInfo");
+  EXPECT_TRUE(events().empty());
+}
+
+TEST(SQLiteRead, ConfigurationTreeAndItsDropRules) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(
+      db, row("k01", "RecordType", "Interface") + row("k01", "PersistentId", "P1") +
+              row("k01", "VISAName", "GPIB0") +
+              row("k02", "RecordType", "VxiInterfaceEx") + row("k02", "PersistentId", "P2") +
+              row("k03", "RecordType", "Device") + row("k03", "ParentHashKey", "P1") +
+              row("k03", "VisaAddress", "GPIB0::5::INSTR") + row("k03", "Tag", "first") +
+              row("k04", "RecordType", "interface") + row("k04", "VISAName", "Lower") +
+              row("k05", "RecordType", "Device") + row("k05", "ParentHashKey", "C1") +
+              row("k05", "VisaAddress", "ToChassis") +
+              row("k06", "RecordType", "Chassis") + row("k06", "PersistentId", "C1") +
+              row("k06", "ChassisSN", "SN1") +
+              row("k07", "Foo", "bar") + row("k08", "", "no name") +
+              row("", "RecordType", "Interface") + row("", "VISAName", "Ghost") +
+              row("k09", "RecordType", "Interface") + row("k09", "PersistentId", "P9") +
+              row("k09", "VISAName", "gpib0") +
+              row("k10", "RecordType", "Device") + row("k10", "ParentHashKey", "P1") +
+              row("k10", "VisaAddress", "GPIB0::5::INSTR") + row("k10", "Tag", "last") +
+              row("k11", "RecordType", "Device") + row("k11", "ParentHashKey", "P9") +
+              row("k11", "VisaAddress", "UnderReplaced") +
+              row("k12", "RecordType", "PModule") + row("k12", "PCIBusNumber", "7") +
+              row("k13", "RecordType", "SModule") + row("k13", "ChassisSN", "SN2") +
+              row("k14", "RecordType", "Interface" + std::string(300, 'x')) +
+              row("k14", "VISAName", "TooLong") +
+              // Two interfaces share a persistent id: the first record wins the device.
+              row("k20", "RecordType", "Interface") + row("k20", "PersistentId", "PX") +
+              row("k20", "VISAName", "ASRL1") +
+              row("k21", "RecordType", "Interface") + row("k21", "PersistentId", "PX") +
+              row("k21", "VISAName", "ASRL2") +
+              row("k22", "RecordType", "Device") + row("k22", "ParentHashKey", "PX") +
+              row("k22", "VisaAddress", "ASRL::X"));
+  Node root = create(KestConfigBaseType);
+  EXPECT_EQ(children(*root), "7;ASRL1;ASRL2;gpib0;P2;SN1;SN2;");  // first spelling stays
+  EXPECT_TRUE(root->rawNameValueMap().empty());
+
+  IKestBase* gpib = child(*root, "gpib0");
+  ASSERT_NE(gpib, nullptr);
+  EXPECT_STREQ(gpib->PersistentId(), "P1");  // k01 sorts before k09
+  EXPECT_STREQ(gpib->RecordType(), "Interface");
+  EXPECT_EQ(gpib->ParentPointer(), nullptr);
+  EXPECT_STREQ(gpib->ParentId(), "");
+  EXPECT_EQ(children(*gpib), "GPIB0::5::INSTR;");
+  IKestBase* device = child(*gpib, "GPIB0::5::INSTR");
+  EXPECT_STREQ(device->RecordType(), "Instrument");
+  EXPECT_EQ(device->ParentPointer(), gpib);
+  EXPECT_STREQ(device->ParentId(), "GPIB0");
+  char tag[16];
+  device->getValueString("Tag", tag, sizeof tag, "");
+  EXPECT_STREQ(tag, "last");
+
+  EXPECT_STREQ(child(*root, "P2")->RecordType(), "Interface");
+  EXPECT_STREQ(child(*root, "SN1")->RecordType(), "Chassis");
+  EXPECT_STREQ(child(*root, "7")->RecordType(), "PModules");
+  EXPECT_STREQ(child(*root, "SN2")->RecordType(), "SModules");
+  EXPECT_EQ(children(*child(*root, "ASRL1")), "ASRL::X;");
+  EXPECT_EQ(children(*child(*root, "ASRL2")), "");
+
+  // Forgetting drops the tree; the next look-up builds it from the table again.
+  pdatest::sqlite(db, row("k30", "RecordType", "Interface") + row("k30", "VISAName", "USB0"));
+  EXPECT_EQ(child(*root, "USB0"), nullptr);
+  root->reInitialize();
+  EXPECT_TRUE(root->rawSubKeyMap().empty());
+  EXPECT_NE(child(*root, "USB0"), nullptr);
+  expectNoReadLock(db, "ConfigData");
+}
+
+TEST(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, row("o'k", "A", "1") + row("o'k", "B", "") + row("other", "A", "2"));
+  for (const char* key : {"o'k", "x' OR '1'='1"}) {
+    SCOPED_TRACE(key);
+    Node node(PdaTestAccess::KestSQLite_make(nullptr, KestConfigBaseType));
+    node->setRecordType("Interface");
+    node->setPersistentId(key);
+    EXPECT_EQ(dump(*node), key[0] == 'o' ? "A=1;B=;" : "");
+  }
+  EXPECT_TRUE(events().empty());
+}
+
+TEST(SQLiteRead, PxiTablesGiveOneChildPerRecord) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.pxiDir() + "RemotePXI.db";
+  std::string schema;
+  for (const char* t : {"Chassis", "PModules", "SModules"})
+    schema += std::string("CREATE TABLE ") + t + "(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
+              "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
+  pdatest::sqlite(db, schema +
+                          "INSERT INTO Chassis VALUES(NULL,'SN1','RecordType','Chassis'),"
+                          "(NULL,'SN1','ChassisSN','SN1'),(NULL,'SN1','Vendor','V'),"
+                          "(NULL,'SN2','RecordType','PXI Chassis'),(NULL,'SN2','ChassisSN','SN2'),"
+                          "(NULL,'SN3','Vendor','no type'),(NULL,'SN4','RecordType','Rack');"
+                          "INSERT INTO PModules VALUES(NULL,'m','RecordType','PModule'),"
+                          "(NULL,'m','PCIBusNumber','3');");
+  Node chassis = create(ChassisBaseType);
+  EXPECT_EQ(children(*chassis), "SN1;SN2;");
+  EXPECT_EQ(dump(*child(*chassis, "SN1")), "ChassisSN=SN1;RecordType=Chassis;Vendor=V;");
+  Node modules = create(PModulesBaseType);
+  EXPECT_EQ(children(*modules), "3;");
+  EXPECT_STREQ(child(*modules, "3")->RecordType(), "PModules");
+  Node empty = create(SModulesBaseType);
+  EXPECT_EQ(children(*empty), "");
+  expectNoReadLock(db, "Chassis");
+  EXPECT_TRUE(events().empty());
+}
+
+TEST(SQLiteRead, AliasesByKindIgnoringCase) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  Node none = create(AliasBaseType);
+  EXPECT_EQ(dump(*none), "FAKENAME***=FAKEVALUE***;");
+  EXPECT_EQ(children(*none), "");
+  EXPECT_STREQ(none->RecordId(), "Alias");
+
+  pdatest::sqlite(db, "INSERT INTO InstrAliasInfo VALUES(NULL,'scope','AliasVisaId','GPIB0::1'),"
+                      "(NULL,'dmm','aliasvisaid','GPIB0::2'),(NULL,'SCOPE','AliasVisaId','GPIB0::3'),"
+                      "(NULL,'other','AliasOther','x'),(NULL,'','AliasVisaId','y'),"
+                      "(NULL,'nul','AliasVisaId',NULL);");
+  Node aliases = create(AliasBaseType);
+  EXPECT_EQ(children(*aliases), "BrixAlias;VisaAlias;");
+  EXPECT_TRUE(aliases->rawNameValueMap().empty());
+  EXPECT_EQ(dump(*child(*aliases, "VisaAlias")), "dmm=GPIB0::2;nul=;scope=GPIB0::3;");
+  // The empty Brix child reads the alias table itself at its first use.
+  IKestBase* brix = child(*aliases, "BrixAlias");
+  EXPECT_EQ(brix->getValueInt32("scope", -1), -1);
+  EXPECT_STREQ(brix->RecordId(), "Alias");
+  EXPECT_EQ(children(*brix), "BrixAlias;VisaAlias;");
+  expectNoReadLock(db, "InstrAliasInfo");
+}
+
+TEST(SQLiteRead, AFileThatIsNotADatabase) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.dataDir() + "Quillon.db";
+  std::ofstream(db) << std::string(2000, 'x');
+  Node info = create(KestInfoBaseType);
+  EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
+  EXPECT_EQ(countEvents("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                                 "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"),
+            1);
+  Node config = create(KestConfigBaseType);
+  EXPECT_EQ(children(*config), "");
+  EXPECT_EQ(eventsStarting("readTopLevelConfigInfo: config Query 'SELECT IDKEY, NAME, VALUE FROM "
+                           "ConfigData ORDER BY IDKEY;' failed.\nerror=26\n").size(),
+            1u);
+  EXPECT_EQ(info->setValueString("A", "1"), 0);
+  EXPECT_EQ(countEvents("ERROR", "setValueString: BEGIN 'INSERT INTO KestInfo VALUES(NULL, 'A', "
+                                 "'1');' failed.\nerror=26\n(file is not a database)\n"),
+            1);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(db).rdbuf()), {}),
+            std::string(2000, 'x'));
+}

@@ -1,0 +1,187 @@
+// Writing: rows replaced inside transactions and seen by the sqlite3 client,
+// record keys, quotes, rollbacks that keep the old value, and writers on
+// several threads and in several processes.
+#include <atomic>
+
+#include "TestAccess.h"
+
+using namespace sqltest;
+
+namespace {
+
+std::string query(const std::string& db, const std::string& sql) { return pdatest::sqlite(db, sql); }
+
+std::string text(IKestBase& node, const char* name) {
+  char buffer[2048];
+  node.getValueString(name, buffer, sizeof buffer, "<none>");
+  return buffer;
+}
+
+}  // namespace
+
+TEST(SQLiteWrite, ValuesReplaceTheirRowInTheDatabaseAndTheNode) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'Flag','old');");
+  Node node = create(KestInfoBaseType);
+  EXPECT_EQ(node->setValueBool("Flag", 2), 1);
+  EXPECT_EQ(node->setValueBool("Off", 0), 1);
+  EXPECT_EQ(node->setValueInt32("Level", -5), 1);
+  const std::string longValue(1000, 'v');  // far beyond a 256-byte statement
+  EXPECT_EQ(node->setValueString("Long", longValue.c_str()), 1);
+  EXPECT_EQ(query(db, "SELECT NAME, VALUE FROM KestInfo WHERE NAME <> 'Long' ORDER BY ID;"),
+            "Flag|True\nOff|False\nLevel|-5\n");
+  EXPECT_EQ(query(db, "SELECT VALUE FROM KestInfo WHERE NAME = 'Long';"), longValue + "\n");
+  EXPECT_EQ(text(*node, "FLAG"), "True");
+  EXPECT_EQ(node->getValueInt32("Level", 0), 0);  // "-5" has no leading digit
+  EXPECT_EQ(text(*node, "Level"), "-5");
+
+  EXPECT_EQ(node->deleteName("Level"), 1);
+  EXPECT_EQ(node->deleteName("NeverStored"), 1);
+  EXPECT_EQ(text(*node, "Level"), "<none>");
+  EXPECT_EQ(node->setValueString(nullptr, "x"), 0);
+  EXPECT_EQ(node->setValueString("", "x"), 0);
+  EXPECT_EQ(node->deleteName(nullptr), 0);
+  EXPECT_EQ(query(db, "SELECT count(*) FROM KestInfo;"), "3\n");
+  EXPECT_TRUE(events().empty());
+}
+
+TEST(SQLiteWrite, KeyedTablesWriteUnderTheRecordKey) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  Node chassis = create(ChassisBaseType);
+  const std::string pxi = chassis->getDbPath();
+  pdatest::sqlite(pxi, "INSERT INTO Chassis VALUES(NULL,'S1','State','0'),(NULL,'S2','State','0');");
+  chassis->setRecordId("S1");
+  EXPECT_EQ(chassis->setValueInt32("State", 1), 1);
+  EXPECT_EQ(query(pxi, "SELECT IDKEY, VALUE FROM Chassis ORDER BY IDKEY;"), "S1|1\nS2|0\n");
+
+  // Aliases are written into the configuration table, not the alias table.
+  Node alias = create(AliasBaseType);
+  EXPECT_EQ(alias->setValueString("scope", "GPIB0::1"), 1);
+  EXPECT_EQ(query(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData;"), "Alias|scope|GPIB0::1\n");
+  EXPECT_EQ(children(*create(AliasBaseType)), "");
+
+  // A configuration record writes under its persistent id, the key it reads by.
+  pdatest::sqlite(db, "DELETE FROM ConfigData; INSERT INTO ConfigData VALUES"
+                      "(NULL,'P1','RecordType','Interface'),(NULL,'P1','PersistentId','P1'),"
+                      "(NULL,'P1','VISAName','GPIB0');");
+  Node config = create(KestConfigBaseType);
+  int found = 0;
+  IKestBase* gpib = config->findMap("GPIB0", &found)->second;
+  ASSERT_EQ(found, 1);
+  EXPECT_EQ(gpib->setValueString("VISAName", "GPIB1"), 1);
+  EXPECT_EQ(query(db, "SELECT IDKEY, VALUE FROM ConfigData WHERE NAME = 'VISAName';"), "P1|GPIB1\n");
+  EXPECT_EQ(children(*create(KestConfigBaseType)), "GPIB1;");
+}
+
+TEST(SQLiteWrite, QuotesAreStoredAndMatchedAsPassed) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'Keep','1');");
+  Node info = create(KestInfoBaseType);
+  EXPECT_EQ(info->setValueString("O'Brien", "it's ''quoted'"), 1);
+  EXPECT_EQ(info->deleteName("x' OR '1'='1"), 1);
+  EXPECT_EQ(query(db, "SELECT NAME, VALUE FROM KestInfo ORDER BY ID;"),
+            "Keep|1\nO'Brien|it's ''quoted'\n");
+  EXPECT_EQ(text(*create(KestInfoBaseType), "o'brien"), "it's ''quoted'");
+
+  Node chassis = create(ChassisBaseType);
+  chassis->setRecordId("S'N");
+  EXPECT_EQ(chassis->setValueString("Vendor", "Ann's"), 1);
+  EXPECT_EQ(chassis->setValueString("Vendor", "Bob's"), 1);  // replaces, by that key only
+  EXPECT_EQ(query(chassis->getDbPath(), "SELECT IDKEY, NAME, VALUE FROM Chassis;"),
+            "S'N|Vendor|Bob's\n");
+  for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
+}
+
+TEST(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.dataDir() + "Quillon.db";
+  pdatest::sqlite(db, "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT, EXTRA TEXT);"
+                      "INSERT INTO KestInfo VALUES(NULL,'A','old',NULL);"
+                      "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT,"
+                      " VALUE TEXT CHECK(VALUE <> 'bad'));"
+                      "INSERT INTO VisaInfo VALUES(NULL,'M','good');");
+  Node info = create(KestInfoBaseType);
+  EXPECT_EQ(info->setValueString("A", "new"), 0);
+  EXPECT_EQ(text(*info, "A"), "old");
+  EXPECT_EQ(query(db, "SELECT VALUE FROM KestInfo WHERE NAME = 'A';"), "old\n");
+  const std::string insert = "INSERT INTO KestInfo VALUES(NULL, 'A', 'new');";
+  EXPECT_EQ(countEvents("ERROR", "setValueString: prepare of Command '" + insert +
+                                     "' failed.\nBEGIN error=1\n(SQL logic error)\n"),
+            1);
+  EXPECT_EQ(countEvents("WARNING", "setValueString: ROLLBACK '" + insert +
+                                       "'.\nROLLBACK result=101\n(SQLITE_DONE)\n"),
+            1);
+
+  Node visa = create(VisaInfoBaseType);
+  EXPECT_EQ(visa->setValueString("M", "bad"), 0);
+  EXPECT_EQ(text(*visa, "M"), "good");
+  EXPECT_EQ(countEvents("ERROR", "setValueString: INSERT 'INSERT INTO VisaInfo VALUES(NULL, 'M', "
+                                 "'bad');' failed.\nerror=19\n(constraint failed)\n"),
+            1);
+  // Nothing was left open: both nodes write again, and so does another process.
+  EXPECT_EQ(visa->setValueString("M", "fine"), 1);
+  EXPECT_EQ(info->deleteName("A"), 1);
+  pdatest::sqlite(db, "BEGIN EXCLUSIVE; INSERT INTO VisaInfo VALUES(NULL,'Z','1'); COMMIT;");
+  EXPECT_EQ(query(db, "SELECT NAME, VALUE FROM VisaInfo ORDER BY NAME;"), "M|fine\nZ|1\n");
+}
+
+TEST(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  const int threads = 4, writes = 25;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t, &failures] {
+      Node node = create(t % 2 ? KestInfoBaseType : SorrelParamsBaseType);
+      for (int i = 0; i < writes; ++i) {
+        const std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
+        failures += node->setValueInt32(name.c_str(), i) != 1;
+        failures += node->setValueInt32("Shared", t) != 1;
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo WHERE NAME <> 'Shared';"),
+            "50|50\n");
+  EXPECT_EQ(query(db, "SELECT count(*) FROM KestInfo WHERE NAME = 'Shared';"), "1\n");
+  EXPECT_EQ(query(db, "SELECT count(*) FROM SorrelParamInfo;"), "51\n");
+  EXPECT_TRUE(events().empty());
+}
+
+#if !defined(_WIN32)
+// Writers in other processes meet at BEGIN IMMEDIATE and wait there. Each
+// writer pauses between its writes, as programs do: a process that writes
+// without a pause can hold the lock for longer than the others' second of
+// retries.
+TEST(SQLiteWrite, ProcessesWritingAtOnceLoseNothing) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  std::vector<pid_t> writers;
+  for (int p = 0; p < 3; ++p) {
+    writers.push_back(spawn([p] {
+      Node node = create(KestInfoBaseType);
+      int failures = 0;
+      for (int i = 0; i < 10; ++i) {
+        const std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
+        failures += node->setValueString(name.c_str(), "x") != 1;
+        failures += node->setValueString("Shared", name.c_str()) != 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      return failures;
+    }));
+  }
+  for (pid_t writer : writers) EXPECT_EQ(join(writer), 0);
+  EXPECT_EQ(query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo;"), "31|31\n");
+}
+#endif
