@@ -1,0 +1,254 @@
+// The record base: forwarding to the root node, the answers of a record
+// without one, the names of the data sources, and the shared ownership of
+// the tree between copies.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "pda/KestDeviceIoConfig.h"
+#include "pda/KestRecord.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+// A node that counts its destructions and remembers what reached it.
+struct CountingNode : IKestBase {
+  static int destroyed;
+  int subKeyFills = 0;
+  int valueFills = 0;
+  void reInitialize() override {}
+  void initializeSubKeyMap() override { ++subKeyFills; }
+  void initializeNameValueMap() override { ++valueFills; }
+  ~CountingNode() override { ++destroyed; }
+};
+int CountingNode::destroyed = 0;
+
+// A record over any node, for the base class's own behaviour.
+struct PlainRecord : KestRecord {
+  PlainRecord() = default;
+  explicit PlainRecord(IKestBase* root, DataSource source = DeviceIoDataSource) {
+    setRoot(root);
+    _dataSource = source;
+  }
+  void resolve(DataSource& source) { initializeDataSource(source); }
+  void fillSubKeys() { initializeSubKeyMap(); }
+  void fillValues() { initializeNameValueMap(); }
+  void replaceRoot(IKestBase* node) { setRoot(node); }
+};
+
+std::string read(KestRecord& record, const char* name, unsigned int size, const char* fallback) {
+  char buffer[64];
+  std::memset(buffer, 'x', sizeof buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  record.getValueString(name, buffer, size, fallback);
+  return buffer;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// A record without a root node
+
+TEST(KestRecordNoRoot, ReadsGiveTheDefaultAndWritesFail) {
+  pdatest::TempMachine machine;
+  PlainRecord record;
+  EXPECT_EQ(record.getIKestBase(), nullptr);
+  EXPECT_EQ(record.getDataSource(), UnknownDataSource);
+  EXPECT_EQ(record.getValueBool("Any", 1), 1);
+  EXPECT_EQ(record.getValueBool("Any", 7), 7);  // the default unchanged, not 1
+  EXPECT_EQ(record.getValueInt32("Any", -42), -42);
+  EXPECT_EQ(record.setValueBool("Any", 1), 0);
+  EXPECT_EQ(record.setValueInt32("Any", 1), 0);
+  EXPECT_EQ(record.setValueString("Any", "x"), 0);
+  record.fillSubKeys();  // nothing to fill, and no crash
+  record.fillValues();
+}
+
+TEST(KestRecordNoRoot, StringDefaultIsCopiedOnlyWhenItFits) {
+  pdatest::TempMachine machine;
+  PlainRecord record;
+  EXPECT_EQ(read(record, "Any", 10, "123456789"), "123456789");
+  EXPECT_EQ(read(record, "Any", 10, "1234567890"), "");  // never truncated
+  EXPECT_EQ(read(record, "Any", 1, ""), "");
+  EXPECT_EQ(read(record, "Any", 1, "a"), "");
+  EXPECT_EQ(read(record, "Any", 10, nullptr), "");
+  EXPECT_EQ(read(record, nullptr, 10, "abc"), "abc");
+}
+
+TEST(KestRecordNoRoot, ZeroSizedOrNullBufferIsLeftAlone) {
+  pdatest::TempMachine machine;
+  PlainRecord record;
+  char buffer[4] = {'k', 'e', 'p', '\0'};
+  record.getValueString("Any", buffer, 0, "abc");
+  EXPECT_STREQ(buffer, "kep");
+  record.getValueString("Any", nullptr, 10, "abc");
+}
+
+// ---------------------------------------------------------------------------
+// Forwarding to the root node
+
+TEST(KestRecordForwarding, ReadsAndWritesReachTheRoot) {
+  pdatest::TempMachine machine;
+  PlainRecord record(KestDeviceIoConfig::CreateInstance(KestInfoBaseType));
+  IKestBase* root = record.getIKestBase();
+  ASSERT_NE(root, nullptr);
+
+  EXPECT_EQ(record.setValueInt32("Level", -5), 1);
+  EXPECT_EQ(root->NameValueMap()->at("Level"), "-5");
+  EXPECT_EQ(record.getValueInt32("Level", 9), 0);  // a sign is not a digit
+  EXPECT_EQ(record.setValueBool("Flag", 2), 1);
+  EXPECT_EQ(root->NameValueMap()->at("Flag"), "False");
+  EXPECT_EQ(record.setValueBool("Flag", 1), 1);
+  EXPECT_EQ(record.getValueBool("flag", 0), 1);
+  EXPECT_EQ(record.setValueString("Text", "hello"), 1);
+  EXPECT_EQ(read(record, "TEXT", 6, "d"), "hello");
+  EXPECT_EQ(read(record, "TEXT", 5, "d"), "");
+  EXPECT_EQ(read(record, "Missing", 5, "d"), "d");
+}
+
+TEST(KestRecordForwarding, InitializeCallsReachTheRoot) {
+  pdatest::TempMachine machine;
+  auto* node = new CountingNode;
+  PlainRecord record(node);
+  record.fillSubKeys();
+  record.fillValues();
+  record.fillValues();
+  EXPECT_EQ(node->subKeyFills, 1);
+  EXPECT_EQ(node->valueFills, 2);
+}
+
+TEST(KestRecordForwarding, InitializeDataSourceResolvesTheCallersVariable) {
+  pdatest::TempMachine machine;
+  PlainRecord record(new CountingNode);
+  const int before = CountingNode::destroyed;
+  DataSource source = UnknownDataSource;
+  record.resolve(source);
+  EXPECT_EQ(source, DeviceIoDataSource);  // not installed
+  EXPECT_EQ(record.getDataSource(), DeviceIoDataSource);
+  EXPECT_EQ(record.getIKestBase(), nullptr);  // the old root was dropped
+  EXPECT_EQ(CountingNode::destroyed, before + 1);
+
+  DataSource wren = WrenDataSource;
+  record.resolve(wren);
+  EXPECT_EQ(wren, WrenDataSource);
+  EXPECT_EQ(record.getDataSource(), WrenDataSource);
+}
+
+// ---------------------------------------------------------------------------
+// Names of the data sources
+
+TEST(KestRecordNames, EveryDataSourceHasItsName) {
+  pdatest::TempMachine machine;
+  EXPECT_STREQ(KestRecord::getDataSourceString(UnknownDataSource), "UnknownDataSource");
+  EXPECT_STREQ(KestRecord::getDataSourceString(RegistryDataSource), "RegistryDataSource");
+  EXPECT_STREQ(KestRecord::getDataSourceString(SQLiteDataSource), "SQLiteDataSource");
+  EXPECT_STREQ(KestRecord::getDataSourceString(DeviceIoDataSource), "DeviceIoDataSource");
+  EXPECT_STREQ(KestRecord::getDataSourceString(WrenDataSource), "WrenDataSource");
+}
+
+TEST(KestRecordNames, ValuesOutsideTheEnumerationAreInvalid) {
+  pdatest::TempMachine machine;
+  for (int value : {5, -1, 100, 0x7fffffff}) {
+    const char* name = KestRecord::getDataSourceString(static_cast<DataSource>(value));
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, "InvalidDataSource") << value;
+  }
+}
+
+TEST(KestRecordNames, MemberFormNamesTheRecordsSource) {
+  pdatest::TempMachine machine;
+  PlainRecord none;
+  EXPECT_STREQ(none.getDataSourceString(), "UnknownDataSource");
+  PlainRecord wren(nullptr, WrenDataSource);
+  EXPECT_STREQ(wren.getDataSourceString(), "WrenDataSource");
+  PlainRecord odd(nullptr, static_cast<DataSource>(9));
+  EXPECT_STREQ(odd.getDataSourceString(), "InvalidDataSource");
+}
+
+// ---------------------------------------------------------------------------
+// Copies share the tree; it is destroyed once, with the last record
+
+TEST(KestRecordCopies, CopyShareTheTreeAndTheLastOneDestroysIt) {
+  pdatest::TempMachine machine;
+  CountingNode::destroyed = 0;
+  auto* node = new CountingNode;
+  auto* source = new PlainRecord(node, SQLiteDataSource);
+  PlainRecord copy(*source);
+  EXPECT_EQ(copy.getIKestBase(), node);
+  EXPECT_EQ(copy.getDataSource(), SQLiteDataSource);
+  EXPECT_EQ(node->referenceCount(), 2);
+
+  EXPECT_EQ(copy.setValueString("Shared", "yes"), 1);
+  char buffer[8];
+  source->getValueString("Shared", buffer, sizeof buffer, "no");
+  EXPECT_STREQ(buffer, "yes");
+
+  delete source;
+  EXPECT_EQ(CountingNode::destroyed, 0);
+  EXPECT_EQ(node->referenceCount(), 1);
+  EXPECT_EQ(copy.getValueInt32("Shared", 3), 1);  // "yes" reads as 1
+  copy.replaceRoot(nullptr);
+  EXPECT_EQ(CountingNode::destroyed, 1);
+}
+
+TEST(KestRecordCopies, AssignmentReleasesTheTargetsOldTree) {
+  pdatest::TempMachine machine;
+  CountingNode::destroyed = 0;
+  auto* first = new CountingNode;
+  auto* second = new CountingNode;
+  {
+    PlainRecord a(first, RegistryDataSource);
+    PlainRecord b(second, SQLiteDataSource);
+    a = b;
+    EXPECT_EQ(CountingNode::destroyed, 1);  // first: nobody else held it
+    EXPECT_EQ(a.getIKestBase(), second);
+    EXPECT_EQ(a.getDataSource(), SQLiteDataSource);
+    EXPECT_EQ(second->referenceCount(), 2);
+  }
+  EXPECT_EQ(CountingNode::destroyed, 2);
+}
+
+TEST(KestRecordCopies, AssignmentKeepsATreeThatAnotherRecordShares) {
+  pdatest::TempMachine machine;
+  CountingNode::destroyed = 0;
+  auto* node = new CountingNode;
+  PlainRecord a(node);
+  PlainRecord keeper(a);
+  PlainRecord empty;
+  a = empty;
+  EXPECT_EQ(a.getIKestBase(), nullptr);
+  EXPECT_EQ(CountingNode::destroyed, 0);
+  EXPECT_EQ(node->referenceCount(), 1);
+  EXPECT_EQ(a.setValueInt32("X", 1), 0);
+}
+
+TEST(KestRecordCopies, SelfAssignmentAndAssignmentBetweenSharersAreSafe) {
+  pdatest::TempMachine machine;
+  CountingNode::destroyed = 0;
+  auto* node = new CountingNode;
+  {
+    PlainRecord a(node);
+    PlainRecord& alias = a;
+    a = alias;
+    EXPECT_EQ(node->referenceCount(), 1);
+    EXPECT_EQ(CountingNode::destroyed, 0);
+    PlainRecord b(a);
+    a = b;
+    b = a;
+    EXPECT_EQ(node->referenceCount(), 2);
+    EXPECT_EQ(CountingNode::destroyed, 0);
+  }
+  EXPECT_EQ(CountingNode::destroyed, 1);
+}
+
+TEST(KestRecordCopies, ReplacingTheRootWithItselfKeepsIt) {
+  pdatest::TempMachine machine;
+  CountingNode::destroyed = 0;
+  auto* node = new CountingNode;
+  PlainRecord a(node);
+  a.replaceRoot(node);
+  EXPECT_EQ(CountingNode::destroyed, 0);
+  EXPECT_EQ(a.getIKestBase(), node);
+}
