@@ -1,0 +1,285 @@
+// Kernel calls: the thread's last error, named mutexes across threads,
+// critical sections, folders of the emulated machine, and the file and time
+// helpers.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PlatformTestUtil.h"
+#include "platform/platform.h"
+#include "support/Fixtures.h"
+
+// ---------------------------------------------------------------- last error
+
+TEST(LastError, IsPerThread) {
+  SetLastError(1234);
+  DWORD seen = 99;
+  std::thread([&] {
+    seen = GetLastError();
+    SetLastError(5678);
+  }).join();
+  EXPECT_EQ(seen, 0u) << "a new thread starts clean";
+  EXPECT_EQ(GetLastError(), 1234u) << "another thread's error leaked in";
+}
+
+// ---------------------------------------------------------------- mutexes
+
+TEST(NamedMutex, SecondCreateOpensTheSameObject) {
+  SetLastError(77);
+  HANDLE a = CreateMutexA(nullptr, FALSE, "Guard_PID_1");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  HANDLE b = CreateMutexA(nullptr, TRUE, "Guard_PID_1");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_NE(a, b);
+  // Opening did not take ownership, despite bInitialOwner.
+  std::atomic<DWORD> other{0};
+  std::thread([&] {
+    other = WaitForSingleObject(a, 0);
+    ReleaseMutex(a);
+  }).join();
+  EXPECT_EQ(other.load(), WAIT_OBJECT_0);
+
+  // Names are exact: another case is another mutex.
+  HANDLE c = CreateMutexA(nullptr, FALSE, "guard_pid_1");
+  EXPECT_EQ(GetLastError(), 0u);
+  // Unnamed mutexes are never shared.
+  HANDLE d = CreateMutexA(nullptr, FALSE, nullptr);
+  HANDLE e = CreateMutexA(nullptr, FALSE, "");
+  EXPECT_EQ(GetLastError(), 0u);
+
+  // Owned through one handle, the mutex is owned through every handle.
+  ASSERT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
+  std::thread([&] { other = WaitForSingleObject(b, 50); }).join();
+  EXPECT_EQ(other.load(), WAIT_TIMEOUT);
+  EXPECT_TRUE(ReleaseMutex(b));
+
+  for (HANDLE h : {a, b, c, d, e}) EXPECT_TRUE(CloseHandle(h));
+  // With its last handle closed the name is free again.
+  HANDLE f = CreateMutexA(nullptr, FALSE, "Guard_PID_1");
+  EXPECT_EQ(GetLastError(), 0u);
+  CloseHandle(f);
+}
+
+TEST(NamedMutex, OwnershipIsRecursiveAndOnlyTheOwnerReleases) {
+  HANDLE m = CreateMutexA(nullptr, TRUE, "Recursive");
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);  // owned three times now
+
+  std::atomic<DWORD> wait{0};
+  std::atomic<BOOL> released{TRUE};
+  std::atomic<DWORD> error{0};
+  std::thread([&] {
+    released = ReleaseMutex(m);
+    error = GetLastError();
+    wait = WaitForSingleObject(m, 20);
+  }).join();
+  EXPECT_FALSE(released.load());
+  EXPECT_EQ(error.load(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  EXPECT_EQ(wait.load(), WAIT_TIMEOUT);
+
+  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_TRUE(ReleaseMutex(m));
+  std::thread([&] { wait = WaitForSingleObject(m, 0); }).join();
+  EXPECT_EQ(wait.load(), WAIT_TIMEOUT) << "freed one release too early";
+  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_FALSE(ReleaseMutex(m)) << "released more often than taken";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  CloseHandle(m);
+}
+
+TEST(NamedMutex, ExcludesThreadsAndWakesWaiters) {
+  HANDLE m = CreateMutexA(nullptr, FALSE, "Counter");
+  ASSERT_NE(m, nullptr);
+  const int kThreads = 6, kRounds = 300;
+  int counter = 0;  // guarded only by the mutex under test
+  std::atomic<int> inside{0}, overlaps{0}, failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      // Each thread opens the mutex by name, as the library's one-time guard does.
+      HANDLE mine = CreateMutexA(nullptr, FALSE, "Counter");
+      for (int r = 0; r < kRounds; ++r) {
+        if (WaitForSingleObject(mine, INFINITE) != WAIT_OBJECT_0) ++failures;
+        if (++inside != 1) ++overlaps;
+        int seen = counter;
+        std::this_thread::yield();
+        counter = seen + 1;
+        --inside;
+        if (!ReleaseMutex(mine)) ++failures;
+      }
+      CloseHandle(mine);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(counter, kThreads * kRounds);
+  CloseHandle(m);
+}
+
+TEST(NamedMutex, AbandonedByAnEndedThread) {
+  HANDLE m = CreateMutexA(nullptr, FALSE, "Abandoned");
+  std::thread([&] { ASSERT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0); }).join();
+  EXPECT_EQ(WaitForSingleObject(m, 1000), WAIT_ABANDONED);
+  // The waiter owns it now, normally.
+  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(m));
+  CloseHandle(m);
+}
+
+TEST(NamedMutex, InvalidHandlesAndFailureHook) {
+  int junk = 0;
+  SetLastError(0);
+  EXPECT_EQ(WaitForSingleObject(&junk, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(ReleaseMutex(nullptr));
+  EXPECT_FALSE(CloseHandle(&junk));
+  HANDLE m = CreateMutexA(nullptr, FALSE, "Twice");
+  EXPECT_TRUE(CloseHandle(m));
+  EXPECT_FALSE(CloseHandle(m)) << "closed twice";
+  EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_FAILED);
+
+  pdatest::ScopedEnv fail("PDA_FAIL_CREATE_MUTEX", "1");
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, "Denied"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// ---------------------------------------------------------------- critical sections
+
+TEST(CriticalSection, RecursiveAndExclusive) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EnterCriticalSection(&cs);  // the owner enters again without blocking
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    EnterCriticalSection(&cs);
+    entered = true;
+    LeaveCriticalSection(&cs);
+  });
+  LeaveCriticalSection(&cs);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(entered.load()) << "entered while still held once";
+  LeaveCriticalSection(&cs);
+  other.join();
+  EXPECT_TRUE(entered.load());
+  DeleteCriticalSection(&cs);
+  EXPECT_EQ(cs.impl, nullptr);
+  DeleteCriticalSection(&cs);  // a second delete finds nothing to free
+}
+
+TEST(CriticalSection, ZeroFilledSectionWorksFromManyThreads) {
+  static CRITICAL_SECTION cs;  // never initialised, as static storage may be
+  long total = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) {
+        EnterCriticalSection(&cs);
+        ++total;
+        LeaveCriticalSection(&cs);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(total, 4000);
+  DeleteCriticalSection(&cs);
+}
+
+// ---------------------------------------------------------------- folders
+
+TEST(Folders, CommonAppDataIsBelowTheRoot) {
+  pdatest::TempMachine machine;
+  char path[MAX_PATH];
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path),
+            S_OK);
+  EXPECT_EQ(std::string(path), machine.path("ProgramData"));
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | 0x8000, nullptr, 0, path), S_OK);
+  struct stat st;
+  EXPECT_NE(stat(path, &st), 0) << "asking for a folder does not make it";
+
+  std::strcpy(path, "stale");
+  EXPECT_EQ(SHGetFolderPathA(nullptr, 0x001a /* user's roaming data */, nullptr, 0, path),
+            E_INVALIDARG);
+  EXPECT_STREQ(path, "");
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, nullptr), E_INVALIDARG);
+
+  // A root so long that the folder would not fit MAX_PATH is refused, not cut.
+  std::string longRoot = machine.root() + "/" + std::string(250, 'r');
+  pdatest::ScopedEnv root("PDA_ROOT", longRoot.c_str());
+  std::strcpy(path, "stale");
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), E_FAIL);
+  EXPECT_STREQ(path, "");
+}
+
+TEST(Folders, SystemDirectoriesFollowTheBufferContract) {
+  pdatest::TempMachine machine;
+  const std::string system = machine.path("System32");
+  const std::string wow = machine.path("SysWOW64");
+  const UINT n = static_cast<UINT>(system.size());
+
+  std::vector<char> buf(n + 8, '#');
+  EXPECT_EQ(GetSystemDirectoryA(buf.data(), n + 1), n) << "exactly enough room";
+  EXPECT_EQ(std::string(buf.data()), system);
+  EXPECT_EQ(buf[n + 1], '#');
+
+  std::fill(buf.begin(), buf.end(), '#');
+  EXPECT_EQ(GetSystemDirectoryA(buf.data(), n), n + 1) << "one short: the size needed";
+  EXPECT_EQ(buf[0], '#') << "buffer touched although too small";
+  EXPECT_EQ(GetSystemDirectoryA(nullptr, 0), n + 1);
+
+  SetLastError(0);
+  ASSERT_EQ(GetSystemWow64DirectoryA(buf.data(), static_cast<UINT>(buf.size())),
+            static_cast<UINT>(wow.size()));
+  EXPECT_EQ(std::string(buf.data()), wow);
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(GetSystemWow64DirectoryA(buf.data(), 1), static_cast<UINT>(wow.size()) + 1);
+
+  pdatest::ScopedEnv x86("PDA_EMULATE_32BIT", "1");
+  EXPECT_EQ(GetSystemWow64DirectoryA(buf.data(), static_cast<UINT>(buf.size())), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+  EXPECT_EQ(GetSystemDirectoryA(buf.data(), n + 1), n) << "System32 exists on both";
+}
+
+TEST(Folders, RootDefaultsWhenUnsetOrEmpty) {
+  pdatest::ScopedEnv unset("PDA_ROOT", nullptr);
+  EXPECT_STREQ(pda::platform::machineRoot(), "/var/lib/persisted-data-access");
+  pdatest::ScopedEnv empty("PDA_ROOT", "");
+  EXPECT_STREQ(pda::platform::machineRoot(), "/var/lib/persisted-data-access");
+  pdatest::ScopedEnv set("PDA_ROOT", "/elsewhere");
+  EXPECT_STREQ(pda::platform::machineRoot(), "/elsewhere");
+}
+
+// ---------------------------------------------------------------- time and files
+
+TEST(TimeAndFiles, ModificationTimeAndMonotonicClock) {
+  pdatest::TempMachine machine;
+  std::string file = machine.path("stamped");
+  std::ofstream(file) << "x";
+  struct timeval times[2] = {{1500000000, 0}, {1234567890, 500000}};
+  ASSERT_EQ(utimes(file.c_str(), times), 0);
+  EXPECT_EQ(pda::platform::fileModificationTime(file.c_str()), 1234567890LL);
+  EXPECT_EQ(pda::platform::fileModificationTime(machine.path("absent").c_str()), 0);
+  EXPECT_EQ(pda::platform::fileModificationTime(nullptr), 0);
+
+  double before = pda::platform::monotonicMilliseconds();
+  Sleep(30);
+  double after = pda::platform::monotonicMilliseconds();
+  EXPECT_GE(after - before, 29.0) << "Sleep returned early, or the clock is not in ms";
+  Sleep(0);
+  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+}

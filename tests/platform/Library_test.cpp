@@ -1,0 +1,94 @@
+// Dynamic libraries: the real SQLite library by path and under its Windows
+// name, and the failures of missing files, symbols and handles.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+// The version number the sqlite3 client reports (3.40.1 gives 3040001).
+int clientVersionNumber() {
+  std::string out;
+  if (pdatest::run("sqlite3 --version", &out) != 0) return -1;
+  int major = 0, minor = 0, patch = 0;
+  if (std::sscanf(out.c_str(), "%d.%d.%d", &major, &minor, &patch) != 3) return -1;
+  return major * 1000000 + minor * 1000 + patch;
+}
+
+}  // namespace
+
+TEST(DynamicLibrary, LoadsSQLiteAndBindsItsFunctions) {
+  HMODULE lib = LoadLibraryA(PDA_SQLITE_LIBRARY);
+  ASSERT_NE(lib, nullptr) << PDA_SQLITE_LIBRARY;
+  FARPROC proc = GetProcAddress(lib, "sqlite3_libversion_number");
+  ASSERT_NE(proc, nullptr);
+  int (*versionNumber)() = nullptr;
+  std::memcpy(&versionNumber, &proc, sizeof proc);
+  int client = clientVersionNumber();
+  ASSERT_GT(client, 0);
+  // The client and the library come from the same system package.
+  EXPECT_EQ(versionNumber(), client);
+  for (const char* name : {"sqlite3_open_v2", "sqlite3_prepare_v2", "sqlite3_step",
+                           "sqlite3_column_text", "sqlite3_reset", "sqlite3_finalize",
+                           "sqlite3_errstr", "sqlite3_close_v2"})
+    EXPECT_NE(GetProcAddress(lib, name), nullptr) << name;
+
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(lib, "sqlite3_no_such_function"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(GetProcAddress(lib, reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(7))), nullptr)
+      << "an ordinal";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+
+  EXPECT_TRUE(FreeLibrary(lib));
+  SetLastError(0);
+  EXPECT_FALSE(FreeLibrary(lib)) << "freed once more than loaded";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(GetProcAddress(lib, "sqlite3_step"), nullptr);
+}
+
+TEST(DynamicLibrary, LoadsUnderTheInstalledWindowsName) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string dll = machine.baseDir() + "bin/SQLite.Interop.dll";
+  HMODULE a = LoadLibraryA(dll.c_str());
+  ASSERT_NE(a, nullptr);
+  HMODULE b = LoadLibraryA(PDA_SQLITE_LIBRARY);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(a, b) << "one library, counted twice";
+  EXPECT_TRUE(FreeLibrary(a));
+  EXPECT_NE(GetProcAddress(b, "sqlite3_step"), nullptr) << "still loaded once";
+  EXPECT_TRUE(FreeLibrary(b));
+}
+
+TEST(DynamicLibrary, MissingOrInvalidFilesFail) {
+  pdatest::TempMachine machine;
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA(machine.path("bin/SQLite.Interop.dll").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+  std::string text = machine.path("not-a-library.dll");
+  std::ofstream(text) << "plain text";
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA(text.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+  EXPECT_EQ(LoadLibraryA(""), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(LoadLibraryA(nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  int junk = 0;
+  EXPECT_EQ(GetProcAddress(&junk, "sqlite3_step"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(FreeLibrary(&junk));
+  EXPECT_FALSE(FreeLibrary(nullptr));
+}
