@@ -531,7 +531,7 @@ TEST(AllocateCString, CopiesReleasesAndAcceptsNull) {
   EXPECT_STREQ(s, "GPIB0::INSTR");
 
   // The new copy may come from the old one: it is taken before the release.
-  s = IKestBase::allocateCString(s + 6, s);
+  s = IKestBase::allocateCString(s + 7, s);
   EXPECT_STREQ(s, "INSTR");
 
   const std::string big(100000, 'q');
