@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -31,6 +32,10 @@ struct PdaTestAccess {
   static int KestSQLite_columnCount(KestSQLite& node) { return node.getTableRowCount(); }
   static sqlite3* KestSQLite_readConnection(KestSQLite& node) { return node.readConnection(); }
   static sqlite3_stmt* KestSQLite_cachedBegin(const KestSQLite& node) { return node._pBeginStmt; }
+  static int KestSQLite_tryStep(KestSQLite& node, sqlite3_stmt* statement, const char* description,
+                                double* timeout) {
+    return node.tryStep(statement, description, timeout);
+  }
   static const char* KestSQLite_resultText(KestSQLite& node, int result) {
     return node.sqLiteResultMessage(result);
   }

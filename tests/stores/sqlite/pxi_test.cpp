@@ -1,0 +1,131 @@
+// The remote PXI database: created with its four tables and ten bus rows
+// when missing, once however many threads and processes find it missing,
+// never touched when present, and deleted again when it cannot be built.
+#include <cstdio>
+
+#include "TestAccess.h"
+
+#if !defined(_WIN32)
+#  include <signal.h>
+#  include <sys/resource.h>
+#endif
+
+using namespace sqltest;
+
+namespace {
+
+const char kSchema[] =
+    "Chassis|CREATE TABLE Chassis(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
+    "VALUE TEXT NOT NULL)\n"
+    "PModules|CREATE TABLE PModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
+    "VALUE TEXT NOT NULL)\n"
+    "PciBuses|CREATE TABLE PciBuses(ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, VALUE TEXT NOT NULL)\n"
+    "SModules|CREATE TABLE SModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
+    "VALUE TEXT NOT NULL)\n";
+
+std::string busRows() {
+  std::string rows;
+  for (int bus = 0; bus < 20; bus += 2) rows += "Bus" + std::to_string(bus) + "|0\n";
+  return rows;
+}
+
+std::string schemaOf(const std::string& db) {
+  return pdatest::sqlite(db, "SELECT name, sql FROM sqlite_master ORDER BY name;");
+}
+
+bool exists(const std::string& path) { return std::ifstream(path).good(); }
+
+}  // namespace
+
+TEST(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  pdatest::run("rm -rf '" + machine.pxiDir() + "'");  // the folder is made too
+  Node chassis = create(ChassisBaseType);
+  const std::string db = machine.pxiDir() + "RemotePXI.db";
+  ASSERT_TRUE(exists(db));
+  EXPECT_EQ(schemaOf(db), kSchema);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"), busRows());
+  std::vector<pdatest::Event> all = events();
+  ASSERT_EQ(all.size(), 10u);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(all[i].type, "INFORMATION");
+    EXPECT_EQ(all[i].message, "createPxiInfoTable(): COMMIT 'INSERT INTO PciBuses VALUES(NULL, 'Bus" +
+                                  std::to_string(2 * i) +
+                                  "', '0');' succeeded.\nresult=101\n(SQLITE_DONE)\n");
+  }
+  // The creation's statements and connection are gone; the node works on.
+  EXPECT_EQ(PdaTestAccess::KestSQLite_cachedBegin(*chassis), nullptr);
+  chassis->setRecordId("SN1");
+  EXPECT_EQ(chassis->setValueString("Vendor", "V"), 1);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM Chassis;"), "SN1|Vendor|V\n");
+
+  // A table that exists already is not created again: reported, rolled back.
+  EXPECT_EQ(PdaTestAccess::KestSQLite_createPxiInfoTable(*chassis, "Chassis"), 0);
+  const std::string create = "CREATE TABLE Chassis(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
+                             "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
+  EXPECT_EQ(countEvents("ERROR", "createPxiInfoTable(): prepare of Command '" + create +
+                                     "' failed.\nBEGIN error=1\n(SQL logic error)\n"),
+            1);
+  EXPECT_EQ(countEvents("WARNING", "createPxiInfoTable(): ROLLBACK '" + create +
+                                       "'.\nROLLBACK result=101\n(SQLITE_DONE)\n"),
+            1);
+  EXPECT_EQ(schemaOf(db), kSchema);
+}
+
+TEST(SQLitePxi, ExistingDatabaseIsNeitherOpenedNorChanged) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.pxiDir() + "RemotePXI.db";
+  pdatest::sqlite(db, "CREATE TABLE Other(X);");
+  Node chassis = create(ChassisBaseType);
+  Node buses = create(PciBusesBaseType);
+  EXPECT_EQ(PdaTestAccess::KestSQLite_binding(), nullptr);
+  EXPECT_EQ(schemaOf(db), "Other|CREATE TABLE Other(X)\n");
+}
+
+#if !defined(_WIN32)
+TEST(SQLitePxi, ThreadsAndProcessesThatFindItMissingCreateItOnce) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::vector<pid_t> processes;
+  for (int p = 0; p < 2; ++p) {
+    processes.push_back(spawn([] {
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 3; ++t)
+        threads.emplace_back([t] { create(t == 0 ? ChassisBaseType : PciBusesBaseType); });
+      for (std::thread& thread : threads) thread.join();
+      return 0;
+    }));
+  }
+  for (pid_t process : processes) EXPECT_EQ(join(process), 0);
+  const std::string db = machine.pxiDir() + "RemotePXI.db";
+  EXPECT_EQ(schemaOf(db), kSchema);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"), busRows());
+  for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
+}
+
+// A file-size limit lets the file and its first table be written but not the
+// second: the creation fails at "PModules", and the file is deleted again.
+TEST(SQLitePxi, DatabaseThatCannotBeBuiltIsDeleted) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.pxiDir() + "RemotePXI.db";
+  pid_t child = spawn([&db] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {10000, 10000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Node chassis = create(ChassisBaseType);
+    return exists(db) ? 1 : 0;
+  });
+  EXPECT_EQ(join(child), 0);
+  EXPECT_FALSE(exists(db));
+  EXPECT_EQ(countEvents("ERROR", "KestSQLite(): Failed to create remote 'PModules' table.\n"), 1);
+  EXPECT_EQ(eventsStarting("createPxiInfoTable(): ROLLBACK 'CREATE TABLE PModules(").size(), 1u);
+  EXPECT_EQ(eventsStarting("KestSQLite(): Failed").size(), 1u);
+
+  // A later instance finds the file missing and builds it.
+  Node chassis = create(ChassisBaseType);
+  EXPECT_EQ(schemaOf(db), kSchema);
+}
+#endif
