@@ -97,6 +97,12 @@ void printNode(std::ostream& out, const std::string& key, IKestBase* node, int d
   for (const auto& child : subKeys) printNode(out, child.first, child.second, depth + 1);
 }
 
+// An empty text shows as "" so that the columns stay readable.
+std::string cell(const SettingValue& v) {
+  const std::string text = displayText(v);
+  return text.empty() ? "\"\"" : text;
+}
+
 void runShow(const ShowOptions& options) {
   const SourceReport report = explainSource(options.source.dataSource());
   KestInfo record(report.chosen);
@@ -174,8 +180,8 @@ void runShow(const ShowOptions& options) {
   Table settings("  ");
   settings.addRow({"NAME", "VALUE", "ORIGIN", "DEFAULT", "ACCESS"});
   for (const SettingRow& row : rows)
-    settings.addRow({row.setting->name, displayText(row.value), row.stored ? "stored" : "default",
-                     displayText(row.fallback), row.setting->write ? "read-write" : "read-only"});
+    settings.addRow({row.setting->name, cell(row.value), row.stored ? "stored" : "default",
+                     cell(row.fallback), row.setting->write ? "read-write" : "read-only"});
   settings.print(out);
 
   out << "\nI/O configuration\n";
