@@ -383,18 +383,6 @@ TEST_F(IKestBaseTest, InsertChildReleasesAReplacedNodeOnly) {
   EXPECT_EQ(root.rawSubKeyMap().begin()->first, "Name") << "the key keeps its first spelling";
 }
 
-TEST_F(IKestBaseTest, ReInitializeForgetsAndRereads) {
-  TestNode node("n");
-  node.storedValues = {{"A", "1"}};
-  node.storedChildren = {"Child"};
-  EXPECT_EQ(node.getValueInt32("A", 0), 1);
-  node.SubKeyMap();
-  node.storedValues = {{"A", "2"}};
-  node.reInitialize();
-  EXPECT_EQ(count("Child"), 1);
-  EXPECT_EQ(node.getValueInt32("A", 0), 2);
-}
-
 // ---------------------------------------------------------------- copies
 
 TEST_F(IKestBaseTest, CopyConstructionSharesChildrenDestroyedOnce) {
@@ -509,18 +497,7 @@ TEST_F(IKestBaseTest, CopiesReleasedOnManyThreadsDestroyEachChildOnce) {
   EXPECT_EQ(count("source'"), kCopies);
 }
 
-// ---------------------------------------------------------------- identity, C strings
-
-TEST_F(IKestBaseTest, IdentityStringsAreNeverNull) {
-  TestNode node("n");
-  EXPECT_STREQ(node.RecordId(), "");
-  EXPECT_STREQ(node.RecordType(), "");
-  EXPECT_STREQ(node.ParentId(), "");
-  EXPECT_EQ(node.ParentPointer(), nullptr);
-  node.setRecordId("GPIB0");
-  node.setRecordId(nullptr);
-  EXPECT_STREQ(node.RecordId(), "");
-}
+// ---------------------------------------------------------------- C strings
 
 TEST(AllocateCString, CopiesReleasesAndAcceptsNull) {
   char* s = IKestBase::allocateCString(nullptr, nullptr);

@@ -47,17 +47,6 @@ TEST(LogEvent, MapsEventTypes) {
   }
 }
 
-TEST(LogEvent, KeepsMultiLineTextAndPercentSigns) {
-  pdatest::TempMachine machine;
-  const char* sql = "UPDATE KestInfo SET VALUE='50%' WHERE NAME='x';\nCOMMIT;\ttab";
-  int n = logEvent("SQLite", 2, "%s", sql);
-  EXPECT_EQ(n, static_cast<int>(std::strlen(sql)));
-  auto events = pdatest::readEvents();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].message, sql);
-  EXPECT_EQ(events[0].type, "WARNING");
-}
-
 TEST(LogEvent, LeavesTheLastErrorCodeAsItWas) {
   pdatest::TempMachine machine;
   SetLastError(1234);
