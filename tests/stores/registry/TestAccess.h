@@ -19,14 +19,6 @@ struct PdaTestAccess {
   }
   static HKEY KestRegistry_readKey(const KestRegistry& node) { return node._hReadKey; }
   static HKEY KestRegistry_writeKey(const KestRegistry& node) { return node._hWriteKey; }
-  static const char* KestRegistry_recordType(KestRegistry& node, const char* name) {
-    return node.getRecordType(name);
-  }
-  static int KestRegistry_subKeyCount(KestRegistry& node) { return node.getSubKeyCount(); }
-  static void KestRegistry_subKeyName(KestRegistry& node, int index, char* buffer,
-                                      unsigned int size) {
-    node.getSubKeyName(index, buffer, size);
-  }
 };
 
 namespace regtest {

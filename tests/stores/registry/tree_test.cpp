@@ -274,32 +274,6 @@ TEST(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
   for (int type : invalid) EXPECT_EQ(KestRegistry::CreateInstance(KestBaseType(type)), nullptr);
 }
 
-TEST(RegistryTree, RecordTypeRuleForRootsAndChildren) {
-  pdatest::TempMachine machine;
-  auto root = create(VisaInfoBaseType);
-  const struct {
-    const char* name;
-    const char* type;
-  } rootCases[] = {{nullptr, ""},
-                   {"intf0", "Interface"},
-                   {"INTF", "Interface"},
-                   {"INT", ""},
-                   {"params", "SorrelParams"},
-                   {"Params2", ""},
-                   {"KESTINFO", "KestInfo"},
-                   {"devices", "Alias"},
-                   {"VisaDevices", "Alias"},
-                   {"Alias", ""}};
-  for (const auto& c : rootCases)
-    EXPECT_STREQ(PdaTestAccess::KestRegistry_recordType(*root, c.name), c.type) << c.name;
-
-  pdatest::regSetString(key("VISAInfo\\intfX\\Dev"), "A", "1");
-  KestRegistry& intf = child(*root, "intfX");
-  EXPECT_STREQ(PdaTestAccess::KestRegistry_recordType(intf, "anything"), "Instrument");
-  EXPECT_STREQ(child(intf, "Dev").RecordType(), "Instrument");
-  EXPECT_STREQ(PdaTestAccess::KestRegistry_recordType(child(intf, "Dev"), "Params"), "");
-}
-
 namespace {
 // A node of another store, to parent a registry node.
 struct PlainNode : IKestBase {

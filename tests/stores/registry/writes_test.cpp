@@ -132,14 +132,3 @@ TEST(RegistryWrites, KeyThatCannotBeWrittenFailsEveryWriteAndStillReads) {
   EXPECT_FALSE(stored(k, "Flag").found);
 }
 #endif
-
-TEST(RegistryWrites, AnotherTreeOverTheSameKeyKeepsWhatItRead) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(key("Params"), "A", "1");
-  auto writer = create(SorrelParamsBaseType);
-  auto reader = create(SorrelParamsBaseType);
-  ASSERT_EQ(values(*reader), (Map{{"A", "1"}}));
-  ASSERT_EQ(writer->setValueString("A", "2"), 1);
-  EXPECT_EQ(values(*reader), (Map{{"A", "1"}}));
-  EXPECT_EQ(values(*writer), (Map{{"A", "2"}}));
-}
