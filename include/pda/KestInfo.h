@@ -27,74 +27,74 @@ class PDA_API KestInfo : public KestRecord {
   KestInfo& operator=(const KestInfo& other);
   ~KestInfo() override;
 
-  unsigned long getVisaPresentDword();                 // "QuillonVisaPresent", 2
+  unsigned long getVisaPresentDword();  // "QuillonVisaPresent", 2
   int setVisaPresentDword(unsigned long value);
-  int getGpib32Status();                               // "Gpib32Status", 0
-  int getGpib32StatusSysWow64();                       // the same value
+  int getGpib32Status();          // "Gpib32Status", 0
+  int getGpib32StatusSysWow64();  // the same value
   int setGpib32Status(int value);
   int setGpib32StatusSysWow64(int value);
-  unsigned long getEnable488();                        // "Vantrel488Enabled", 0
+  unsigned long getEnable488();  // "Vantrel488Enabled", 0
   int setEnable488(unsigned long value);
-  unsigned long getEnable488Override();                // "Vantrel488EnabledOverride", 0
-  int getVtl488WarningDisabled();                      // "Vantrel488Warning", 99
+  unsigned long getEnable488Override();  // "Vantrel488EnabledOverride", 0
+  int getVtl488WarningDisabled();        // "Vantrel488Warning", 99
   int setVtl488WarningDisabled(int value);
-  int getVerbose4882();                                // "Verbose4882", 0
-  int getLegacyPxiAddressState();                      // "UseLegacyPxiInstrFormat", true
+  int getVerbose4882();            // "Verbose4882", 0
+  int getLegacyPxiAddressState();  // "UseLegacyPxiInstrFormat", true
   int setLegacyPxiAddressState(int value);
-  int getHiddenMode();                                 // "IOControlHidden", false
+  int getHiddenMode();  // "IOControlHidden", false
   int setHiddenMode(int value);
-  int getInstallLevel();                               // "InstallLevel", 256
-  unsigned long getRMDlgHiddenMode();                  // "RmDialogHidden", 0
+  int getInstallLevel();               // "InstallLevel", 256
+  unsigned long getRMDlgHiddenMode();  // "RmDialogHidden", 0
   int setRMDlgHiddenMode(unsigned long value);
-  int getIoControlStartupTimeoutMilliseconds();        // 240000
+  int getIoControlStartupTimeoutMilliseconds();  // 240000
   int setIoControlStartupTimeoutMilliseconds(int value);
-  int getNkoServerStartupTimeoutMilliseconds();        // "NkoStartupTimeoutMilliseconds", 120000
+  int getNkoServerStartupTimeoutMilliseconds();  // "NkoStartupTimeoutMilliseconds", 120000
   int setNkoServerStartupTimeoutMilliseconds(int value);
-  int getAutoStartIOServer();                          // 0
+  int getAutoStartIOServer();  // 0
   int setAutoStartIOServer(int value);
-  void getDataDir(char* buffer, unsigned int size);    // ""
-  int getWaitForIOReadyMilliseconds();                 // 240000
+  void getDataDir(char* buffer, unsigned int size);  // ""
+  int getWaitForIOReadyMilliseconds();               // 240000
   int setWaitForIOReadyMilliseconds(int value);
-  int getViFindRsrcLegacyFormatFor32Bit();             // 1
-  int getVisaPxiImplementation();                      // 2
+  int getViFindRsrcLegacyFormatFor32Bit();  // 1
+  int getVisaPxiImplementation();           // 2
   int setVisaPxiImplementation(int value);
-  int getGpibAutoIdentifyDefault();                    // true
-  int getPxiInOutDerefDefault();                       // true
-  int getPxiMapCacheSize();                            // 6
-  int getPxiMapGranularity();                          // 4096
-  int getPxiMapSizeDefault();                          // 16777216
-  int getUseRegistryForKestConfig();                   // true
+  int getGpibAutoIdentifyDefault();   // true
+  int getPxiInOutDerefDefault();      // true
+  int getPxiMapCacheSize();           // 6
+  int getPxiMapGranularity();         // 4096
+  int getPxiMapSizeDefault();         // 16777216
+  int getUseRegistryForKestConfig();  // true
   int setUseRegistryForKestConfig(int value);
-  int getUseRegistryForKestConfigSystemUser();         // true
+  int getUseRegistryForKestConfigSystemUser();  // true
   int setUseRegistryForKestConfigSystemUser(int value);
-  int getUseLocalIOForDiscovery();                     // false
+  int getUseLocalIOForDiscovery();  // false
   int setUseLocalIOForDiscovery(int value);
   void getDmcLoggingLevel(char* buffer, unsigned int size);  // "OFF"
   int setDmcLoggingLevel(const char* value);
-  int getRebootOccurred();                             // false
+  int getRebootOccurred();  // false
   int setRebootOccurred(int value);
-  int getRebootRequiredVxi();                          // false
+  int getRebootRequiredVxi();  // false
   int setRebootRequiredVxi(int value);
-  void getCurrentVersion(char* buffer, unsigned int size);   // ""
-  void getCustomBuild(char* buffer, unsigned int size);      // ""
-  void get1394VersionCheck(char* buffer, unsigned int size); // ""
-  int getMax1394Speed();                               // 255
-  int getPxiDmaOutThreshold();                         // 512
-  int getPxiDmaInThreshold();                          // 48
-  int getPxiDmaCancelTimeout();                        // 500
-  int getWaitForPxiRMMilliseconds();                   // 120000
-  int getFindAllPxi();                                 // true
-  int getLdebugLogging();                              // false
-  int getWin7DriverSwitcherDisabled();                 // false
+  void getCurrentVersion(char* buffer, unsigned int size);    // ""
+  void getCustomBuild(char* buffer, unsigned int size);       // ""
+  void get1394VersionCheck(char* buffer, unsigned int size);  // ""
+  int getMax1394Speed();                                      // 255
+  int getPxiDmaOutThreshold();                                // 512
+  int getPxiDmaInThreshold();                                 // 48
+  int getPxiDmaCancelTimeout();                               // 500
+  int getWaitForPxiRMMilliseconds();                          // 120000
+  int getFindAllPxi();                                        // true
+  int getLdebugLogging();                                     // false
+  int getWin7DriverSwitcherDisabled();                        // false
   int setWin7DriverSwitcherDisabled(int value);
-  int getSilentConfigurationActive();                  // false
-  int getNi488InterfaceAutoDetect();                   // true
+  int getSilentConfigurationActive();  // false
+  int getNi488InterfaceAutoDetect();   // true
   int setNi488InterfaceAutoDetect(int value);
-  int getBrixNameCaseInsensitive();                    // true
+  int getBrixNameCaseInsensitive();  // true
   int setBrixNameCaseInsensitive(int value);
-  int getZTestBoolValue();                             // false
+  int getZTestBoolValue();  // false
   int setZTestBoolValue(int value);
-  int getMultiThreadingEnabledState();                 // "MultiThreadingEnabled", false
+  int getMultiThreadingEnabledState();  // "MultiThreadingEnabled", false
   int setMultiThreadingEnabledState(int value);
 
   // "CurrentVersion", followed by one blank and "CustomBuild" when that is

@@ -43,18 +43,30 @@ void KestInfo::initializeDataSource(DataSource dataSource) {
   setRoot(createStore(dataSource, KestInfoBaseType));
 }
 
-unsigned long KestInfo::getVisaPresentDword() { return asDword(getValueInt32("QuillonVisaPresent", 2)); }
+unsigned long KestInfo::getVisaPresentDword() {
+  return asDword(getValueInt32("QuillonVisaPresent", 2));
+}
 int KestInfo::setVisaPresentDword(unsigned long value) {
   return setValueInt32("QuillonVisaPresent", fromDword(value));
 }
 
 // One value under two names: there is no separate value for the 32-bit view.
-int KestInfo::getGpib32Status() { return getValueInt32("Gpib32Status", 0); }
-int KestInfo::getGpib32StatusSysWow64() { return getGpib32Status(); }
-int KestInfo::setGpib32Status(int value) { return setValueInt32("Gpib32Status", value); }
-int KestInfo::setGpib32StatusSysWow64(int value) { return setGpib32Status(value); }
+int KestInfo::getGpib32Status() {
+  return getValueInt32("Gpib32Status", 0);
+}
+int KestInfo::getGpib32StatusSysWow64() {
+  return getGpib32Status();
+}
+int KestInfo::setGpib32Status(int value) {
+  return setValueInt32("Gpib32Status", value);
+}
+int KestInfo::setGpib32StatusSysWow64(int value) {
+  return setGpib32Status(value);
+}
 
-unsigned long KestInfo::getEnable488() { return asDword(getValueInt32("Vantrel488Enabled", 0)); }
+unsigned long KestInfo::getEnable488() {
+  return asDword(getValueInt32("Vantrel488Enabled", 0));
+}
 int KestInfo::setEnable488(unsigned long value) {
   return setValueInt32("Vantrel488Enabled", fromDword(value));
 }
@@ -62,20 +74,34 @@ unsigned long KestInfo::getEnable488Override() {
   return asDword(getValueInt32("Vantrel488EnabledOverride", 0));
 }
 
-int KestInfo::getVtl488WarningDisabled() { return getValueInt32("Vantrel488Warning", 99); }
+int KestInfo::getVtl488WarningDisabled() {
+  return getValueInt32("Vantrel488Warning", 99);
+}
 int KestInfo::setVtl488WarningDisabled(int value) {
   return setValueInt32("Vantrel488Warning", value);
 }
-int KestInfo::getVerbose4882() { return getValueInt32("Verbose4882", 0); }
+int KestInfo::getVerbose4882() {
+  return getValueInt32("Verbose4882", 0);
+}
 
-int KestInfo::getLegacyPxiAddressState() { return getValueBool("UseLegacyPxiInstrFormat", 1); }
+int KestInfo::getLegacyPxiAddressState() {
+  return getValueBool("UseLegacyPxiInstrFormat", 1);
+}
 int KestInfo::setLegacyPxiAddressState(int value) {
   return setValueBool("UseLegacyPxiInstrFormat", value);
 }
-int KestInfo::getHiddenMode() { return getValueBool("IOControlHidden", 0); }
-int KestInfo::setHiddenMode(int value) { return setValueBool("IOControlHidden", value); }
-int KestInfo::getInstallLevel() { return getValueInt32("InstallLevel", 256); }
-unsigned long KestInfo::getRMDlgHiddenMode() { return asDword(getValueInt32("RmDialogHidden", 0)); }
+int KestInfo::getHiddenMode() {
+  return getValueBool("IOControlHidden", 0);
+}
+int KestInfo::setHiddenMode(int value) {
+  return setValueBool("IOControlHidden", value);
+}
+int KestInfo::getInstallLevel() {
+  return getValueInt32("InstallLevel", 256);
+}
+unsigned long KestInfo::getRMDlgHiddenMode() {
+  return asDword(getValueInt32("RmDialogHidden", 0));
+}
 int KestInfo::setRMDlgHiddenMode(unsigned long value) {
   return setValueInt32("RmDialogHidden", fromDword(value));
 }
@@ -92,8 +118,12 @@ int KestInfo::getNkoServerStartupTimeoutMilliseconds() {
 int KestInfo::setNkoServerStartupTimeoutMilliseconds(int value) {
   return setValueInt32("NkoStartupTimeoutMilliseconds", value);
 }
-int KestInfo::getAutoStartIOServer() { return getValueInt32("AutoStartIOServer", 0); }
-int KestInfo::setAutoStartIOServer(int value) { return setValueInt32("AutoStartIOServer", value); }
+int KestInfo::getAutoStartIOServer() {
+  return getValueInt32("AutoStartIOServer", 0);
+}
+int KestInfo::setAutoStartIOServer(int value) {
+  return setValueInt32("AutoStartIOServer", value);
+}
 void KestInfo::getDataDir(char* buffer, unsigned int size) {
   getValueString("DataDir", buffer, size, "");
 }
@@ -106,18 +136,32 @@ int KestInfo::setWaitForIOReadyMilliseconds(int value) {
 int KestInfo::getViFindRsrcLegacyFormatFor32Bit() {
   return getValueInt32("ViFindRsrcLegacyFormatFor32Bit", 1);
 }
-int KestInfo::getVisaPxiImplementation() { return getValueInt32("VisaPxiImplementation", 2); }
+int KestInfo::getVisaPxiImplementation() {
+  return getValueInt32("VisaPxiImplementation", 2);
+}
 int KestInfo::setVisaPxiImplementation(int value) {
   return setValueInt32("VisaPxiImplementation", value);
 }
 
-int KestInfo::getGpibAutoIdentifyDefault() { return getValueBool("GpibAutoIdentifyDefault", 1); }
-int KestInfo::getPxiInOutDerefDefault() { return getValueBool("PxiInOutDerefDefault", 1); }
-int KestInfo::getPxiMapCacheSize() { return getValueInt32("PxiMapCacheSize", 6); }
-int KestInfo::getPxiMapGranularity() { return getValueInt32("PxiMapGranularity", 4096); }
-int KestInfo::getPxiMapSizeDefault() { return getValueInt32("PxiMapSizeDefault", 16777216); }
+int KestInfo::getGpibAutoIdentifyDefault() {
+  return getValueBool("GpibAutoIdentifyDefault", 1);
+}
+int KestInfo::getPxiInOutDerefDefault() {
+  return getValueBool("PxiInOutDerefDefault", 1);
+}
+int KestInfo::getPxiMapCacheSize() {
+  return getValueInt32("PxiMapCacheSize", 6);
+}
+int KestInfo::getPxiMapGranularity() {
+  return getValueInt32("PxiMapGranularity", 4096);
+}
+int KestInfo::getPxiMapSizeDefault() {
+  return getValueInt32("PxiMapSizeDefault", 16777216);
+}
 
-int KestInfo::getUseRegistryForKestConfig() { return getValueBool("UseRegistryForKestConfig", 1); }
+int KestInfo::getUseRegistryForKestConfig() {
+  return getValueBool("UseRegistryForKestConfig", 1);
+}
 int KestInfo::setUseRegistryForKestConfig(int value) {
   return setValueBool("UseRegistryForKestConfig", value);
 }
@@ -127,7 +171,9 @@ int KestInfo::getUseRegistryForKestConfigSystemUser() {
 int KestInfo::setUseRegistryForKestConfigSystemUser(int value) {
   return setValueBool("UseRegistryForKestConfigSystemUser", value);
 }
-int KestInfo::getUseLocalIOForDiscovery() { return getValueBool("UseLocalIOForDiscovery", 0); }
+int KestInfo::getUseLocalIOForDiscovery() {
+  return getValueBool("UseLocalIOForDiscovery", 0);
+}
 int KestInfo::setUseLocalIOForDiscovery(int value) {
   return setValueBool("UseLocalIOForDiscovery", value);
 }
@@ -139,10 +185,18 @@ int KestInfo::setDmcLoggingLevel(const char* value) {
   return setValueString("DmcLoggingLevel", value);
 }
 
-int KestInfo::getRebootOccurred() { return getValueBool("RebootOccurred", 0); }
-int KestInfo::setRebootOccurred(int value) { return setValueBool("RebootOccurred", value); }
-int KestInfo::getRebootRequiredVxi() { return getValueBool("RebootRequiredVxi", 0); }
-int KestInfo::setRebootRequiredVxi(int value) { return setValueBool("RebootRequiredVxi", value); }
+int KestInfo::getRebootOccurred() {
+  return getValueBool("RebootOccurred", 0);
+}
+int KestInfo::setRebootOccurred(int value) {
+  return setValueBool("RebootOccurred", value);
+}
+int KestInfo::getRebootRequiredVxi() {
+  return getValueBool("RebootRequiredVxi", 0);
+}
+int KestInfo::setRebootRequiredVxi(int value) {
+  return setValueBool("RebootRequiredVxi", value);
+}
 
 void KestInfo::getCurrentVersion(char* buffer, unsigned int size) {
   getValueString("CurrentVersion", buffer, size, "");
@@ -153,16 +207,28 @@ void KestInfo::getCustomBuild(char* buffer, unsigned int size) {
 void KestInfo::get1394VersionCheck(char* buffer, unsigned int size) {
   getValueString("1394VersionCheck", buffer, size, "");
 }
-int KestInfo::getMax1394Speed() { return getValueInt32("Max1394Speed", 255); }
+int KestInfo::getMax1394Speed() {
+  return getValueInt32("Max1394Speed", 255);
+}
 
-int KestInfo::getPxiDmaOutThreshold() { return getValueInt32("PxiDmaOutThreshold", 512); }
-int KestInfo::getPxiDmaInThreshold() { return getValueInt32("PxiDmaInThreshold", 48); }
-int KestInfo::getPxiDmaCancelTimeout() { return getValueInt32("PxiDmaCancelTimeout", 500); }
+int KestInfo::getPxiDmaOutThreshold() {
+  return getValueInt32("PxiDmaOutThreshold", 512);
+}
+int KestInfo::getPxiDmaInThreshold() {
+  return getValueInt32("PxiDmaInThreshold", 48);
+}
+int KestInfo::getPxiDmaCancelTimeout() {
+  return getValueInt32("PxiDmaCancelTimeout", 500);
+}
 int KestInfo::getWaitForPxiRMMilliseconds() {
   return getValueInt32("WaitForPxiRMMilliseconds", 120000);
 }
-int KestInfo::getFindAllPxi() { return getValueBool("FindAllPxi", 1); }
-int KestInfo::getLdebugLogging() { return getValueBool("LdebugLogging", 0); }
+int KestInfo::getFindAllPxi() {
+  return getValueBool("FindAllPxi", 1);
+}
+int KestInfo::getLdebugLogging() {
+  return getValueBool("LdebugLogging", 0);
+}
 
 int KestInfo::getWin7DriverSwitcherDisabled() {
   return getValueBool("Win7DriverSwitcherDisabled", 0);
@@ -173,17 +239,27 @@ int KestInfo::setWin7DriverSwitcherDisabled(int value) {
 int KestInfo::getSilentConfigurationActive() {
   return getValueBool("SilentConfigurationActive", 0);
 }
-int KestInfo::getNi488InterfaceAutoDetect() { return getValueBool("Ni488InterfaceAutoDetect", 1); }
+int KestInfo::getNi488InterfaceAutoDetect() {
+  return getValueBool("Ni488InterfaceAutoDetect", 1);
+}
 int KestInfo::setNi488InterfaceAutoDetect(int value) {
   return setValueBool("Ni488InterfaceAutoDetect", value);
 }
-int KestInfo::getBrixNameCaseInsensitive() { return getValueBool("BrixNameCaseInsensitive", 1); }
+int KestInfo::getBrixNameCaseInsensitive() {
+  return getValueBool("BrixNameCaseInsensitive", 1);
+}
 int KestInfo::setBrixNameCaseInsensitive(int value) {
   return setValueBool("BrixNameCaseInsensitive", value);
 }
-int KestInfo::getZTestBoolValue() { return getValueBool("ZTestBoolValue", 0); }
-int KestInfo::setZTestBoolValue(int value) { return setValueBool("ZTestBoolValue", value); }
-int KestInfo::getMultiThreadingEnabledState() { return getValueBool("MultiThreadingEnabled", 0); }
+int KestInfo::getZTestBoolValue() {
+  return getValueBool("ZTestBoolValue", 0);
+}
+int KestInfo::setZTestBoolValue(int value) {
+  return setValueBool("ZTestBoolValue", value);
+}
+int KestInfo::getMultiThreadingEnabledState() {
+  return getValueBool("MultiThreadingEnabled", 0);
+}
 int KestInfo::setMultiThreadingEnabledState(int value) {
   return setValueBool("MultiThreadingEnabled", value);
 }

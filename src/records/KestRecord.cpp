@@ -90,7 +90,8 @@ KestRecord::KestRecord() : _root(nullptr), _dataSource(UnknownDataSource) {}
 // old one, so assigning a record to itself, or to a copy of itself, is safe;
 // the tree the target held before is released (and destroyed if no other
 // record shares it), never leaked.
-KestRecord::KestRecord(const KestRecord& other) : _root(other._root), _dataSource(other._dataSource) {
+KestRecord::KestRecord(const KestRecord& other)
+    : _root(other._root), _dataSource(other._dataSource) {
   IKestBase::retainNode(_root);
 }
 
@@ -116,10 +117,14 @@ void KestRecord::setRoot(IKestBase* node) noexcept {
 
 IKestBase* KestRecord::createStore(DataSource source, KestBaseType type) {
   switch (source) {
-    case RegistryDataSource: return KestRegistry::CreateInstance(type);
-    case SQLiteDataSource: return KestSQLite::CreateInstance(type);
-    case DeviceIoDataSource: return KestDeviceIoConfig::CreateInstance(type);
-    default: return nullptr;
+    case RegistryDataSource:
+      return KestRegistry::CreateInstance(type);
+    case SQLiteDataSource:
+      return KestSQLite::CreateInstance(type);
+    case DeviceIoDataSource:
+      return KestDeviceIoConfig::CreateInstance(type);
+    default:
+      return nullptr;
   }
 }
 
@@ -175,16 +180,24 @@ int KestRecord::setValueString(const char* name, const char* const value) {
 // without checking it.
 const char* KestRecord::getDataSourceString(DataSource value) {
   switch (value) {
-    case UnknownDataSource: return "UnknownDataSource";
-    case RegistryDataSource: return "RegistryDataSource";
-    case SQLiteDataSource: return "SQLiteDataSource";
-    case DeviceIoDataSource: return "DeviceIoDataSource";
-    case WrenDataSource: return "WrenDataSource";
-    default: return "InvalidDataSource";
+    case UnknownDataSource:
+      return "UnknownDataSource";
+    case RegistryDataSource:
+      return "RegistryDataSource";
+    case SQLiteDataSource:
+      return "SQLiteDataSource";
+    case DeviceIoDataSource:
+      return "DeviceIoDataSource";
+    case WrenDataSource:
+      return "WrenDataSource";
+    default:
+      return "InvalidDataSource";
   }
 }
 
-const char* KestRecord::getDataSourceString() const { return getDataSourceString(_dataSource); }
+const char* KestRecord::getDataSourceString() const {
+  return getDataSourceString(_dataSource);
+}
 
 DataSource KestRecord::getGlobalDefaultDataSource() {
   pda::createCriticalSectionOnce(_defaultDataSourceCsCreated, _defaultDataSourceCs,
@@ -200,9 +213,9 @@ DataSource KestRecord::getGlobalDefaultDataSource() {
 }
 
 void KestRecord::writeDataSourceBool() {
-  const char* text =
-      _defaultDataSource.load(std::memory_order_acquire) == RegistryDataSource ? "Registry"
-                                                                               : "Database";
+  const char* text = _defaultDataSource.load(std::memory_order_acquire) == RegistryDataSource
+                         ? "Registry"
+                         : "Database";
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSuiteSettingsKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
                     &key) != ERROR_SUCCESS)

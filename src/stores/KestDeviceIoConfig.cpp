@@ -12,13 +12,20 @@ namespace {
 // The record type a node of each kind carries when it is constructed.
 const char* recordTypeFor(KestBaseType type) {
   switch (type) {
-    case KestInfoBaseType: return "KestInfo";
-    case VisaInfoBaseType: return "VisaInfo";
-    case KestConfigBaseType: return "KestConfig";
-    case SorrelParamsBaseType: return "SorrelParams";
-    case AliasBaseType: return "Alias";
-    case InstrumentFavoritesBaseType: return "InstrumentFavorites";
-    default: return "";
+    case KestInfoBaseType:
+      return "KestInfo";
+    case VisaInfoBaseType:
+      return "VisaInfo";
+    case KestConfigBaseType:
+      return "KestConfig";
+    case SorrelParamsBaseType:
+      return "SorrelParams";
+    case AliasBaseType:
+      return "Alias";
+    case InstrumentFavoritesBaseType:
+      return "InstrumentFavorites";
+    default:
+      return "";
   }
 }
 
@@ -67,9 +74,13 @@ void KestDeviceIoConfig::reInitialize() {
   _nameValueMap.clear();
 }
 
-void KestDeviceIoConfig::initializeSubKeyMap() { initializeMaps(); }
+void KestDeviceIoConfig::initializeSubKeyMap() {
+  initializeMaps();
+}
 
-void KestDeviceIoConfig::initializeNameValueMap() { initializeMaps(); }
+void KestDeviceIoConfig::initializeNameValueMap() {
+  initializeMaps();
+}
 
 // Builds the defaults of a root while both its maps are empty. Only roots
 // build: an interface node gets its pairs from its builder, and a caller may
@@ -82,13 +93,26 @@ void KestDeviceIoConfig::initializeMaps() {
   if (_parent) return;
   try {
     switch (_baseType) {
-      case KestInfoBaseType: createKestInfo(); break;
-      case VisaInfoBaseType: createVisaInfo(); break;
-      case KestConfigBaseType: createKestConfig(); break;
-      case SorrelParamsBaseType: createSorrelParams(); break;
-      case AliasBaseType: createVisaBrixAlias(); break;
-      case InstrumentFavoritesBaseType: createInstrumentFavoritesInfo(); break;
-      default: break;
+      case KestInfoBaseType:
+        createKestInfo();
+        break;
+      case VisaInfoBaseType:
+        createVisaInfo();
+        break;
+      case KestConfigBaseType:
+        createKestConfig();
+        break;
+      case SorrelParamsBaseType:
+        createSorrelParams();
+        break;
+      case AliasBaseType:
+        createVisaBrixAlias();
+        break;
+      case InstrumentFavoritesBaseType:
+        createInstrumentFavoritesInfo();
+        break;
+      default:
+        break;
     }
   } catch (...) {
     reInitialize();
@@ -109,7 +133,9 @@ void KestDeviceIoConfig::createKestConfig() {
   addGpibPciInterfaceGpib100();
 }
 
-void KestDeviceIoConfig::createSorrelParams() { addDefaultSorrelParams(); }
+void KestDeviceIoConfig::createSorrelParams() {
+  addDefaultSorrelParams();
+}
 
 void KestDeviceIoConfig::createVisaBrixAlias() {}
 
@@ -145,38 +171,75 @@ void addInterface(KestDeviceIoConfig* root, KestDeviceIoConfig* node, const char
 
 // A null value in the tables below stands for the node's own GUID.
 const Pair kLanServer[] = {
-    {"IntfSection", "INTF299"},   {"PersistentId", nullptr},    {"Interface", "RemoteIOServer"},
-    {"log_errors", "True"},       {"LU", "200"},                {"Name", "LAN_Server"},
-    {"keepalives", "True"},       {"log_locks_conns", "False"}, {"brix_infinity", "120"},
+    {"IntfSection", "INTF299"},
+    {"PersistentId", nullptr},
+    {"Interface", "RemoteIOServer"},
+    {"log_errors", "True"},
+    {"LU", "200"},
+    {"Name", "LAN_Server"},
+    {"keepalives", "True"},
+    {"log_locks_conns", "False"},
+    {"brix_infinity", "120"},
     {"MaxReadBufferSizeKb", "64"},
 };
 
 const Pair kIntf298[] = {
-    {"PersistentId", nullptr},         {"IntfSection", "INTF298"},  {"BusAddr", "21"},
-    {"Discoverable", "FALSE"},         {"FriendlyName", "VXI-11.2 Server"},
-    {"Hidden", "FALSE"},               {"Interface", "Lan488Server"},
-    {"log_errors", "0"},               {"LU", "9"},                 {"Name", "gpib0"},
-    {"MultiInst", "0"},                {"VisaName", "GPIB28"},      {"VisaIntfType", "GPIB"},
-    {"Disabled", "FALSE"},             {"StaticallyDefined", "FALSE"},
+    {"PersistentId", nullptr},
+    {"IntfSection", "INTF298"},
+    {"BusAddr", "21"},
+    {"Discoverable", "FALSE"},
+    {"FriendlyName", "VXI-11.2 Server"},
+    {"Hidden", "FALSE"},
+    {"Interface", "Lan488Server"},
+    {"log_errors", "0"},
+    {"LU", "9"},
+    {"Name", "gpib0"},
+    {"MultiInst", "0"},
+    {"VisaName", "GPIB28"},
+    {"VisaIntfType", "GPIB"},
+    {"Disabled", "FALSE"},
+    {"StaticallyDefined", "FALSE"},
 };
 
 const Pair kIntf297[] = {
-    {"PersistentId", nullptr},         {"IntfSection", "INTF297"},  {"BusAddr", "21"},
-    {"Discoverable", "FALSE"},         {"FriendlyName", "VXI-11.3 Server"},
-    {"Hidden", "FALSE"},               {"Interface", "Lan488Server"},
-    {"log_errors", "0"},               {"LU", "8"},                 {"Name", "inst0"},
-    {"MultiInst", "1"},                {"VisaName", "GPIB27"},      {"VisaIntfType", "GPIB"},
-    {"Disabled", "FALSE"},             {"StaticallyDefined", "FALSE"},
+    {"PersistentId", nullptr},
+    {"IntfSection", "INTF297"},
+    {"BusAddr", "21"},
+    {"Discoverable", "FALSE"},
+    {"FriendlyName", "VXI-11.3 Server"},
+    {"Hidden", "FALSE"},
+    {"Interface", "Lan488Server"},
+    {"log_errors", "0"},
+    {"LU", "8"},
+    {"Name", "inst0"},
+    {"MultiInst", "1"},
+    {"VisaName", "GPIB27"},
+    {"VisaIntfType", "GPIB"},
+    {"Disabled", "FALSE"},
+    {"StaticallyDefined", "FALSE"},
 };
 
 const Pair kIntf0[] = {
-    {"PersistentId", nullptr},      {"IntfSection", "INTF0"},        {"BusAddr", "21"},
-    {"Discoverable", "TRUE"},       {"Hidden", "FALSE"},             {"Interface", "pcigpib"},
-    {"log_errors", "0"},            {"LU", "7"},                     {"Name", "gpib100"},
-    {"VisaName", "GPIB0"},          {"VisaIntfType", "GPIB"},        {"Disabled", "FALSE"},
-    {"StaticallyDefined", "TRUE"},  {"SysCtl", "FALSE"},             {"AutoDiscoverDevices", "FALSE"},
-    {"PNPvid", kPnpVendorId},       {"PNPmodel", kPnpModel},         {"PNPsecId", kPnpVendorId},
-    {"PNPprefix", kPnpPrefix},      {"PNPsn", kPnpSerialNumber},
+    {"PersistentId", nullptr},
+    {"IntfSection", "INTF0"},
+    {"BusAddr", "21"},
+    {"Discoverable", "TRUE"},
+    {"Hidden", "FALSE"},
+    {"Interface", "pcigpib"},
+    {"log_errors", "0"},
+    {"LU", "7"},
+    {"Name", "gpib100"},
+    {"VisaName", "GPIB0"},
+    {"VisaIntfType", "GPIB"},
+    {"Disabled", "FALSE"},
+    {"StaticallyDefined", "TRUE"},
+    {"SysCtl", "FALSE"},
+    {"AutoDiscoverDevices", "FALSE"},
+    {"PNPvid", kPnpVendorId},
+    {"PNPmodel", kPnpModel},
+    {"PNPsecId", kPnpVendorId},
+    {"PNPprefix", kPnpPrefix},
+    {"PNPsn", kPnpSerialNumber},
 };
 
 }  // namespace

@@ -36,8 +36,8 @@ Result pda(const pdatest::TempMachine& machine, const std::string& args,
            const std::string& env = "") {
   const std::string errFile = machine.path("pda.stderr");
   Result r;
-  r.status = pdatest::run(env + (env.empty() ? "" : " ") + shellQuote(PDA_TOOL_PATH) + " " +
-                              args + " 2>" + shellQuote(errFile),
+  r.status = pdatest::run(env + (env.empty() ? "" : " ") + shellQuote(PDA_TOOL_PATH) + " " + args +
+                              " 2>" + shellQuote(errFile),
                           &r.out);
   std::ifstream f(errFile);
   std::stringstream text;
@@ -246,9 +246,8 @@ TEST(PdaGetSet, SQLiteDatabaseIsTheDefaultOfAnInstalledSuite) {
 
 TEST(PdaGetSet, FailedWritesExitWithOne) {
   pdatest::TempMachine machine;
-  expectUsageError(pda(machine, "set AutoStartIOServer 1 --source registry",
-                       "PDA_REGISTRY_READONLY=1"),
-                   1);
+  expectUsageError(
+      pda(machine, "set AutoStartIOServer 1 --source registry", "PDA_REGISTRY_READONLY=1"), 1);
   machine.installSuite();  // no database
   expectUsageError(pda(machine, "set AutoStartIOServer 1 --source sqlite"), 1);
 }

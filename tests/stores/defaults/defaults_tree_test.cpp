@@ -21,7 +21,9 @@ struct Release {
 };
 typedef std::unique_ptr<KestDeviceIoConfig, Release> Root;
 
-Root makeRoot(KestBaseType type) { return Root(KestDeviceIoConfig::CreateInstance(type)); }
+Root makeRoot(KestBaseType type) {
+  return Root(KestDeviceIoConfig::CreateInstance(type));
+}
 
 std::string readString(IKestBase* node, const char* name, const char* fallback = "<default>") {
   char buffer[256];
@@ -149,17 +151,6 @@ TEST(DefaultsConfigTree, EachInterfaceCarriesItsIdentityAndExactlyItsValues) {
       if (pair.first.compare(0, 3, "PNP") != 0) actual[pair.first] = pair.second;
     EXPECT_EQ(actual, expected.second);
   }
-}
-
-TEST(DefaultsConfigTree, NamesKeepTheirLetterCase) {
-  pdatest::TempMachine machine;
-  Root root = makeRoot(KestConfigBaseType);
-  const ::NameValueMap& lan = *child(root.get(), "LAN_SERVER")->NameValueMap();
-  EXPECT_EQ(lan.find("log_errors")->first, "log_errors");
-  EXPECT_EQ(lan.find("MAXREADBUFFERSIZEKB")->first, "MaxReadBufferSizeKb");
-  const ::NameValueMap& gpib = *child(root.get(), "INTF0")->NameValueMap();
-  EXPECT_EQ(gpib.find("visaname")->first, "VisaName");
-  EXPECT_EQ(gpib.find("pnpmodel")->first, "PNPmodel");
 }
 
 TEST(DefaultsConfigTree, GpibCardPlugAndPlayValuesAreFixedDecimalStrings) {
