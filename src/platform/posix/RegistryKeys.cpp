@@ -142,7 +142,9 @@ KeyLock::~KeyLock() {
 LONG KeyLock::acquire(const std::string& dir) {
   if (_fd >= 0) return ERROR_INVALID_PARAMETER;
   std::string path = dir + "/.lock";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Read-only is enough for flock, and lets a writer that did not create the
+  // lock file (another user with rights on the key) use it too.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     int e = errno;
     return (e == ENOENT || e == ENOTDIR) ? ERROR_KEY_DELETED
