@@ -255,15 +255,6 @@ TEST(Folders, SystemDirectoriesFollowTheBufferContract) {
   EXPECT_EQ(GetSystemDirectoryA(buf.data(), n + 1), n) << "System32 exists on both";
 }
 
-TEST(Folders, RootDefaultsWhenUnsetOrEmpty) {
-  pdatest::ScopedEnv unset("PDA_ROOT", nullptr);
-  EXPECT_STREQ(pda::platform::machineRoot(), "/var/lib/persisted-data-access");
-  pdatest::ScopedEnv empty("PDA_ROOT", "");
-  EXPECT_STREQ(pda::platform::machineRoot(), "/var/lib/persisted-data-access");
-  pdatest::ScopedEnv set("PDA_ROOT", "/elsewhere");
-  EXPECT_STREQ(pda::platform::machineRoot(), "/elsewhere");
-}
-
 // ---------------------------------------------------------------- time and files
 
 TEST(TimeAndFiles, ModificationTimeAndMonotonicClock) {
