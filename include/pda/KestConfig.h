@@ -79,9 +79,9 @@ class PDA_API SorrelParams : public KestRecord {
 
 // The setting of one instrument favourite.
 enum InstrumentFavoriteEnum {
-  InstrumentFavoriteOn = 0,      // stored "On" (any letter case)
-  InstrumentFavoriteOff = 1,     // stored "Off" (any letter case)
-  InstrumentFavoriteNotSet = 2   // anything else, empty or missing
+  InstrumentFavoriteOn = 0,     // stored "On" (any letter case)
+  InstrumentFavoriteOff = 1,    // stored "Off" (any letter case)
+  InstrumentFavoriteNotSet = 2  // anything else, empty or missing
 };
 
 // Whether named instrument favourites are switched on or off. The names are

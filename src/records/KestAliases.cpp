@@ -37,13 +37,13 @@ int KestAliases::unaliasBrixAddress(const char* alias, char* address, unsigned i
   return unaliasAddress(kBrixAlias, alias, address, size);
 }
 
-int KestAliases::getVisaAliasByIndex(int index, char* alias, unsigned int aliasSize,
-                                     char* address, unsigned int addressSize) {
+int KestAliases::getVisaAliasByIndex(int index, char* alias, unsigned int aliasSize, char* address,
+                                     unsigned int addressSize) {
   return getAliasByIndex(kVisaAlias, index, alias, aliasSize, address, addressSize);
 }
 
-int KestAliases::getBrixAliasByIndex(int index, char* alias, unsigned int aliasSize,
-                                     char* address, unsigned int addressSize) {
+int KestAliases::getBrixAliasByIndex(int index, char* alias, unsigned int aliasSize, char* address,
+                                     unsigned int addressSize) {
   return getAliasByIndex(kBrixAlias, index, alias, aliasSize, address, addressSize);
 }
 
@@ -69,9 +69,8 @@ int KestAliases::unaliasAddress(const char* kind, const char* alias, char* addre
   return 0;
 }
 
-int KestAliases::getAliasByIndex(const char* kind, int index, char* alias,
-                                 unsigned int aliasSize, char* address,
-                                 unsigned int addressSize) {
+int KestAliases::getAliasByIndex(const char* kind, int index, char* alias, unsigned int aliasSize,
+                                 char* address, unsigned int addressSize) {
   clearBuffer(alias, aliasSize);
   clearBuffer(address, addressSize);
   if (!_root) return 0;

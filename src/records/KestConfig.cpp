@@ -1,6 +1,5 @@
 #include "pda/KestConfig.h"
 
-
 // Reference bookkeeping: _root always carries one reference held by this
 // record (taken by the store's CreateInstance, by KestRecord's copy, or by
 // setKestBase), and so does _ownBase while it is set. Every path that lets a

@@ -34,9 +34,9 @@ struct LogKeyword {
   visaLoggingMode mode;
 };
 const LogKeyword kLogKeywords[] = {
-    {"EVENTVIEWER", LogModeEventViewer}, {"BRIX", LogModeEventViewer},
-    {"standard", LogModeEventViewer},    {"default", LogModeEventViewer},
-    {"DEBUGGER", LogModeDebugger},       {"ODS", LogModeDebugger},
+    {"EVENTVIEWER", LogModeEventViewer},    {"BRIX", LogModeEventViewer},
+    {"standard", LogModeEventViewer},       {"default", LogModeEventViewer},
+    {"DEBUGGER", LogModeDebugger},          {"ODS", LogModeDebugger},
     {"OUTPUTDEBUGSTRING", LogModeDebugger},
 };
 
@@ -45,7 +45,9 @@ const unsigned int kLogTextSize = 1024;
 
 }  // namespace
 
-VisaInfo::VisaInfo(DataSource dataSource) : KestRecord() { initializeDataSource(dataSource); }
+VisaInfo::VisaInfo(DataSource dataSource) : KestRecord() {
+  initializeDataSource(dataSource);
+}
 
 void VisaInfo::initializeDataSource(DataSource dataSource) {
   // Drops the old tree and resolves UnknownDataSource to the default.
@@ -54,63 +56,117 @@ void VisaInfo::initializeDataSource(DataSource dataSource) {
   setRoot(createStore(_dataSource, VisaInfoBaseType));
 }
 
-int VisaInfo::getConfigMaxNbrOfSess() { return getValueInt32(kMaxSessNbr, 256); }
-int VisaInfo::setConfigMaxNbrOfSess(int value) { return setValueInt32(kMaxSessNbr, value); }
-int VisaInfo::getConfigMaxNbrOfProcs() { return getValueInt32(kMaxNbrOfProcs, 64); }
-int VisaInfo::setConfigMaxNbrOfProcs(int value) { return setValueInt32(kMaxNbrOfProcs, value); }
-int VisaInfo::getDefaultQSize() { return getValueInt32(kDefaultQSize, 50); }
-int VisaInfo::setDefaultQSize(int value) { return setValueInt32(kDefaultQSize, value); }
-int VisaInfo::getCreateOnOpenMode() { return getValueInt32(kCreateOnOpen, 1); }
-int VisaInfo::setCreateOnOpenMode(int value) { return setValueInt32(kCreateOnOpen, value); }
-int VisaInfo::getLoggingVerboseLevel() { return getValueInt32(kLoggingVerboseLevel, 0); }
+int VisaInfo::getConfigMaxNbrOfSess() {
+  return getValueInt32(kMaxSessNbr, 256);
+}
+int VisaInfo::setConfigMaxNbrOfSess(int value) {
+  return setValueInt32(kMaxSessNbr, value);
+}
+int VisaInfo::getConfigMaxNbrOfProcs() {
+  return getValueInt32(kMaxNbrOfProcs, 64);
+}
+int VisaInfo::setConfigMaxNbrOfProcs(int value) {
+  return setValueInt32(kMaxNbrOfProcs, value);
+}
+int VisaInfo::getDefaultQSize() {
+  return getValueInt32(kDefaultQSize, 50);
+}
+int VisaInfo::setDefaultQSize(int value) {
+  return setValueInt32(kDefaultQSize, value);
+}
+int VisaInfo::getCreateOnOpenMode() {
+  return getValueInt32(kCreateOnOpen, 1);
+}
+int VisaInfo::setCreateOnOpenMode(int value) {
+  return setValueInt32(kCreateOnOpen, value);
+}
+int VisaInfo::getLoggingVerboseLevel() {
+  return getValueInt32(kLoggingVerboseLevel, 0);
+}
 int VisaInfo::setLoggingVerboseLevel(int value) {
   return setValueInt32(kLoggingVerboseLevel, value);
 }
-int VisaInfo::getYieldMode() { return getValueInt32(kYieldMode, 0); }
-int VisaInfo::setYieldMode(int value) { return setValueInt32(kYieldMode, value); }
-int VisaInfo::getSleepMs() { return getValueInt32(kSleepMs, 0); }
-int VisaInfo::setSleepMs(int value) { return setValueInt32(kSleepMs, value); }
-int VisaInfo::getDefaultLockWait() { return getValueInt32(kDefaultLockWait, 0); }
-int VisaInfo::setDefaultLockWait(int value) { return setValueInt32(kDefaultLockWait, value); }
+int VisaInfo::getYieldMode() {
+  return getValueInt32(kYieldMode, 0);
+}
+int VisaInfo::setYieldMode(int value) {
+  return setValueInt32(kYieldMode, value);
+}
+int VisaInfo::getSleepMs() {
+  return getValueInt32(kSleepMs, 0);
+}
+int VisaInfo::setSleepMs(int value) {
+  return setValueInt32(kSleepMs, value);
+}
+int VisaInfo::getDefaultLockWait() {
+  return getValueInt32(kDefaultLockWait, 0);
+}
+int VisaInfo::setDefaultLockWait(int value) {
+  return setValueInt32(kDefaultLockWait, value);
+}
 int VisaInfo::getDefaultAllowLocalSpaceFifo() {
   return getValueInt32(kDefaultAllowLocalSpaceFifo, 0);
 }
 int VisaInfo::setDefaultAllowLocalSpaceFifo(int value) {
   return setValueInt32(kDefaultAllowLocalSpaceFifo, value);
 }
-int VisaInfo::getAutoConfigAsrlInstr() { return getValueInt32(kAutoConfigAsrlInstr, 0); }
+int VisaInfo::getAutoConfigAsrlInstr() {
+  return getValueInt32(kAutoConfigAsrlInstr, 0);
+}
 int VisaInfo::setAutoConfigAsrlInstr(int value) {
   return setValueInt32(kAutoConfigAsrlInstr, value);
 }
 
 // The buffer is part of the callers' signature only; the number is returned.
-int VisaInfo::getSpecVersion(char*, unsigned int) { return getValueInt32(kSpecVersion, 0); }
-int VisaInfo::setSpecVersion(int value) { return setValueInt32(kSpecVersion, value); }
-int VisaInfo::getManfVersionNbr(char*, unsigned int) { return getValueInt32(kManfVersionNbr, 0); }
-int VisaInfo::setManfVersionNbr(int value) { return setValueInt32(kManfVersionNbr, value); }
-int VisaInfo::getManfID(char*, unsigned int) { return getValueInt32(kManfID, 0); }
-int VisaInfo::setManfID(int value) { return setValueInt32(kManfID, value); }
+int VisaInfo::getSpecVersion(char*, unsigned int) {
+  return getValueInt32(kSpecVersion, 0);
+}
+int VisaInfo::setSpecVersion(int value) {
+  return setValueInt32(kSpecVersion, value);
+}
+int VisaInfo::getManfVersionNbr(char*, unsigned int) {
+  return getValueInt32(kManfVersionNbr, 0);
+}
+int VisaInfo::setManfVersionNbr(int value) {
+  return setValueInt32(kManfVersionNbr, value);
+}
+int VisaInfo::getManfID(char*, unsigned int) {
+  return getValueInt32(kManfID, 0);
+}
+int VisaInfo::setManfID(int value) {
+  return setValueInt32(kManfID, value);
+}
 
 void VisaInfo::getManufacturer(char* buffer, unsigned int size) {
   getValueString(kManufacturer, buffer, size, "not specified");
 }
-int VisaInfo::setManufacturer(char* value) { return setValueString(kManufacturer, value); }
+int VisaInfo::setManufacturer(char* value) {
+  return setValueString(kManufacturer, value);
+}
 void VisaInfo::getCopyright(char* buffer, unsigned int size) {
   getValueString(kCopyright, buffer, size, "");
 }
-int VisaInfo::setCopyright(char* value) { return setValueString(kCopyright, value); }
+int VisaInfo::setCopyright(char* value) {
+  return setValueString(kCopyright, value);
+}
 void VisaInfo::getManfVersion(char* buffer, unsigned int size) {
   getValueString(kManfVersion, buffer, size, "");
 }
-int VisaInfo::setManfVersion(char* value) { return setValueString(kManfVersion, value); }
+int VisaInfo::setManfVersion(char* value) {
+  return setValueString(kManfVersion, value);
+}
 void VisaInfo::getLastMod(char* buffer, unsigned int size) {
   getValueString(kLastMod, buffer, size, "");
 }
-int VisaInfo::setLastMod(char* value) { return setValueString(kLastMod, value); }
+int VisaInfo::setLastMod(char* value) {
+  return setValueString(kLastMod, value);
+}
 void VisaInfo::getModTool(char* buffer, unsigned int size) {
   getValueString(kModTool, buffer, size, "");
 }
-int VisaInfo::setModTool(char* value) { return setValueString(kModTool, value); }
+int VisaInfo::setModTool(char* value) {
+  return setValueString(kModTool, value);
+}
 
 visaLoggingMode VisaInfo::getLogMode() {
   char text[kLogTextSize];

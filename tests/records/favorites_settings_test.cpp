@@ -1,0 +1,107 @@
+// Instrument favourites: "On" and "Off" in any letter case, anything else
+// not set, on every store.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "pda/KestConfig.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+const char kFavoritesKey[] = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion\\InstrumentFavorites";
+
+void expectStoredSettings(InstrumentFavoritesInfo& favorites) {
+  EXPECT_EQ(InstrumentFavoriteOn, favorites.getInstrumentFavoriteSetting("Scope"));
+  EXPECT_EQ(InstrumentFavoriteOn, favorites.getInstrumentFavoriteSetting("SCOPE"));
+  EXPECT_EQ(InstrumentFavoriteOff, favorites.getInstrumentFavoriteSetting("Meter"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Counter"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Padded"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Empty"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Missing"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting(""));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting(nullptr));
+}
+
+}  // namespace
+
+TEST(FavoritesStores, SQLiteOnOffAndEverythingElse) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db,
+                  "INSERT INTO InstrumentFavorites(NAME, VALUE) VALUES"
+                  "('Scope','ON'),('Meter','off'),('Counter','1'),('Padded','On '),"
+                  "('Empty','');");
+  InstrumentFavoritesInfo favorites(SQLiteDataSource);
+  expectStoredSettings(favorites);
+}
+
+TEST(FavoritesStores, RegistryOnOffAndEverythingElse) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  pdatest::regSetString(kFavoritesKey, "Scope", "ON");
+  pdatest::regSetString(kFavoritesKey, "Meter", "off");
+  pdatest::regSetString(kFavoritesKey, "Counter", "1");
+  pdatest::regSetString(kFavoritesKey, "Padded", "On ");
+  pdatest::regSetString(kFavoritesKey, "Empty", "");
+  InstrumentFavoritesInfo favorites(RegistryDataSource);
+  expectStoredSettings(favorites);
+}
+
+TEST(FavoritesStores, WritesAreReadBackByANewRecord) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  machine.createConfigDatabase();
+  {
+    InstrumentFavoritesInfo favorites;
+    EXPECT_EQ(SQLiteDataSource, favorites.getDataSource());
+    EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("dmm"));
+    EXPECT_NE(0, favorites.setValueString("dmm", "on"));
+    EXPECT_EQ(InstrumentFavoriteOn, favorites.getInstrumentFavoriteSetting("DMM"));
+  }
+  InstrumentFavoritesInfo again(SQLiteDataSource);
+  EXPECT_EQ(InstrumentFavoriteOn, again.getInstrumentFavoriteSetting("dmm"));
+  EXPECT_NE(0, again.setValueString("dmm", "OFF"));
+  EXPECT_EQ(InstrumentFavoriteOff, again.getInstrumentFavoriteSetting("dmm"));
+}
+
+TEST(FavoritesStores, DefaultsAndWrenAnswerNotSet) {
+  pdatest::TempMachine machine;
+  InstrumentFavoritesInfo defaults(DeviceIoDataSource);
+  ASSERT_NE(nullptr, defaults.getIKestBase());
+  EXPECT_EQ(InstrumentFavoriteNotSet, defaults.getInstrumentFavoriteSetting("On"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, defaults.getInstrumentFavoriteSetting("anything"));
+
+  InstrumentFavoritesInfo wren(WrenDataSource);
+  EXPECT_EQ(nullptr, wren.getIKestBase());
+  EXPECT_EQ(InstrumentFavoriteNotSet, wren.getInstrumentFavoriteSetting("Scope"));
+  EXPECT_EQ(0, wren.setValueString("Scope", "On"));
+}
+
+TEST(FavoritesStores, ValuesTooLongForTheReadBufferAreNotSet) {
+  pdatest::TempMachine machine;
+  InstrumentFavoritesInfo favorites(DeviceIoDataSource);  // in memory
+  // 1023 characters still fit the 1024-byte buffer; 1024 do not.
+  ASSERT_NE(0, favorites.setValueString("Fits", std::string(1023, 'x').c_str()));
+  ASSERT_NE(0, favorites.setValueString("TooLong", std::string(1024, 'x').c_str()));
+  ASSERT_NE(0, favorites.setValueString("Huge", std::string(100000, 'O').c_str()));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Fits"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("TooLong"));
+  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Huge"));
+  // The store still answers after the oversized reads.
+  ASSERT_NE(0, favorites.setValueString("Short", "oN"));
+  EXPECT_EQ(InstrumentFavoriteOn, favorites.getInstrumentFavoriteSetting("short"));
+}
+
+TEST(FavoritesStores, CopiesShareTheTree) {
+  pdatest::TempMachine machine;
+  auto* original = new InstrumentFavoritesInfo(DeviceIoDataSource);
+  InstrumentFavoritesInfo copy(*original);
+  EXPECT_NE(0, copy.setValueString("Probe", "Off"));
+  EXPECT_EQ(InstrumentFavoriteOff, original->getInstrumentFavoriteSetting("probe"));
+  delete original;
+  EXPECT_EQ(InstrumentFavoriteOff, copy.getInstrumentFavoriteSetting("PROBE"));
+}
