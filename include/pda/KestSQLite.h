@@ -117,6 +117,8 @@ class PDA_API KestSQLite : public IKestBase {
   void resetTransactionStatements();
   void createRemotePxiDatabase();
   int readKeyedRecords(KestBaseType childType, std::string& sql, std::vector<IKestBase*>& nodes);
+  int prepareRead(const std::string& sql, sqlite3_stmt** statement);
+  bool rollBackHotJournal();
   std::string recordKey() const;
 
   const char* _dbFileName;

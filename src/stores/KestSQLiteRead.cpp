@@ -5,6 +5,7 @@
 // statement left open keeps a read lock that makes every writer fail.
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "core/Text.h"
@@ -22,7 +23,9 @@ const char kPlaceholderValue[] = "FAKEVALUE***";
 // One query of a read: finalized when the object goes, whatever happens.
 class Query {
  public:
-  explicit Query(SQLiteDynamic* lib) : _lib(lib) {}
+  // recover is run when the first step meets a hot journal (see
+  // KestSQLite::rollBackHotJournal); true when the query may be run again.
+  Query(SQLiteDynamic* lib, std::function<bool()> recover) : _lib(lib), _recover(std::move(recover)) {}
   ~Query() {
     if (_statement && _lib) _lib->sqlite3_finalize(_statement);
   }
@@ -31,7 +34,19 @@ class Query {
 
   sqlite3_stmt** slot() { return &_statement; }
   // The next row; no busy retry: any result but SQLITE_ROW ends the rows.
-  bool next() { return _statement && _lib && _lib->sqlite3_step(_statement) == kRow; }
+  // A connection that had read the schema before a writer died meets the
+  // hot journal only here, at the first step; that step is run once more
+  // after the journal has been rolled back.
+  bool next() {
+    if (!_statement || !_lib) return false;
+    int result = _lib->sqlite3_step(_statement);
+    if (result == kReadOnly && !_stepped && _recover && _recover()) {
+      _lib->sqlite3_reset(_statement);
+      result = _lib->sqlite3_step(_statement);
+    }
+    _stepped = true;
+    return result == kRow;
+  }
   // A column of the current row as text; null for a NULL column. Valid until
   // the next step.
   const char* text(int column) const {
@@ -40,7 +55,9 @@ class Query {
 
  private:
   SQLiteDynamic* _lib;
+  std::function<bool()> _recover;
   sqlite3_stmt* _statement = nullptr;
+  bool _stepped = false;
 };
 
 // The records of one read. The list holds one reference on each node, and a
@@ -134,13 +151,54 @@ void KestSQLite::reInitialize() {
 }
 
 // ---------------------------------------------------------------------------
+// Reads after a writer died
+
+// A writer that dies inside a transaction (a crash, a kill) leaves a hot
+// journal beside the database. A read-only connection cannot roll it back:
+// SQLite answers every read on it with SQLITE_READONLY ("attempt to write a
+// readonly database") until a connection with write access comes by, so
+// until the next write anywhere every read of every process would give the
+// callers' defaults. A read that meets this answer therefore lets the file's
+// read-write connection restore the last committed state (SQLite does that
+// by itself on the first read it makes there, which is all this does) and
+// then runs its query once more on the read-only connection. Nothing is
+// written: the database ends as it was at its last commit. When the file
+// cannot be written either, the read fails as before and is reported by its
+// caller.
+bool KestSQLite::rollBackHotJournal() {
+  getDatabaseConnection(true);
+  SQLiteDynamic* const lib = currentBinding();
+  pda::SQLiteConnectionPair* const pair = connections();
+  if (!lib || !pair) return false;
+  std::lock_guard<std::recursive_mutex> transaction(pair->transaction);
+  sqlite3* const db = writeConnection();
+  if (!db) return false;
+  static const char kProbe[] = "SELECT count(*) FROM sqlite_master;";
+  sqlite3_stmt* statement = nullptr;
+  int result = tryPrepareV2(db, kProbe, static_cast<int>(sizeof kProbe), &statement, nullptr, nullptr);
+  if (result == kOk) result = tryStep(statement, "rollBackHotJournal", nullptr);
+  if (statement) lib->sqlite3_finalize(statement);
+  return result == kRow;
+}
+
+// Prepares a read on the read-only connection, with the busy retries of
+// tryPrepareV2; a hot journal met while the schema is read is rolled back
+// (above) and the prepare made once more.
+int KestSQLite::prepareRead(const std::string& sql, sqlite3_stmt** statement) {
+  const int nByte = static_cast<int>(sql.size() + 1);
+  int result = tryPrepareV2(readConnection(), sql.c_str(), nByte, statement, nullptr, nullptr);
+  if (result == kReadOnly && rollBackHotJournal())
+    result = tryPrepareV2(readConnection(), sql.c_str(), nByte, statement, nullptr, nullptr);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
 // Name/value tables
 
 void KestSQLite::readTableDataIntoNameValueMap() {
   const std::string sql = pda::format("SELECT %s, %s FROM '%s';", "NAME", "VALUE", getTableName());
-  Query query(currentBinding());
-  const int result = tryPrepareV2(readConnection(), sql.c_str(), static_cast<int>(sql.size() + 1),
-                                  query.slot(), nullptr, nullptr);
+  Query query(currentBinding(), [this] { return rollBackHotJournal(); });
+  const int result = prepareRead(sql, query.slot());
   if (result != kOk) {
     logEvent(kSource, kEventError, "readTableDataIntoNameValueMap: Query '%s' failed.\nerror=%d\n(%s)\n",
              sql.c_str(), result, sqLiteResultMessage(result));
@@ -163,9 +221,8 @@ void KestSQLite::readSelectedConfigInfo(const unsigned char* key, IKestBase* nod
   const char* keyText = key ? reinterpret_cast<const char*>(key) : "";
   const std::string sql = pda::format("Select %s, %s FROM %s WHERE %s = '%s'", "NAME", "VALUE",
                                       getTableName(), "IDKEY", pda::sqlLiteral(keyText).c_str());
-  Query query(currentBinding());
-  const int result = tryPrepareV2(readConnection(), sql.c_str(), static_cast<int>(sql.size() + 1),
-                                  query.slot(), nullptr, nullptr);
+  Query query(currentBinding(), [this] { return rollBackHotJournal(); });
+  const int result = prepareRead(sql, query.slot());
   if (result != kOk) {
     logEvent(kSource, kEventError, "readSelectedConfigInfo: Query '%s' failed.\nerror=%d\n(%s)",
              sql.c_str(), result, sqLiteResultMessage(result));
@@ -187,9 +244,8 @@ int KestSQLite::readKeyedRecords(KestBaseType childType, std::string& sql,
                                  std::vector<IKestBase*>& nodes) {
   sql = pda::format("SELECT %s, %s, %s FROM %s ORDER BY %s;", "IDKEY", "NAME", "VALUE",
                     getTableName(), "IDKEY");
-  Query query(currentBinding());
-  const int result = tryPrepareV2(readConnection(), sql.c_str(), static_cast<int>(sql.size() + 1),
-                                  query.slot(), nullptr, nullptr);
+  Query query(currentBinding(), [this] { return rollBackHotJournal(); });
+  const int result = prepareRead(sql, query.slot());
   if (result != kOk) return result;
   std::string previousKey;
   IKestBase* current = nullptr;
@@ -300,9 +356,8 @@ void KestSQLite::readPxiRecordInfo() {
 void KestSQLite::readVisaBrixAliases() {
   setRecordId("Alias");
   const char sql[] = "SELECT IDKEY, NAME, VALUE FROM InstrAliasInfo";
-  Query query(currentBinding());
-  const int result = tryPrepareV2(readConnection(), sql, static_cast<int>(sizeof sql), query.slot(),
-                                  nullptr, nullptr);
+  Query query(currentBinding(), [this] { return rollBackHotJournal(); });
+  const int result = prepareRead(sql, query.slot());
   bool anyRow = false;
   if (result != kOk) {
     logEvent(kSource, kEventError, "readVisaBrixAliases: Alias Query '%s' failed.\nerror=%d\n(%s)\n",

@@ -17,6 +17,7 @@ const int kOk = 0;
 const int kError = 1;
 const int kBusy = 5;
 const int kLocked = 6;
+const int kReadOnly = 8;
 const int kCantOpen = 14;
 const int kMisuse = 21;
 const int kRow = 100;
