@@ -95,6 +95,14 @@ long long fileModificationTime(const char* path);
 // Monotonic milliseconds, for measuring elapsed time in reports.
 double monotonicMilliseconds();
 
+// An exclusive lock on the file at path (created when missing), held against
+// every other holder, in this process or another: the call waits while one
+// holds it. Returns null when the file can be neither created nor opened, or
+// cannot be locked. unlockFile (null is fine) releases it; the system
+// releases it when the process ends, however it ends.
+void* lockFile(const char* path);
+void unlockFile(void* lock) noexcept;
+
 #if !defined(_WIN32)
 // The directory under which the emulated machine lives: $PDA_ROOT, or
 // /var/lib/persisted-data-access when it is unset or empty. Read at every

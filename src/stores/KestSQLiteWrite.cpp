@@ -17,6 +17,7 @@
 
 #include "core/Text.h"
 #include "pda/DirUtilities.h"
+#include "platform/platform.h"
 #include "stores/KestSQLiteShared.h"
 
 using namespace pda::sqlite;
@@ -40,6 +41,18 @@ int finalizeOnce(SQLiteDynamic* lib, sqlite3_stmt* statement) {
 }
 
 }  // namespace
+
+pda::WriterFileLock::WriterFileLock(SQLiteConnectionPair* pair) : _pair(pair) {
+  if (_pair && _pair->writerDepth++ == 0)
+    _pair->writerFileLock = pda::platform::lockFile((_pair->path + "-lock").c_str());
+}
+
+pda::WriterFileLock::~WriterFileLock() {
+  if (_pair && --_pair->writerDepth == 0) {
+    pda::platform::unlockFile(_pair->writerFileLock);
+    _pair->writerFileLock = nullptr;
+  }
+}
 
 // The record key of a row written through this node. For the PXI tables and
 // the aliases it is the node's RecordId (the PXI engine sets it to the
@@ -96,6 +109,7 @@ int KestSQLite::setValueString(const char* name, const char* const value) {
   // the pair exists. Its lock keeps the transaction whole against the
   // transactions of other instances of the process on that connection.
   std::unique_lock<std::recursive_mutex> transaction(connections()->transaction);
+  pda::WriterFileLock writers(connections());
   SQLiteDynamic* const lib = currentBinding();
 
   int result = 0;
@@ -168,6 +182,7 @@ int KestSQLite::deleteName(const char* name) {
   pda::SQLiteConnectionPair* const pair = connections();
   std::unique_lock<std::recursive_mutex> transaction;
   if (pair) transaction = std::unique_lock<std::recursive_mutex>(pair->transaction);
+  pda::WriterFileLock writers(pair);
   SQLiteDynamic* const lib = currentBinding();
 
   sqlite3_stmt* statement = nullptr;
