@@ -36,9 +36,9 @@ TEST(DynamicLibrary, LoadsSQLiteAndBindsItsFunctions) {
   ASSERT_GT(client, 0);
   // The client and the library come from the same system package.
   EXPECT_EQ(versionNumber(), client);
-  for (const char* name : {"sqlite3_open_v2", "sqlite3_prepare_v2", "sqlite3_step",
-                           "sqlite3_column_text", "sqlite3_reset", "sqlite3_finalize",
-                           "sqlite3_errstr", "sqlite3_close_v2"})
+  for (const char* name :
+       {"sqlite3_open_v2", "sqlite3_prepare_v2", "sqlite3_step", "sqlite3_column_text",
+        "sqlite3_reset", "sqlite3_finalize", "sqlite3_errstr", "sqlite3_close_v2"})
     EXPECT_NE(GetProcAddress(lib, name), nullptr) << name;
 
   SetLastError(0);

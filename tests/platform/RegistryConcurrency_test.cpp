@@ -60,7 +60,10 @@ std::vector<int> runTogether(int count, const std::function<void(int)>& body) {
 TEST(RegistryConcurrency, ProcessesWritingDifferentValuesLoseNone) {
   pdatest::TempMachine machine;
   const int kProcesses = 8, kWrites = 25;
-  { Key k; ASSERT_EQ(createKey("SOFTWARE\\Busy", kAll, &k), ERROR_SUCCESS); }
+  {
+    Key k;
+    ASSERT_EQ(createKey("SOFTWARE\\Busy", kAll, &k), ERROR_SUCCESS);
+  }
   std::vector<int> statuses = runTogether(kProcesses, [&](int p) {
     Key k;
     if (openKey("SOFTWARE\\Busy", kAll, &k) != ERROR_SUCCESS) _exit(2);
@@ -90,8 +93,7 @@ TEST(RegistryConcurrency, ProcessesWritingDifferentValuesLoseNone) {
     }
     DWORD type;
     std::string last;
-    ASSERT_EQ(queryRaw(k.get(), ("Last" + std::to_string(p)).c_str(), &type, &last),
-              ERROR_SUCCESS);
+    ASSERT_EQ(queryRaw(k.get(), ("Last" + std::to_string(p)).c_str(), &type, &last), ERROR_SUCCESS);
     EXPECT_EQ(last, std::to_string(kWrites - 1)) << "an older write won";
   }
   // Each process's values keep the order it wrote them in.
@@ -146,8 +148,8 @@ TEST(RegistryConcurrency, ReadersNeverSeeAHalfWrittenKey) {
   pid_t writer = fork();
   if (writer == 0) {
     for (int g = 1; g <= 40; ++g)
-      if (setRaw(k.get(), "Data", REG_BINARY, std::string(kSize, static_cast<char>('A' + g % 26))) !=
-          ERROR_SUCCESS)
+      if (setRaw(k.get(), "Data", REG_BINARY,
+                 std::string(kSize, static_cast<char>('A' + g % 26))) != ERROR_SUCCESS)
         _exit(2);
     _exit(0);
   }
@@ -174,8 +176,7 @@ TEST(RegistryConcurrency, ProcessesCreatingOneKeyInAnyCaseMakeOne) {
   std::vector<int> statuses = runTogether(8, [&](int p) {
     Key k;
     if (createKey(spellings[p % 4], kAll, &k) != ERROR_SUCCESS) _exit(2);
-    if (setRaw(k.get(), ("By" + std::to_string(p)).c_str(), REG_SZ, "x") != ERROR_SUCCESS)
-      _exit(3);
+    if (setRaw(k.get(), ("By" + std::to_string(p)).c_str(), REG_SZ, "x") != ERROR_SUCCESS) _exit(3);
   });
   for (int s : statuses) EXPECT_EQ(s, 0);
   Key sw, racy;
@@ -190,7 +191,10 @@ TEST(RegistryConcurrency, ProcessesCreatingOneKeyInAnyCaseMakeOne) {
 
 TEST(RegistryConcurrency, DeletingKeysUnderWritersIsSafe) {
   pdatest::TempMachine machine;
-  { Key k; ASSERT_EQ(createKey("SOFTWARE\\Churn", kAll, &k), ERROR_SUCCESS); }
+  {
+    Key k;
+    ASSERT_EQ(createKey("SOFTWARE\\Churn", kAll, &k), ERROR_SUCCESS);
+  }
   std::vector<int> statuses = runTogether(4, [&](int p) {
     for (int i = 0; i < 30; ++i) {
       if (p == 0) {

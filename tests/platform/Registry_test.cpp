@@ -213,8 +213,8 @@ TEST(RegistryValues, GarbageValuesFileReadsAsNoValues) {
 
   DWORD values = 99, type;
   std::string bytes;
-  ASSERT_EQ(RegQueryInfoKeyA(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                             &values, nullptr, nullptr, nullptr, nullptr),
+  ASSERT_EQ(RegQueryInfoKeyA(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(values, 0u);
   EXPECT_EQ(queryRaw(k.get(), "Kept", &type, &bytes), ERROR_FILE_NOT_FOUND);
@@ -256,8 +256,8 @@ TEST(RegistryKeys, NamesAreFoundWithoutCaseAndKeepTheirFirstSpelling) {
 
 TEST(RegistryKeys, AnyCharacterButBackslashMakesAKeyName) {
   pdatest::TempMachine machine;
-  const std::vector<std::string> names = {"a/b", "100%", ".", "..", ".hidden", "%2F", "tab\there",
-                                          "sp ace", "\xe9t\xe9"};
+  const std::vector<std::string> names = {"a/b", "100%",      ".",      "..",       ".hidden",
+                                          "%2F", "tab\there", "sp ace", "\xe9t\xe9"};
   Key parent;
   ASSERT_EQ(createKey("SOFTWARE\\Odd", kAll, &parent), ERROR_SUCCESS);
   for (const std::string& n : names) {
@@ -307,8 +307,8 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
     Key k;
     ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS);
   }
-  EXPECT_EQ(subKeyNames(parent.get()), (std::vector<std::string>{"10", "9", "_under", "alpha",
-                                                                 "Bravo", "Charlie", "delta"}));
+  EXPECT_EQ(subKeyNames(parent.get()),
+            (std::vector<std::string>{"10", "9", "_under", "alpha", "Bravo", "Charlie", "delta"}));
   ASSERT_EQ(setRaw(parent.get(), "Second", REG_BINARY, std::string(300, 'x')), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(parent.get(), "A", REG_SZ, "1"), ERROR_SUCCESS);
 
@@ -327,8 +327,8 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
   EXPECT_EQ(maxName, 6u);  // "Second"
   EXPECT_EQ(maxData, 300u);
   // The last write was just now: within a day of the clock, in FILETIME units.
-  unsigned long long ticks = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
-                             ft.dwLowDateTime;
+  unsigned long long ticks =
+      (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
   long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
   EXPECT_LT(std::llabs(seconds - static_cast<long long>(time(nullptr))), 86400);
 
@@ -547,8 +547,7 @@ TEST(RegistryViews, Wow64_32KeyIsRedirectedBelowSoftware) {
 
   Key k;
   EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ, &k), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ | KEY_WOW64_64KEY, &k),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ | KEY_WOW64_64KEY, &k), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ, &k), ERROR_SUCCESS);
   // Already in the 32-bit view: not redirected twice.
   ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k),

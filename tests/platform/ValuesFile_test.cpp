@@ -9,8 +9,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <random>
 
 #include "support/Fixtures.h"
@@ -68,7 +68,9 @@ std::string u32(uint32_t v) {
                      static_cast<char>(v >> 24)};
 }
 
-std::string sealed(const std::string& body) { return body + u32(crc32(body)); }
+std::string sealed(const std::string& body) {
+  return body + u32(crc32(body));
+}
 
 bool parses(const std::string& bytes) {
   std::vector<RegValue> out{value("stale", 1, "x")};

@@ -51,18 +51,19 @@ struct EventSource {
   std::string name;
 };
 
+// Never destroyed (PosixSupport.h says why).
 std::mutex& sourcesMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 std::unordered_map<const void*, std::unique_ptr<EventSource>>& sources() {
-  static std::unordered_map<const void*, std::unique_ptr<EventSource>> table;
-  return table;
+  static auto* table = new std::unordered_map<const void*, std::unique_ptr<EventSource>>;
+  return *table;
 }
 
 std::mutex& syslogMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 void appendEscaped(std::string& out, const char* text) {
@@ -93,8 +94,7 @@ std::string utcNow() {
   ::gmtime_r(&ts.tv_sec, &tm);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                ts.tv_nsec / 1000000L);
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ts.tv_nsec / 1000000L);
   return buf;
 }
 
@@ -129,8 +129,8 @@ int appendLine(const std::string& line) {
   std::string dir = posix::underRoot("EventLog");
   int e = posix::makeDirectories(dir);
   if (e != 0) return e;
-  int fd = ::open((dir + "/Application.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                  0644);
+  int fd =
+      ::open((dir + "/Application.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
   // One write, so that the line lands whole at the end of the file; a retry
   // after a short write could put another process's line in between.

@@ -45,12 +45,21 @@ struct MutexObject {
 using MutexPtr = std::shared_ptr<MutexObject>;
 
 // The mutexes the current thread owns, so that they are abandoned, not left
-// owned for ever, when the thread ends.
-struct OwnedMutexes {
-  std::vector<MutexPtr> held;
-  ~OwnedMutexes() {
+// owned for ever, when the thread ends. The list is a plain pointer (its
+// storage outlives every destructor of the thread) and the reaper that
+// empties it at the thread's end is created with the first entry; code that
+// runs after the reaper, late in a thread's exit, no longer tracks what it takes.
+thread_local std::vector<MutexPtr>* tHeld = nullptr;
+thread_local bool tReaped = false;
+
+struct Reaper {
+  ~Reaper() {
+    tReaped = true;
+    std::vector<MutexPtr>* held = tHeld;
+    tHeld = nullptr;
+    if (!held) return;
     std::thread::id me = std::this_thread::get_id();
-    for (const MutexPtr& m : held) {
+    for (const MutexPtr& m : *held) {
       std::lock_guard<std::mutex> guard(m->lock);
       if (m->owner != me) continue;
       m->owner = std::thread::id();
@@ -58,35 +67,45 @@ struct OwnedMutexes {
       m->abandoned = true;
       m->freed.notify_one();
     }
-  }
-  void add(const MutexPtr& m) { held.push_back(m); }
-  void remove(const MutexObject* m) {
-    for (auto it = held.begin(); it != held.end(); ++it) {
-      if (it->get() == m) {
-        held.erase(it);
-        return;
-      }
-    }
+    delete held;
   }
 };
-thread_local OwnedMutexes tOwned;
+thread_local Reaper tReaper;
+
+void trackOwned(const MutexPtr& m) {
+  if (tReaped) return;
+  (void)&tReaper;  // the first use in a thread sets up its destructor
+  if (!tHeld) tHeld = new std::vector<MutexPtr>;
+  tHeld->push_back(m);
+}
+
+void untrackOwned(const MutexObject* m) {
+  if (!tHeld) return;
+  for (auto it = tHeld->begin(); it != tHeld->end(); ++it) {
+    if (it->get() == m) {
+      tHeld->erase(it);
+      return;
+    }
+  }
+}
 
 // One open handle; several handles may refer to one named mutex.
 struct MutexHandle {
   MutexPtr object;
 };
 
+// Never destroyed (PosixSupport.h says why).
 std::mutex& tableMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 std::unordered_map<const void*, std::unique_ptr<MutexHandle>>& handleTable() {
-  static std::unordered_map<const void*, std::unique_ptr<MutexHandle>> table;
-  return table;
+  static auto* table = new std::unordered_map<const void*, std::unique_ptr<MutexHandle>>;
+  return *table;
 }
 std::unordered_map<std::string, MutexPtr>& namedMutexes() {
-  static std::unordered_map<std::string, MutexPtr> table;
-  return table;
+  static auto* table = new std::unordered_map<std::string, MutexPtr>;
+  return *table;
 }
 
 MutexPtr findMutex(HANDLE h) {
@@ -98,7 +117,7 @@ MutexPtr findMutex(HANDLE h) {
 void takeOwnership(const MutexPtr& m) {
   m->owner = std::this_thread::get_id();
   m->count = 1;
-  tOwned.add(m);
+  trackOwned(m);
 }
 
 std::recursive_mutex* sectionLock(LPCRITICAL_SECTION cs) {
@@ -119,10 +138,16 @@ std::recursive_mutex* sectionLock(LPCRITICAL_SECTION cs) {
 
 extern "C" {
 
-DWORD GetLastError(void) { return tLastError; }
-void SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
+DWORD GetLastError(void) {
+  return tLastError;
+}
+void SetLastError(DWORD dwErrCode) {
+  tLastError = dwErrCode;
+}
 
-DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); }
+DWORD GetCurrentProcessId(void) {
+  return static_cast<DWORD>(::getpid());
+}
 
 void Sleep(DWORD dwMilliseconds) {
   if (dwMilliseconds == INFINITE) {
@@ -241,7 +266,7 @@ BOOL ReleaseMutex(HANDLE hMutex) {
   }
   if (--m->count == 0) {
     m->owner = std::thread::id();
-    tOwned.remove(m.get());
+    untrackOwned(m.get());
     m->freed.notify_one();
   }
   return TRUE;

@@ -15,14 +15,15 @@
 
 namespace {
 
+// Never destroyed (PosixSupport.h says why).
 std::mutex& modulesMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 // Handle to the number of LoadLibraryA calls not yet matched by FreeLibrary.
 std::unordered_map<void*, unsigned long>& modules() {
-  static std::unordered_map<void*, unsigned long> table;
-  return table;
+  static auto* table = new std::unordered_map<void*, unsigned long>;
+  return *table;
 }
 
 bool isLoaded(void* handle) {

@@ -3,6 +3,12 @@
 // Helpers shared by the files of the POSIX stand-in: the machine's
 // directories, environment switches and the translation of errno values into
 // the Win32 codes that the stand-in reports.
+//
+// The process-wide tables of the stand-in (open key handles, mutexes, event
+// sources, loaded libraries) are allocated once and never destroyed. The
+// library's unload hook closes the SQLite connections after the C++ static
+// destructors of the process have run, and closing may still report to the
+// event log or touch the registry: the tables must outlive every destructor.
 
 #include <string>
 

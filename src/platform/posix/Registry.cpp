@@ -90,14 +90,15 @@ struct Key {
 };
 using KeyPtr = std::shared_ptr<Key>;
 
+// Never destroyed (PosixSupport.h says why).
 std::mutex& handlesMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 std::unordered_map<const void*, KeyPtr>& handles() {
-  static std::unordered_map<const void*, KeyPtr> table;
-  return table;
+  static auto* table = new std::unordered_map<const void*, KeyPtr>;
+  return *table;
 }
 
 std::string hiveDir(int hive) {
@@ -185,8 +186,7 @@ LONG splitPath(const char* subKey, std::vector<std::string>* out) {
     if (*p == '\\' || *p == '\0') {
       if (name.empty()) {
         // Only a single trailing separator is allowed to leave an empty name.
-        if (*p == '\0' && p > subKey && p[-1] == '\\' && (p - 1 == subKey || p[-2] != '\\'))
-          break;
+        if (*p == '\0' && p > subKey && p[-1] == '\\' && (p - 1 == subKey || p[-2] != '\\')) break;
         return ERROR_INVALID_PARAMETER;
       }
       if (name.size() > reg::kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
@@ -362,9 +362,8 @@ FILETIME lastWriteTime(const Key& key) {
     }
   }
   // 100-nanosecond intervals since 1601-01-01.
-  unsigned long long ticks =
-      (static_cast<unsigned long long>(sec) + 11644473600ull) * 10000000ull +
-      static_cast<unsigned long long>(nsec / 100);
+  unsigned long long ticks = (static_cast<unsigned long long>(sec) + 11644473600ull) * 10000000ull +
+                             static_cast<unsigned long long>(nsec / 100);
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
   ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -406,8 +405,8 @@ LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
 }
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                     PHKEY phkResult, LPDWORD lpdwDisposition) {
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                     LPDWORD lpdwDisposition) {
   // Classes, volatility and security descriptors are not kept: every key is
   // a plain persistent key.
   (void)Reserved;
@@ -444,8 +443,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
   return returnData(*it, lpType, lpData, lpcbData);
 }
 
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                    const BYTE* lpData, DWORD cbData) {
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
   (void)Reserved;
   if (!lpData && cbData > 0) return ERROR_INVALID_PARAMETER;
   std::string name = lpValueName ? lpValueName : "";
@@ -453,8 +452,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
   KeyPtr key;
   LONG rc = useKey(hKey, KEY_SET_VALUE, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  std::string data(reinterpret_cast<const char*>(lpData ? lpData : reinterpret_cast<const BYTE*>("")),
-                   cbData);
+  std::string data;
+  if (cbData > 0) data.assign(reinterpret_cast<const char*>(lpData), cbData);
   return changeValues(*key, [&](std::vector<RegValue>& values) -> LONG {
     auto it = findValue(values, name.c_str());
     if (it != values.end()) {

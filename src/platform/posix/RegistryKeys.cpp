@@ -37,9 +37,10 @@ bool isDirectory(const std::string& parent, const struct dirent* entry) {
   return ::stat((parent + "/" + entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Never destroyed (PosixSupport.h says why).
 std::mutex& writerMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 }  // namespace
@@ -147,8 +148,9 @@ LONG KeyLock::acquire(const std::string& dir) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     int e = errno;
-    return (e == ENOENT || e == ENOTDIR) ? ERROR_KEY_DELETED
-                                         : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+    return (e == ENOENT || e == ENOTDIR)
+               ? ERROR_KEY_DELETED
+               : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
   }
   while (::flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -169,8 +171,12 @@ LONG KeyLock::acquire(const std::string& dir) {
   return ERROR_SUCCESS;
 }
 
-void lockWriters() { writerMutex().lock(); }
-void unlockWriters() { writerMutex().unlock(); }
+void lockWriters() {
+  writerMutex().lock();
+}
+void unlockWriters() {
+  writerMutex().unlock();
+}
 
 int removeKeyDirectory(const std::string& parentDir, const std::string& dir) {
   static std::atomic<unsigned> counter{0};

@@ -167,7 +167,7 @@ ValuesReadResult readValuesFile(const std::string& path, std::vector<RegValue>* 
   }
   ::close(fd);
   return parseValues(bytes.data(), bytes.size(), values) ? ValuesReadResult::ok
-                                                          : ValuesReadResult::garbage;
+                                                         : ValuesReadResult::garbage;
 }
 
 int writeValuesFile(const std::string& dir, const std::vector<RegValue>& values) {

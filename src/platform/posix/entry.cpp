@@ -7,6 +7,8 @@
 
 namespace {
 
-__attribute__((destructor)) void onLibraryUnload() { KestSQLite::closeAllDatabaseConnections(); }
+__attribute__((destructor)) void onLibraryUnload() {
+  KestSQLite::closeAllDatabaseConnections();
+}
 
 }  // namespace
