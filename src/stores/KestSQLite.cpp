@@ -44,8 +44,8 @@ struct ProcessState {
   std::set<std::string> texts;
   const char* lastResultText = nullptr;
   // Raised whenever the connections are closed: a statement prepared under
-  // an older generation belongs to a closed connection (and perhaps to a
-  // released library) and is never used or finalized again.
+  // an older generation was finalized with its connection (and perhaps
+  // belonged to a released library) and is never used or finalized again.
   unsigned generation = 1;
   // Orders the creation of missing remote PXI databases within the process.
   std::mutex creation;
@@ -311,38 +311,49 @@ void KestSQLite::getDatabaseConnection(bool readWrite) {
 }
 
 // Connections belong to the process: this only finalizes the instance's
-// cached statements (for readWrite true). Statements left from before the
-// connections were closed are dropped unfinalized (see ProcessState).
+// cached statements (for readWrite true). Statements of connections that
+// closeAllDatabaseConnections has closed were finalized there and are only
+// forgotten here.
 void KestSQLite::closeDatabaseConnection(bool readWrite) {
   KestSQLiteLock lock(*this);
   if (!readWrite) return;
-  dropStatementsOfClosedConnections();
-  SQLiteDynamic* lib = currentBinding();
-  if (!lib) return;
-  sqlite3_stmt** slots[] = {&_pBeginStmt, &_pCommitStmt, &_pRollbackStmt};
-  for (sqlite3_stmt** slot : slots) {
-    if (*slot) lib->sqlite3_finalize(*slot);
+  ProcessState& state = processState();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  if (_stmtGeneration != state.generation) {
+    _pBeginStmt = _pCommitStmt = _pRollbackStmt = nullptr;
+    return;
+  }
+  if (!_pSQLite) return;
+  for (sqlite3_stmt** slot : {&_pBeginStmt, &_pCommitStmt, &_pRollbackStmt}) {
+    if (!*slot) continue;
+    if (_connections) _connections->statements.erase(*slot);
+    _pSQLite->sqlite3_finalize(*slot);
     *slot = nullptr;
   }
 }
 
+// The statements of closed connections were finalized by
+// closeAllDatabaseConnections: they are forgotten, never used again.
 void KestSQLite::dropStatementsOfClosedConnections() {
-  unsigned generation;
-  {
-    std::lock_guard<std::mutex> guard(processState().mutex);
-    generation = processState().generation;
-  }
-  if (_stmtGeneration == generation) return;
+  ProcessState& state = processState();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  if (_stmtGeneration == state.generation) return;
   _pBeginStmt = _pCommitStmt = _pRollbackStmt = nullptr;
-  _stmtGeneration = generation;
+  _stmtGeneration = state.generation;
 }
 
+// Every cached statement still prepared on a connection is finalized before
+// the connection is closed, so the connection is really closed (its file
+// released, its memory freed) rather than left waiting for statements that
+// would otherwise never be finalized once the library is gone.
 void KestSQLite::closeAllDatabaseConnections() {
   ProcessState& state = processState();
   std::lock_guard<std::mutex> guard(state.mutex);
   if (!_pSQLite) return;
   for (auto& entry : state.pairs) {
     pda::SQLiteConnectionPair* pair = entry.second;
+    for (sqlite3_stmt* statement : pair->statements) _pSQLite->sqlite3_finalize(statement);
+    pair->statements.clear();
     if (pair->readWrite) _pSQLite->sqlite3_close_v2(pair->readWrite);
     pair->readWrite = nullptr;
     if (pair->readOnly) _pSQLite->sqlite3_close_v2(pair->readOnly);
@@ -372,6 +383,13 @@ int KestSQLite::prepareCached(sqlite3_stmt*& slot, const char* text) {
                                        nullptr);
   if (result == kOk) {
     slot = statement;
+    // The statements of the shared connection are known to the process, so
+    // that closing all connections can finalize them; those of a creation's
+    // own connection are finalized before that connection closes.
+    if (db != _pCreationDb && _connections) {
+      std::lock_guard<std::mutex> guard(processState().mutex);
+      _connections->statements.insert(statement);
+    }
   } else if (statement) {
     lib->sqlite3_finalize(statement);
   }
