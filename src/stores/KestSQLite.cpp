@@ -61,8 +61,11 @@ const char* internLocked(ProcessState& state, const char* text) {
   return state.texts.insert(text ? text : "").first->c_str();
 }
 
-// The text of a result code. REQUIRES: state.mutex held, so the library
-// cannot be released while its text is copied.
+// The text of a result code. While no library is loaded (none could be, or
+// it was released) every code other than 100 and 101 reads "sqlite3 DLL open
+// failed.", since no call goes into a library that is not there.
+// REQUIRES: state.mutex held, so the library cannot be released while its
+// text is copied.
 const char* resultTextLocked(ProcessState& state, SQLiteDynamic* lib, int result) {
   if (result == kRow) return "SQLITE_ROW";
   if (result == kDone) return "SQLITE_DONE";
