@@ -313,15 +313,6 @@ TEST(AliasesSQLite, CopiesShareTheTreeAndOutliveTheOriginal) {
   EXPECT_EQ(1, assigned.unaliasVisaAddress("dmm", address, sizeof address));
 }
 
-TEST(AliasesSQLite, DefaultStoreOfAnInstalledSuiteIsTheDatabase) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("dmm", "AliasVisaId", "GPIB0::5::INSTR"));
-  KestAliases aliases;
-  EXPECT_EQ(SQLiteDataSource, aliases.getDataSource());
-  char address[32];
-  EXPECT_EQ(1, aliases.unaliasVisaAddress("dmm", address, sizeof address));
-}
-
 // ---------------------------------------------------------------------------
 // Registry: "VisaDevices" and "Devices" below the settings key.
 
@@ -386,6 +377,8 @@ TEST(AliasesRegistry, RegistrySwitchMakesTheRegistryTheDefault) {
   EXPECT_STREQ("GPIB0::9::INSTR", address);
 }
 
+#if !defined(_WIN32)
+// The stand-in's switch for a process without write rights.
 TEST(AliasesRegistry, MissingAliasKeysPassNamesThrough) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -398,3 +391,4 @@ TEST(AliasesRegistry, MissingAliasKeysPassNamesThrough) {
   EXPECT_STREQ("dmm", address);
   EXPECT_EQ(0, aliases.getBrixAliasByIndex(0, alias, sizeof alias, address, sizeof address));
 }
+#endif

@@ -311,20 +311,6 @@ TEST(KestConfigStores, SQLiteBuildsInterfacesWithTheirInstruments) {
   EXPECT_EQ(1u, config.kestBase()->SubKeyMap()->size());
 }
 
-TEST(KestConfigStores, RegistryBuildsInterfacesFromIntfKeys) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string key = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion\\INTF3";
-  pdatest::regSetString(key, "VISAName", "GPIB3");
-  pdatest::regSetString(key, "VISAIntfType", "GPIB");
-  KestConfig config(RegistryDataSource);
-  ASSERT_NE(nullptr, config.kestBase());
-  int found = 0;
-  SubKeyMap::const_iterator intf = config.kestBase()->findMap("GPIB3", &found);
-  ASSERT_EQ(1, found);
-  EXPECT_STREQ("Interface", intf->second->RecordType());
-}
-
 TEST(KestConfigNodes, InitializeDataSourceDropsACallerNodeAndTheOwnRoot) {
   pdatest::TempMachine machine;
   KestConfig config(DeviceIoDataSource);

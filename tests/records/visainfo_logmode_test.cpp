@@ -3,8 +3,11 @@
 // process of its own, so each starts with an empty cache.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#if !defined(_WIN32)
+#  include <sys/wait.h>
+#  include <unistd.h>
+#endif
 
 #include <atomic>
 #include <string>
@@ -136,13 +139,6 @@ TEST(VisaLogModeCache, SetLogModeDoesNotChangeTheCachedAnswer) {
   EXPECT_EQ(LogModeDebugger, VisaInfo::getVisaLoggingMode());
 }
 
-TEST(VisaLogModeCache, NotInstalledMachineIsOff) {
-  pdatest::TempMachine machine;
-  EXPECT_EQ(LogModeOff, VisaInfo::getVisaLoggingMode());
-  // The cache holds a real answer, never the unknown mode.
-  EXPECT_EQ(LogModeOff, VisaInfo::getVisaLoggingMode());
-}
-
 TEST(VisaLogModeCache, ReadsTheRegistryWhenItIsTheDefaultStore) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -176,6 +172,7 @@ TEST(VisaLogModeCache, ConcurrentFirstCallsAgree) {
   for (int i = 0; i < kThreads; ++i) EXPECT_EQ(LogModeDebugger, results[i]) << "thread " << i;
 }
 
+#if !defined(_WIN32)
 TEST(VisaLogModeCache, OtherProcessesSeeChangesOnlyUntilTheyAsk) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -207,3 +204,4 @@ TEST(VisaLogModeCache, OtherProcessesSeeChangesOnlyUntilTheyAsk) {
   EXPECT_EQ(LogModeEventViewer, WEXITSTATUS(status));          // the child asked after the change
   EXPECT_EQ(LogModeDebugger, VisaInfo::getVisaLoggingMode());  // this process keeps its answer
 }
+#endif

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -231,15 +230,6 @@ TEST(VisaInfoSQLite, ZeroIsStoredAndReadAsZero) {
   EXPECT_EQ(0, fresh.getConfigMaxNbrOfProcs());
 }
 
-TEST(VisaInfoSQLite, MissingDatabaseFailsWritesAndKeepsDefaults) {
-  pdatest::TempMachine machine;
-  machine.installSuite();  // no Quillon.db
-  VisaInfo record(SQLiteDataSource);
-  EXPECT_EQ(256, record.getConfigMaxNbrOfSess());
-  EXPECT_EQ(0, record.setConfigMaxNbrOfSess(12));
-  EXPECT_EQ(256, record.getConfigMaxNbrOfSess());
-}
-
 TEST(VisaInfoSQLite, CopySharesTheTree) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -279,15 +269,4 @@ TEST(VisaInfoRegistry, WritesGoToTheVisaInfoKey) {
   VisaInfo fresh(RegistryDataSource);
   EXPECT_EQ(7, fresh.getSpecVersion(buffer, sizeof buffer));
   EXPECT_EQ(LogModeEventViewer, fresh.getLogMode());
-}
-
-TEST(VisaInfoRegistry, ReadOnlyRegistryRefusesWritesButReads) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kVisaKey, "YieldMode", "2");
-  setenv("PDA_REGISTRY_READONLY", "1", 1);
-  VisaInfo record(RegistryDataSource);
-  EXPECT_EQ(2, record.getYieldMode());
-  EXPECT_EQ(0, record.setYieldMode(3));
-  EXPECT_EQ(2, record.getYieldMode());
 }
