@@ -49,9 +49,8 @@ int main() {
   // Listing by position, in alphabetical order without regard to case, until
   // the result is 0.
   char alias[64];
-  for (int index = 0; aliases.getVisaAliasByIndex(index, alias, sizeof alias, address,
-                                                  sizeof address);
-       ++index) {
+  for (int index = 0;
+       aliases.getVisaAliasByIndex(index, alias, sizeof alias, address, sizeof address); ++index) {
     std::printf("VISA alias %d: %s = %s\n", index, alias, address);
   }
   std::printf("Brix aliases: %d\n",

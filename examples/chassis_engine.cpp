@@ -12,8 +12,7 @@ ChassisInfo chassis(const char* serial, const char* model, int state) {
   std::snprintf(info.ChassisSN, sizeof info.ChassisSN, "%s", serial);
   std::snprintf(info.Vendor, sizeof info.Vendor, "%s", "Basalt");
   std::snprintf(info.Model, sizeof info.Model, "%s", model);
-  std::snprintf(info.USBAddress, sizeof info.USBAddress, "USB0::0x2A8D::0x0001::%s::INSTR",
-                serial);
+  std::snprintf(info.USBAddress, sizeof info.USBAddress, "USB0::0x2A8D::0x0001::%s::INSTR", serial);
   info.ManfID = 0x2A8D;
   info.ModelID = 1;
   info.State = state;

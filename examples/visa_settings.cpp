@@ -6,10 +6,14 @@
 namespace {
 const char* modeName(visaLoggingMode mode) {
   switch (mode) {
-    case LogModeEventViewer: return "event log";
-    case LogModeDebugger: return "debugger";
-    case LogModeOff: return "off";
-    default: return "unknown";
+    case LogModeEventViewer:
+      return "event log";
+    case LogModeDebugger:
+      return "debugger";
+    case LogModeOff:
+      return "off";
+    default:
+      return "unknown";
   }
 }
 }  // namespace

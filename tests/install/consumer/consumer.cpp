@@ -73,10 +73,10 @@ int main(int argc, char** argv) {
 
   // A registry write through one record is seen by the next.
   HKEY key = nullptr;
-  check(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE,
-                                      "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion",
-                                      &key) == ERROR_SUCCESS,
-        "cannot create the suite's settings key");
+  check(
+      KestRegistry::VtlRegCreateKey(
+          HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion", &key) == ERROR_SUCCESS,
+      "cannot create the suite's settings key");
   if (key) RegCloseKey(key);
   {
     KestInfo writer(RegistryDataSource);
