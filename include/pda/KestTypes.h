@@ -1,7 +1,9 @@
 #pragma once
 
-// Which store a record uses.
-enum DataSource {
+// Which store a record uses. Both enumerations are 32 bits wide with int as
+// their fixed underlying type, so that any value a caller casts in (the
+// library answers values outside the named ones) is a valid value.
+enum DataSource : int {
   UnknownDataSource = 0,   // take the process-wide default
   RegistryDataSource = 1,  // the Windows registry (KestRegistry)
   SQLiteDataSource = 2,    // the SQLite configuration database (KestSQLite)
@@ -10,7 +12,7 @@ enum DataSource {
 };
 
 // Which part of the persisted data one store node holds.
-enum KestBaseType {
+enum KestBaseType : int {
   KestInfoBaseType = 1,
   VisaInfoBaseType = 2,
   KestConfigBaseType = 3,
