@@ -100,8 +100,8 @@ TEST(Win32ExternalClients, DatabaseWriteIsSeenBySqliteClient) {
   EXPECT_EQ("98765\n", pdatest::sqlite(db, "SELECT VALUE FROM KestInfo WHERE "
                                            "NAME='NkoStartupTimeoutMilliseconds';"));
   // The text went through the Windows code page into the file unchanged.
-  std::string level = pdatest::sqlite(db, "SELECT hex(VALUE) FROM KestInfo WHERE NAME LIKE 'Dmc%';");
-  EXPECT_EQ("436166E92027717546F74656427206C6576656C\n", level);
+  std::string level = pdatest::sqlite(db, "SELECT hex(VALUE) FROM KestInfo WHERE NAME='DmcLoggingLevel';");
+  EXPECT_EQ("436166E9202771756F74656427206C6576656C\n", level);
 }
 
 // The reverse direction: a database that the sqlite3 client made is read by
