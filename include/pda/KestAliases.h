@@ -17,6 +17,9 @@
 // terminator) leaves the buffer "". A null buffer or a size of 0 is never
 // written at all.
 //
+// Copies share the tree: each copy holds a reference on the root node, and
+// the tree goes with the last record that refers to it (see KestRecord).
+//
 // Thread safety: none; one record is used by one thread at a time.
 class PDA_API KestAliases : public KestRecord {
  public:

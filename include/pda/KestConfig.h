@@ -20,6 +20,9 @@
 // and a caller's node is never destroyed while the caller still holds its
 // own reference: after resetKestBase, another setKestBase or the record's
 // destruction the caller's node is exactly as the caller left it.
+// A copy or assignment takes its own references on both the node in use and
+// the own root kept aside, so records that share them can be destroyed in
+// any order.
 //
 // Thread safety: none; one record is used by one thread at a time.
 class PDA_API KestConfig : public KestRecord {

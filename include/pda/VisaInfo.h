@@ -20,6 +20,11 @@ enum visaLoggingMode : int {
 // and the identification texts VISA reports. Each accessor maps to one stored
 // value; a value that is not stored reads as the accessor's default.
 //
+// The record stores and returns these values only; what VISA makes of each
+// (what a "YieldMode" or "CreateOnOpen" selects) is VISA's business. Copies
+// share the tree, which goes with the last record that refers to it (see
+// KestRecord).
+//
 // Setters return non-zero on success and 0 on failure (always 0 without a
 // store). String getters never truncate: a text that does not fit leaves the
 // buffer "".
