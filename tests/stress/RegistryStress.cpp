@@ -127,9 +127,7 @@ TEST(RegistryStress, WriterKilledMidWriteLosesNothing) {
   long long midWrite = 0, landed = 0, writes = 0, failures = 0;
   for (int kill = 0; kill < kills; ++kill) {
     Child child = spawn("kill-writer", {"registry", std::to_string(names), std::to_string(sequence)});
-    ::usleep(1000u * (5 + randomBelow(100)));
-    ::kill(child.pid, SIGKILL);
-    const std::string output = readAll(child.out);
+    const std::string output = killAtRandomMoment(child, 40);
     ASSERT_EQ(waitExit(child.pid), 128 + SIGKILL) << "the writer ended on its own:\n" << output;
 
     std::string pendingName, pendingValue;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -69,6 +70,17 @@ void checkFinalTable(const std::string& db, const Expected& expected) {
 
 void touch(const std::string& path) { std::ofstream(path) << "stop"; }
 
+// A rollback journal that still begins with its magic number: the writer
+// died before its transaction ended, and the next connection with write
+// access rolls the transaction back.
+bool isHotJournal(const std::string& path) {
+  static const unsigned char kMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+  unsigned char header[8] = {};
+  std::ifstream file(path, std::ios::binary);
+  return file.read(reinterpret_cast<char*>(header), sizeof header) &&
+         std::memcmp(header, kMagic, sizeof kMagic) == 0;
+}
+
 }  // namespace
 
 TEST(SQLiteStress, ProcessesWriteOneDatabaseWhileTwoRead) {
@@ -111,13 +123,20 @@ TEST(SQLiteStress, ProcessesWriteOneDatabaseWhileTwoRead) {
 
   EXPECT_EQ(expected.failures, 0) << "a write returned 0";
   checkFinalTable(db, expected);
+  // Writes report nothing. A reader may report a query that stayed busy for
+  // its 100 attempts (readers meet a committing writer's lock and get no
+  // retry beyond those): counted, not a failure.
   std::string errors;
-  EXPECT_EQ(countEvents("ERROR", &errors), 0) << errors;
+  EXPECT_EQ(countWriteEvents("ERROR", &errors), 0) << errors;
+  EXPECT_EQ(countWriteEvents("WARNING", &errors), 0) << errors;
+  const int readErrors = countReadEvents("ERROR");
+  EXPECT_EQ(countEvents("ERROR", &errors), readErrors) << "reports from neither a read nor a write:\n" << errors;
   report("sqlite-processes", {{"writers", writers},
                               {"writes", expected.writes},
                               {"failures", expected.failures},
                               {"reads", reads},
                               {"emptyReads", placeholders},
+                              {"readErrors", readErrors},
                               {"ms", static_cast<long long>(writeMs)}});
 }
 
@@ -221,11 +240,7 @@ TEST(SQLiteStress, WriterKilledAtRandomMomentsLeavesEveryValueWhole) {
   long long midWrite = 0, landed = 0, writes = 0, failures = 0, probes = 0, hotJournals = 0;
   for (int kill = 0; kill < kills; ++kill) {
     Child child = spawn("kill-writer", {"sqlite", std::to_string(names), std::to_string(sequence)});
-    // Starting the program and loading SQLite takes a few milliseconds; the
-    // kill lands anywhere from before the first write to deep in the loop.
-    ::usleep(1000u * (5 + randomBelow(120)));
-    ::kill(child.pid, SIGKILL);
-    const std::string output = readAll(child.out);
+    const std::string output = killAtRandomMoment(child, 150);
     ASSERT_EQ(waitExit(child.pid), 128 + SIGKILL) << "the writer ended on its own:\n" << output;
 
     std::string pendingName, pendingValue;
@@ -251,8 +266,7 @@ TEST(SQLiteStress, WriterKilledAtRandomMomentsLeavesEveryValueWhole) {
     // since the kill: it must see every name, each old or new, also when the
     // kill left a hot journal that only a connection with write access can
     // roll back.
-    struct stat journal;
-    if (::stat((db + "-journal").c_str(), &journal) == 0 && journal.st_size > 0) ++hotJournals;
+    if (isHotJournal(db + "-journal")) ++hotJournals;
     Child probe = spawn("probe", {"sqlite"});
     const auto seen = parseProbe(readAll(probe.out));
     ASSERT_EQ(waitExit(probe.pid), 0);

@@ -1,6 +1,8 @@
 #include "StressChecks.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include "support/Fixtures.h"
 
@@ -36,6 +38,41 @@ int countEvents(const std::string& type, std::string* detail) {
     ++count;
   }
   return count;
+}
+
+namespace {
+
+bool startsWithAny(const std::string& text, std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes)
+    if (text.compare(0, std::strlen(prefix), prefix) == 0) return true;
+  return false;
+}
+
+template <typename Select>
+int countSelected(const std::string& type, std::string* detail, Select select) {
+  int count = 0;
+  for (const pdatest::Event& e : pdatest::readEvents()) {
+    if (e.type != type || !select(e.message)) continue;
+    if (detail && count < 5) *detail += e.source + ": " + e.message + "\n";
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+int countWriteEvents(const std::string& type, std::string* detail) {
+  return countSelected(type, detail, [](const std::string& message) {
+    return startsWithAny(message, {"setValueString", "deleteName", "getBeginStmt", "getCommitStmt",
+                                   "getRollbackStmt", "tryStep: SetValueString", "tryStep: setValueString",
+                                   "tryStep: deleteName"});
+  });
+}
+
+int countReadEvents(const std::string& type, std::string* detail) {
+  return countSelected(type, detail, [](const std::string& message) {
+    return startsWithAny(message, {"readTableDataIntoNameValueMap", "rollBackHotJournal", "tryStep: rollBackHotJournal"});
+  });
 }
 
 std::vector<Write> parseWrites(const std::string& output) {

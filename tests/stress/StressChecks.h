@@ -24,6 +24,12 @@ std::string integrityCheck(const std::string& db);
 // machine's event log; the first few messages go to detail.
 int countEvents(const std::string& type, std::string* detail = nullptr);
 
+// The events of the given type that come from a write (a setter's, its
+// delete's, its transaction statements' or its busy retries' reports), and
+// those that come from a read (the readers' query reports).
+int countWriteEvents(const std::string& type, std::string* detail = nullptr);
+int countReadEvents(const std::string& type, std::string* detail = nullptr);
+
 // The writes of one writer's output ("W <name> <value> <result>" lines).
 struct Write {
   std::string name;

@@ -87,6 +87,23 @@ std::string readAll(int fd) {
   return text;
 }
 
+std::string readSome(int fd) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  }
+}
+
+std::string killAtRandomMoment(Child& child, unsigned maxMs) {
+  std::string output;
+  if (randomBelow(10) != 0) output = readSome(child.out);
+  ::usleep(1000u * randomBelow(maxMs));
+  ::kill(child.pid, SIGKILL);
+  return output + readAll(child.out);
+}
+
 int waitExit(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {

@@ -32,6 +32,14 @@ Child spawn(const std::string& role, const std::vector<std::string>& args);
 
 // Everything the child writes until it closes its output (or dies).
 std::string readAll(int fd);
+// What one read gives: waits until the child has written something (or
+// closed its output).
+std::string readSome(int fd);
+
+// Ends a writer child with SIGKILL at a random moment: mostly while it is
+// writing (after its first output, within maxMs), now and then while it is
+// still starting. Returns all it wrote.
+std::string killAtRandomMoment(Child& child, unsigned maxMs);
 
 // Waits for the child; its exit code, or 128 + the signal that ended it.
 int waitExit(pid_t pid);

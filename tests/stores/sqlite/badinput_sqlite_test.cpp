@@ -1,0 +1,394 @@
+// Bad configuration databases and bad input to the SQLite store: a file that
+// is no database, a cut one, one that cannot be written, tables that lack a
+// column or are missing, a writer that died mid-transaction, paths beyond 260
+// characters, names and values beyond 1,024 characters and buffers of 0 and 1
+// bytes. Each gives the documented result and report, and never a crash.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "TestAccess.h"
+#include "pda/KestInfo.h"
+
+using namespace sqltest;
+
+namespace {
+
+const char* const kSuiteKey = "SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion";
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string text(IKestBase& node, const char* name, unsigned size = 4096) {
+  std::vector<char> buffer(size ? size : 1);
+  node.getValueString(name, buffer.data(), size, "<default>");
+  return buffer.data();
+}
+
+bool anyEventContains(const std::string& type, const std::string& part) {
+  for (const pdatest::Event& e : events())
+    if (e.type == type && e.message.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// A database whose writer died with its journal synced and pages of the
+// database already overwritten: the sqlite3 client, with a cache of two
+// pages, changes every row of a large table (so the change spills into the
+// file before any commit) and is killed while it waits. Returns whether the
+// journal left behind is hot (begins with its magic number).
+bool leaveHotJournal(const std::string& db) {
+  const std::string marker = db + ".spilled";
+  const std::string script = db + ".spill.sql";
+  std::ofstream(script) << "PRAGMA cache_size = 2;\nBEGIN IMMEDIATE;\n"
+                        << "UPDATE KestInfo SET VALUE = 'uncommitted' || substr(VALUE, 10);\n"
+                        << ".shell touch '" << marker << "'\n.shell sleep 60\nCOMMIT;\n";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = ::open(script.c_str(), O_RDONLY);
+    ::dup2(in, STDIN_FILENO);
+    ::execlp("sqlite3", "sqlite3", "-batch", db.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 2000 && !exists(marker); ++i) usleep(5000);
+  ::kill(pid, SIGKILL);
+  join(pid);
+  static const unsigned char kMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+  const std::string journal = fileBytes(db + "-journal");
+  return journal.size() >= 8 && std::memcmp(journal.data(), kMagic, 8) == 0;
+}
+
+// Settings enough to fill many pages, each with a long value.
+const int kSettings = 600;
+void fillSettings(const std::string& db) {
+  std::string sql = "BEGIN;";
+  for (int i = 0; i < kSettings; ++i)
+    sql += "INSERT INTO KestInfo VALUES(NULL, 'Name" + std::to_string(i) + "', 'committed" +
+           std::string(200, static_cast<char>('a' + i % 26)) + "');";
+  pdatest::sqlite(db, sql + "COMMIT;");
+}
+
+// Runs body in a child process without the rights of root (as the user
+// nobody), so that file permissions hold for it; without root the body runs
+// in a child as this user. The machine's folders are opened up for reading,
+// and the event log for writing. Returns the child's exit code.
+template <typename Body>
+int asUserWithoutRights(const pdatest::TempMachine& machine, Body body) {
+  ::chmod(machine.root().c_str(), 0755);
+  const std::string log = machine.path("EventLog");
+  ::mkdir(log.c_str(), 0777);
+  ::chmod(log.c_str(), 0777);
+  ::chmod((log + "/Application.log").c_str(), 0666);
+  return join(spawn([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 90;
+    return body();
+  }));
+}
+
+}  // namespace
+
+// A file that is no database: reads give the defaults and report the
+// library's answer; a write returns 0, and the file is left as it was.
+TEST(SQLiteBadInput, FileThatIsNoDatabase) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.dataDir() + "Quillon.db";
+  std::string garbage;
+  for (int i = 0; i < 400; ++i) garbage += "this is not a database, line " + std::to_string(i) + "\n";
+  std::ofstream(db, std::ios::binary) << garbage;
+
+  KestInfo info(SQLiteDataSource);
+  EXPECT_EQ(info.getInstallLevel(), 256);
+  EXPECT_EQ(info.setHiddenMode(1), 0);
+  EXPECT_EQ(info.getHiddenMode(), 0);
+  EXPECT_TRUE(anyEventContains("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                                        "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"));
+  EXPECT_TRUE(anyEventContains("ERROR", "error=26\n(file is not a database)"));
+  EXPECT_EQ(fileBytes(db), garbage);
+}
+
+// A database cut short: what can be read is read, every value is either the
+// stored one or the default, and nothing crashes; a file cut inside its
+// header is no database at all, and an empty file is an empty database.
+TEST(SQLiteBadInput, TruncatedDatabase) {
+  for (const double keep : {0.5, 0.02, 0.0}) {
+    pdatest::TempMachine machine;
+    machine.installSuite();
+    const std::string db = machine.createConfigDatabase();
+    fillSettings(db);
+    const std::string whole = fileBytes(db);
+    const std::size_t size = static_cast<std::size_t>(static_cast<double>(whole.size()) * keep);
+    ASSERT_EQ(::truncate(db.c_str(), static_cast<off_t>(size)), 0);
+
+    pid_t pid = spawn([&] {
+      Node node = create(KestInfoBaseType);
+      int wrong = 0;
+      for (int i = 0; i < kSettings; ++i) {
+        const std::string name = "Name" + std::to_string(i);
+        const std::string value = text(*node, name.c_str());
+        if (value != "<default>" && value != "committed" + std::string(200, static_cast<char>('a' + i % 26)))
+          ++wrong;
+      }
+      // A write either goes through or fails with its report; it never
+      // crashes and never stores into a damaged page silently.
+      const int written = node->setValueString("Name1", "new");
+      if (written == 0 && events().empty()) return 20;
+      return wrong == 0 ? 0 : 10;
+    });
+    EXPECT_EQ(join(pid), 0) << "keeping " << keep << " of the file";
+    if (keep == 0.0) {
+      EXPECT_TRUE(anyEventContains("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                                            "'KestInfo';' failed.\nerror=1\n(SQL logic error)\n"))
+          << "an empty file is an empty database, without tables";
+    } else if (keep < 0.05) {
+      EXPECT_TRUE(anyEventContains("ERROR", "(file is not a database)") ||
+                  anyEventContains("ERROR", "(database disk image is malformed)"));
+    }
+  }
+}
+
+// A file the process may read but not write: reads give the stored values;
+// a write returns 0 when the old value cannot be deleted, reported and
+// rolled back, and changes nothing. A folder the
+// process may not write (the journal cannot be made) fails the write the
+// same way, rolled back.
+TEST(SQLiteBadInput, DatabaseThatCannotBeWritten) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL, 'InstallLevel', '3'), (NULL, 'IOControlHidden', '0');");
+  ASSERT_EQ(::chmod(db.c_str(), 0444), 0);
+  const std::string before = fileBytes(db);
+
+  EXPECT_EQ(asUserWithoutRights(machine, [] {
+              KestInfo info(SQLiteDataSource);
+              if (info.getInstallLevel() != 3) return 1;
+              if (info.setHiddenMode(1) != 0) return 2;
+              if (info.getHiddenMode() != 0) return 3;
+              return 0;
+            }),
+            0);
+  EXPECT_TRUE(anyEventContains("ERROR", "deleteName: DELETE statement failed.\nerror=8\n(attempt to write a "
+                                        "readonly database)\n"));
+  EXPECT_TRUE(anyEventContains("WARNING", "setValueString: ROLLBACK 'INSERT INTO KestInfo VALUES(NULL, "
+                                          "'IOControlHidden', 'True');'.\nROLLBACK result=101\n(SQLITE_DONE)\n"));
+  EXPECT_EQ(fileBytes(db), before);
+  EXPECT_FALSE(exists(db + "-lock")) << "the lock file was made where the process may not write";
+
+  // The file writable, its folder not.
+  ASSERT_EQ(::chmod(db.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(machine.dataDir().c_str(), 0555), 0);
+  EXPECT_EQ(asUserWithoutRights(machine, [] {
+              KestInfo info(SQLiteDataSource);
+              if (info.setHiddenMode(1) != 0) return 1;
+              return info.getInstallLevel() == 3 ? 0 : 2;
+            }),
+            0);
+  ::chmod(machine.dataDir().c_str(), 0755);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM KestInfo ORDER BY ID;"), "InstallLevel|3\nIOControlHidden|0\n");
+  EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
+}
+
+// Tables without the columns the store needs: the read reports and gives the
+// defaults; a write fails at the INSERT and is rolled back, so the old row
+// is back.
+TEST(SQLiteBadInput, TablesLackingColumns) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.dataDir() + "Quillon.db";
+  pdatest::sqlite(db,
+                  "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT);"
+                  "INSERT INTO KestInfo VALUES(NULL, 'IOControlHidden');"
+                  "CREATE TABLE ConfigData(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
+                  "INSERT INTO ConfigData VALUES(NULL, 'RecordType', 'Interface');");
+
+  KestInfo info(SQLiteDataSource);
+  EXPECT_EQ(info.getInstallLevel(), 256);
+  EXPECT_TRUE(anyEventContains("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                                        "'KestInfo';' failed.\nerror=1\n"));
+  EXPECT_EQ(info.setHiddenMode(1), 0);
+  EXPECT_TRUE(anyEventContains("ERROR", "setValueString: prepare of Command 'INSERT INTO KestInfo VALUES(NULL, "
+                                        "'IOControlHidden', 'True');' failed.\nBEGIN error=1\n"));
+  EXPECT_TRUE(anyEventContains("WARNING", "setValueString: ROLLBACK"));
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT ID, NAME FROM KestInfo;"), "1|IOControlHidden\n");
+
+  Node config = create(KestConfigBaseType);
+  EXPECT_EQ(children(*config), "");
+  EXPECT_TRUE(anyEventContains("ERROR", "readTopLevelConfigInfo: config Query 'SELECT IDKEY, NAME, VALUE FROM "
+                                        "ConfigData ORDER BY IDKEY;' failed.\nerror=1\n"));
+  EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
+}
+
+// A database without the tables, and no database at all: defaults, reports,
+// writes that fail, and no file made.
+TEST(SQLiteBadInput, MissingTablesAndMissingFile) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.dataDir() + "Quillon.db";
+  {
+    KestInfo info(SQLiteDataSource);
+    EXPECT_EQ(info.getInstallLevel(), 256);
+    EXPECT_EQ(info.setHiddenMode(1), 0);
+  }
+  EXPECT_FALSE(exists(db)) << "a missing database was created";
+  EXPECT_FALSE(exists(db + "-lock"));
+  EXPECT_EQ(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
+                                 "(unable to open database file)\n"),
+            1);
+  EXPECT_GE(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READWRITE error=14\n"
+                                 "(unable to open database file)\n"),
+            1);
+
+  pdatest::sqlite(db, "CREATE TABLE Unrelated(X);");
+  Node node = create(VisaInfoBaseType);
+  EXPECT_EQ(text(*node, "VisaAddress"), "<default>");
+  EXPECT_EQ(dump(*node), "FAKENAME***=FAKEVALUE***;");
+  EXPECT_EQ(node->setValueString("VisaAddress", "x"), 0);
+  EXPECT_TRUE(anyEventContains("ERROR", "deleteName: Command 'DELETE FROM VisaInfo WHERE NAME = 'VisaAddress';' "
+                                        "failed.\nerror=1\n"));
+  EXPECT_EQ(pdatest::sqlite(db, ".tables"), "Unrelated\n");
+}
+
+// A writer that died after its journal was synced and some of its pages
+// written: a program that starts afterwards reads the committed values, not
+// the half-written ones and not its defaults, although it only reads.
+TEST(SQLiteBadInput, HotJournalOfADeadWriterIsRolledBackForAReader) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  fillSettings(db);
+  ASSERT_TRUE(leaveHotJournal(db)) << "the client left no hot journal";
+
+  KestInfo info(SQLiteDataSource);
+  char value[512];
+  info.getValueString("Name7", value, sizeof value, "<default>");
+  EXPECT_EQ(std::string(value), "committed" + std::string(200, 'h'));
+  EXPECT_FALSE(exists(db + "-journal")) << "the journal was not rolled back";
+  EXPECT_TRUE(events().empty()) << events()[0].message;
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo WHERE VALUE LIKE 'uncommitted%';"), "0\n");
+}
+
+// The same when the process had read before the writer died: its read-only
+// connection has the schema already and meets the journal at the first step.
+TEST(SQLiteBadInput, HotJournalMetAtTheFirstStepOfAnOpenConnection) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  fillSettings(db);
+  {
+    KestInfo first(SQLiteDataSource);
+    EXPECT_EQ(first.getValueInt32("Name0", -1), 0);  // "committed..." reads as 0
+  }
+  ASSERT_TRUE(leaveHotJournal(db));
+  KestInfo second(SQLiteDataSource);
+  char value[512];
+  second.getValueString("Name599", value, sizeof value, "<default>");
+  EXPECT_EQ(std::string(value), "committed" + std::string(200, 'a' + 599 % 26));
+  EXPECT_TRUE(events().empty());
+}
+
+// Paths beyond 260 characters are never cut short: a data folder that long
+// gives no database path at all, and a library path that long is reported
+// whole as a library that cannot be loaded. Nothing is created anywhere.
+TEST(SQLiteBadInput, PathsOf260CharactersAndMore) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string deep = machine.root();
+  while (deep.size() < 300) deep += "/deeper-folder";
+  ASSERT_EQ(pdatest::run("mkdir -p '" + deep + "'"), 0);
+  ::setenv("PDA_ROOT", deep.c_str(), 1);
+  // The suite's registration in the deep machine, naming the base folder of
+  // the short one (where the library is).
+  pdatest::regSetString(kSuiteKey, "BaseDir", machine.baseDir());
+
+  {
+    Node node = create(KestInfoBaseType);
+    EXPECT_STREQ(node->getDbPath(), "");
+    EXPECT_EQ(text(*node, "InstallLevel"), "<default>");
+    EXPECT_EQ(node->setValueString("InstallLevel", "1"), 0);
+    EXPECT_EQ(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
+                                   "(unable to open database file)\n"),
+              1);
+  }
+  EXPECT_EQ(pdatest::run("find '" + machine.root() + "' -name 'Quillon.db*' | grep -q ."), 1)
+      << "a database was created somewhere";
+  EXPECT_FALSE(exists("Quillon.db"));
+}
+
+TEST(SQLiteBadInput, LibraryPathOf260CharactersAndMore) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string base = machine.root() + "/";
+  while (base.size() < 280) base += "long-base-folder/";
+  pdatest::regSetString(kSuiteKey, "BaseDir", base);
+  machine.createConfigDatabase();
+
+  KestInfo info(SQLiteDataSource);
+  EXPECT_EQ(info.getInstallLevel(), 256);
+  const std::string expected =
+      "loadSQLiteDLL: Unable to load DLL\npath = '" + base + "bin/SQLite.Interop.dll'\n";
+  EXPECT_GE(countEvents("ERROR", expected), 1) << "the path was not reported whole";
+}
+
+// Names and values of 1,024 characters and more are stored and read back
+// whole; a buffer one byte too small gets "", never a cut value.
+TEST(SQLiteBadInput, LongNamesAndValues) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  const std::string name(1500, 'N');
+  const std::string value = std::string(100000, 'v') + "'end";
+  {
+    Node node = create(KestInfoBaseType);
+    EXPECT_EQ(node->setValueString(name.c_str(), value.c_str()), 1);
+    EXPECT_EQ(node->setValueString(std::string(1024, 'k').c_str(), std::string(1024, 'w').c_str()), 1);
+  }
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT length(NAME), length(VALUE) FROM KestInfo ORDER BY ID;"),
+            "1500|100004\n1024|1024\n");
+  Node fresh = create(KestInfoBaseType);
+  EXPECT_EQ(text(*fresh, std::string(1500, 'n').c_str(), static_cast<unsigned>(value.size() + 1)), value);
+  EXPECT_EQ(text(*fresh, name.c_str(), static_cast<unsigned>(value.size())), "");
+  EXPECT_TRUE(events().empty());
+}
+
+// Buffers of 0 and 1 bytes: nothing is written past them, the first byte is
+// always the terminator unless the text fits whole.
+TEST(SQLiteBadInput, BuffersOfZeroAndOneByte) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL, 'One', 'x'), (NULL, 'DmcLoggingLevel', 'FULL');");
+  Node node = create(KestInfoBaseType);
+  char guarded[4] = {'#', '#', '#', '#'};
+  node->getValueString("One", guarded, 0, "d");
+  EXPECT_EQ(guarded[0], '\0');
+  EXPECT_EQ(guarded[1], '#');
+  guarded[0] = '#';
+  node->getValueString("One", guarded, 1, "d");
+  EXPECT_EQ(guarded[0], '\0');
+  EXPECT_EQ(guarded[1], '#');
+  node->getValueString("One", guarded, 2, "d");
+  EXPECT_STREQ(guarded, "x");
+  EXPECT_EQ(guarded[2], '#');
+
+  KestInfo info(SQLiteDataSource);
+  char level[5] = {'#', '#', '#', '#', '#'};
+  info.getDmcLoggingLevel(level, 4);  // "FULL" needs 5 bytes
+  EXPECT_EQ(level[0], '\0');
+  EXPECT_EQ(level[4], '#');
+  info.getDmcLoggingLevel(level, 5);
+  EXPECT_STREQ(level, "FULL");
+}
