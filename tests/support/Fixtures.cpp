@@ -503,9 +503,10 @@ int hexDigit(char c) {
 // escapes (\n \r \t \" \\ and four hexadecimal digits, with or without an x)
 // undone. Wine cuts long texts (about 290 characters) and marks that with
 // "..." after the closing quote; the cut text is what there is.
-std::string wineDebugString(const std::string& line) {
+std::string wineDebugString(const std::string& line, bool* cut = nullptr) {
   const std::size_t open = line.rfind("L\"");
   if (open == std::string::npos) return std::string();
+  if (cut) *cut = line.size() >= 4 && line.compare(line.size() - 4, 4, "\"...") == 0;
   std::wstring text;
   for (std::size_t i = open + 2; i < line.size(); ++i) {
     char c = line[i];
@@ -557,12 +558,14 @@ std::vector<Event> readWineEventTrace(const std::string& file) {
     if (colon == std::string::npos || colon == 0) continue;
     const std::string thread = line.substr(0, colon);
     const std::string rest = line.substr(colon + 1);
-    if (rest.compare(0, 34, "fixme:advapi:RegisterEventSourceW ") == 0) {
+    static const std::string kRegister = "fixme:advapi:RegisterEventSourceW ";
+    static const std::string kReport = "fixme:advapi:ReportEventW (";
+    if (rest.compare(0, kRegister.size(), kRegister) == 0) {
       sourceOfThread[thread] = wineDebugString(rest);
-    } else if (rest.compare(0, 28, "fixme:advapi:ReportEventW (") == 0) {
+    } else if (rest.compare(0, kReport.size(), kReport) == 0) {
       // (handle,type,category,id,sid,strings,size,strings pointer,data)
       std::vector<std::string> fields;
-      std::size_t start = 28;
+      std::size_t start = kReport.size();
       while (start < rest.size()) {
         std::size_t comma = rest.find_first_of(",)", start);
         if (comma == std::string::npos) break;
@@ -584,7 +587,9 @@ std::vector<Event> readWineEventTrace(const std::string& file) {
       Event& e = events[open - 1];
       // Several strings of one event are joined with line breaks.
       if (stringsOfThread[thread]++ > 0) e.message += '\n';
-      e.message += wineDebugString(rest);
+      bool cut = false;
+      e.message += wineDebugString(rest, &cut);
+      if (cut) e.truncated = true;
     }
   }
   return events;
