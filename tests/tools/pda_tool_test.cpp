@@ -1,9 +1,10 @@
 // The pda tool end to end: the built binary run in a shell against the
 // emulated machine of each test, its output, its JSON and its exit statuses.
+// POSIX only: the runs go through a POSIX shell with an environment prefix.
+
+#if !defined(_WIN32)
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -293,3 +294,5 @@ TEST(PdaUsage, NumbersAtTheEdgesOfTheirRangeAreAccepted) {
   EXPECT_EQ(pda(machine, "set QuillonVisaPresent 0 --source registry").status, 0);
   EXPECT_EQ(pda(machine, "get QuillonVisaPresent --source registry").out, "0\n");
 }
+
+#endif  // !_WIN32
