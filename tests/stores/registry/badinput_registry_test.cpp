@@ -1,0 +1,227 @@
+// Bad input to the registry store: values files with garbage in them, one
+// that cannot be read, a writer's leftover temporary file, names and values
+// of 1,024 characters and more, key names past their limit, and a machine
+// root deeper than 260 characters. Each gives the documented result, and
+// nothing that was stored is thrown away.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "TestAccess.h"
+#include "pda/KestInfo.h"
+#include "platform/platform.h"
+#include "platform/posix/ValuesFile.h"
+#include "support/Fixtures.h"
+
+using pda::platform::RegValue;
+using pda::platform::ValuesReadResult;
+
+namespace {
+
+std::string keyDir(const pdatest::TempMachine& machine) {
+  return machine.path("registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVersion");
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The names in the key's values file, in their order; "<garbage>" or
+// "<missing>" when there is no whole file.
+std::string namesInFile(const std::string& dir) {
+  std::vector<RegValue> values;
+  switch (pda::platform::readValuesFile(dir + "/.values", &values)) {
+    case ValuesReadResult::ok: break;
+    case ValuesReadResult::missing: return "<missing>";
+    case ValuesReadResult::garbage: return "<garbage>";
+    case ValuesReadResult::failed: return "<failed>";
+  }
+  std::string out;
+  for (const RegValue& v : values) out += v.name + ";";
+  return out;
+}
+
+}  // namespace
+
+// A values file that is not one reads as a key without values (every
+// getter gives its default); the next write replaces it by a whole file that
+// holds what was written.
+TEST(RegistryBadInput, GarbageValuesFilesReadAsNoValues) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  {
+    KestInfo first(RegistryDataSource);
+    ASSERT_EQ(first.setValueInt32("InstallLevel", 3), 1);
+  }
+  const std::string dir = keyDir(machine);
+  const std::string whole = readFile(dir + "/.values");
+  ASSERT_EQ(namesInFile(dir), "InstallLevel;");
+
+  std::string flipped = whole;
+  flipped[flipped.size() / 2] ^= 0x20;
+  std::string random;
+  for (int i = 0; i < 3000; ++i) random += static_cast<char>((i * 7919) % 251);
+  const std::vector<std::pair<const char*, std::string>> garbage = {
+      {"empty", ""},
+      {"cut", whole.substr(0, whole.size() - 5)},
+      {"one byte changed", flipped},
+      {"text", "InstallLevel=3\n"},
+      {"random bytes", random},
+      {"header only", "PDAVALUES 1\n"},
+  };
+  for (const auto& bad : garbage) {
+    SCOPED_TRACE(bad.first);
+    writeFile(dir + "/.values", bad.second);
+    KestInfo info(RegistryDataSource);
+    EXPECT_EQ(info.getInstallLevel(), 256);
+    EXPECT_EQ(info.setHiddenMode(1), 1);
+    EXPECT_EQ(namesInFile(dir), "IOControlHidden;");
+    KestInfo again(RegistryDataSource);
+    EXPECT_EQ(again.getHiddenMode(), 1);
+    EXPECT_EQ(again.getInstallLevel(), 256);
+  }
+}
+
+// A values file that cannot be read at all (here a folder in its place) is
+// not garbage to be replaced: writes fail and it stays as it is.
+TEST(RegistryBadInput, ValuesFileThatCannotBeReadFailsWrites) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  {
+    KestInfo first(RegistryDataSource);
+    ASSERT_EQ(first.setValueInt32("InstallLevel", 3), 1);
+  }
+  const std::string dir = keyDir(machine);
+  ASSERT_EQ(std::remove((dir + "/.values").c_str()), 0);
+  ASSERT_EQ(::mkdir((dir + "/.values").c_str(), 0755), 0);
+  writeFile(dir + "/.values/keep", "kept");
+
+  KestInfo info(RegistryDataSource);
+  EXPECT_EQ(info.getInstallLevel(), 256);
+  EXPECT_EQ(info.setHiddenMode(1), 0);
+  EXPECT_EQ(readFile(dir + "/.values/keep"), "kept");
+}
+
+// A temporary file left by a writer that died before its rename changes
+// nothing for readers, and the next write goes through.
+TEST(RegistryBadInput, LeftoverTemporaryFileOfADeadWriter) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  {
+    KestInfo first(RegistryDataSource);
+    ASSERT_EQ(first.setValueInt32("InstallLevel", 3), 1);
+  }
+  const std::string dir = keyDir(machine);
+  writeFile(dir + "/.values.tmp", "PDAVALUES 1\nhalf a file");
+  KestInfo info(RegistryDataSource);
+  EXPECT_EQ(info.getInstallLevel(), 3);
+  EXPECT_EQ(info.setHiddenMode(1), 1);
+  EXPECT_EQ(namesInFile(dir), "InstallLevel;IOControlHidden;");
+}
+
+// Values with names or data beyond the store's 1,024-byte buffers are stored
+// whole, but reading stops at the first of them: it and every later value
+// of the key are missing from the record, and the getters give defaults.
+TEST(RegistryBadInput, NamesAndValuesOf1024CharactersAndMore) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string longValue(2000, 'v');
+  {
+    KestInfo info(RegistryDataSource);
+    EXPECT_EQ(info.setValueString("Before", "1"), 1);
+    EXPECT_EQ(info.setValueString("LongValue", longValue.c_str()), 1);
+    EXPECT_EQ(info.setValueString("After", "2"), 1);
+  }
+  unsigned int type = 0;
+  std::string bytes;
+  ASSERT_TRUE(pdatest::regGet(regtest::kBase, "LongValue", &type, &bytes));
+  EXPECT_EQ(bytes, longValue + std::string(1, '\0')) << "the value was not stored whole";
+  {
+    KestInfo fresh(RegistryDataSource);
+    EXPECT_EQ(fresh.getValueInt32("Before", 0), 1);
+    char buffer[4096];
+    fresh.getValueString("LongValue", buffer, sizeof buffer, "<default>");
+    EXPECT_STREQ(buffer, "<default>");
+    EXPECT_EQ(fresh.getValueInt32("After", 0), 0);
+  }
+
+  // Data of exactly 1,024 bytes still fits (a text of 1,023 characters with
+  // its terminator); a name of 1,024 characters does not.
+  pdatest::TempMachine second;
+  second.installSuite();
+  const std::string fits(1023, 'f');
+  const std::string longName(1024, 'N');
+  {
+    KestInfo info(RegistryDataSource);
+    EXPECT_EQ(info.setValueString("Fits", fits.c_str()), 1);
+    EXPECT_EQ(info.setValueString(longName.c_str(), "x"), 1);
+    EXPECT_EQ(info.setValueString("Later", "3"), 1);
+  }
+  KestInfo fresh(RegistryDataSource);
+  char buffer[2048];
+  fresh.getValueString("Fits", buffer, sizeof buffer, "<default>");
+  EXPECT_EQ(std::string(buffer), fits);
+  EXPECT_EQ(fresh.getValueInt32(longName.c_str(), -1), -1);
+  EXPECT_EQ(fresh.getValueInt32("Later", -1), -1);
+}
+
+// A value name beyond the registry's limit of 16,383 characters is refused:
+// the setter returns 0 and the key keeps what it held.
+TEST(RegistryBadInput, ValueNameBeyondTheRegistryLimit) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  KestInfo info(RegistryDataSource);
+  ASSERT_EQ(info.setValueInt32("InstallLevel", 3), 1);
+  EXPECT_EQ(info.setValueString(std::string(16384, 'N').c_str(), "x"), 0);
+  EXPECT_EQ(info.setValueString(std::string(16383, 'N').c_str(), "x"), 1);
+  EXPECT_EQ(namesInFile(keyDir(machine)), "InstallLevel;" + std::string(16383, 'N') + ";");
+}
+
+// Key names: 255 characters is the limit, as on Windows.
+TEST(RegistryBadInput, KeyNamesBeyondTheirLimit) {
+  pdatest::TempMachine machine;
+  HKEY key = nullptr;
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + std::string(255, 'k')).c_str(), &key),
+            ERROR_SUCCESS);
+  if (key) RegCloseKey(key);
+  key = nullptr;
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + std::string(256, 'k')).c_str(), &key),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(key, nullptr);
+  // Helpers without a place for the handle refuse the call.
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", nullptr), ERROR_INVALID_PARAMETER);
+}
+
+// A machine whose root is deeper than 260 characters: the registry keeps
+// working (its paths are not held in 260-byte buffers), while the shell
+// refuses to name a data folder that long.
+TEST(RegistryBadInput, MachineRootBeyond260Characters) {
+  pdatest::TempMachine machine;
+  std::string deep = machine.root();
+  while (deep.size() < 400) deep += "/a-rather-deep-folder";
+  ASSERT_EQ(pdatest::run("mkdir -p '" + deep + "'"), 0);
+  ::setenv("PDA_ROOT", deep.c_str(), 1);
+  {
+    KestInfo info(RegistryDataSource);
+    EXPECT_EQ(info.setValueInt32("InstallLevel", 7), 1);
+  }
+  KestInfo fresh(RegistryDataSource);
+  EXPECT_EQ(fresh.getInstallLevel(), 7);
+  EXPECT_EQ(namesInFile(deep + "/registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVersion"), "InstallLevel;");
+  char folder[MAX_PATH + 1] = "unchanged";
+  EXPECT_NE(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
+  EXPECT_STREQ(folder, "");
+}
