@@ -380,8 +380,17 @@ std::string TempMachine::createConfigDatabase() const {
 // Through the command interpreter, as on POSIX through the shell. cmd strips
 // the outermost quotes of the whole line when it starts with one, so the line
 // is wrapped in one more pair.
+// A command that starts with a host path (PDA_TOOL_PATH is one in a cross
+// build) gets that program under its Windows name.
 int run(const std::string& command, std::string* out) {
-  FILE* p = _popen(("\"" + command + "\"").c_str(), "rb");
+  std::string line = command;
+  if (!line.empty() && line[0] == '/') {
+    const std::size_t end = line.find(' ');
+    const std::string program = dosPathOf(line.substr(0, end));
+    if (!program.empty())
+      line = windowsArgument(program) + (end == std::string::npos ? "" : line.substr(end));
+  }
+  FILE* p = _popen(("\"" + line + "\"").c_str(), "rb");
   if (!p) return -1;
   std::string text;
   char buf[4096];
