@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace pdatool {
@@ -51,6 +52,13 @@ void addSourceOption(CLI::App& command, SourceOption& option) {
                   "Store to use instead of the process-wide default: registry, sqlite or defaults")
       ->check(CLI::IsMember({"registry", "sqlite", "defaults"}, CLI::ignore_case))
       ->type_name("STORE");
+}
+
+std::string machineRoot() {
+  const char* env = std::getenv("PDA_ROOT");
+  std::string root = env && *env ? env : "/var/lib/persisted-data-access";
+  while (root.size() > 1 && (root.back() == '/' || root.back() == '\\')) root.pop_back();
+  return root;
 }
 
 const char* describeDataSource(DataSource source) {

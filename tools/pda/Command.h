@@ -47,6 +47,10 @@ struct SourceOption {
 };
 void addSourceOption(CLI::App& command, SourceOption& option);
 
+// The root directory of the emulated machine: $PDA_ROOT, or the default
+// root when it is unset or empty; no trailing separator.
+std::string machineRoot();
+
 // A human name of a data source: "registry", "SQLite database", ...
 const char* describeDataSource(DataSource source);
 

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "Command.h"
 #include "Settings.h"
 
@@ -15,6 +17,7 @@ namespace {
 struct GetOptions {
   SourceOption source;
   std::string name;
+  bool json = false;
 };
 
 struct SetOptions {
@@ -33,7 +36,22 @@ const Setting& requireSetting(const std::string& name) {
 void runGet(const GetOptions& options) {
   const Setting& setting = requireSetting(options.name);
   KestInfo record(options.source.dataSource());
-  std::cout << displayText(setting.read(record)) << '\n';
+  const SettingValue value = setting.read(record);
+  if (options.json) {
+    nlohmann::ordered_json doc = nlohmann::ordered_json::object();
+    doc["name"] = setting.name;
+    if (value.kind == Kind::String)
+      doc["value"] = value.text;
+    else if (value.kind == Kind::Bool)
+      doc["value"] = value.number != 0;
+    else
+      doc["value"] = value.number;
+    doc["origin"] = isStored(record, setting.name) ? "stored" : "default";
+    doc["dataSource"] = record.getDataSourceString();
+    std::cout << doc.dump(2) << '\n';
+    return;
+  }
+  std::cout << displayText(value) << '\n';
 }
 
 void runSet(const SetOptions& options) {
@@ -52,6 +70,8 @@ void registerSettingsCommands(CLI::App& app) {
   auto get = std::make_shared<GetOptions>();
   CLI::App* getCommand = app.add_subcommand("get", "Print the value of one global setting");
   getCommand->add_option("NAME", get->name, "Stored value name, e.g. InstallLevel")->required();
+  getCommand->add_flag("--json", get->json, "Print JSON with the value's origin");
+  getCommand->footer("Examples:\n  pda get InstallLevel\n  pda get IOControlHidden --source sqlite --json");
   addSourceOption(*getCommand, get->source);
   getCommand->callback([get]() { runGet(*get); });
 
@@ -60,6 +80,8 @@ void registerSettingsCommands(CLI::App& app) {
   setCommand->add_option("NAME", set->name, "Stored value name, e.g. IOControlHidden")->required();
   setCommand->add_option("VALUE", set->value, "New value: a number, true/false, or text")
       ->required();
+  setCommand->footer(
+      "Examples:\n  pda set IOControlHidden true\n  pda set WaitForIOReadyMilliseconds 5000 --source registry");
   addSourceOption(*setCommand, set->source);
   setCommand->callback([set]() { runSet(*set); });
 }

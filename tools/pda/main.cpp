@@ -4,11 +4,54 @@
 // Exit status: 0 on success, 1 when a write failed, 2 on bad usage; every
 // failure prints one line on standard error.
 
+#include <cctype>
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "Command.h"
+
+namespace {
+
+// The reg sub-commands take reg.exe's slash switches. CLI11 stays the parser:
+// the switches become the long options that those commands declare. A
+// switch's argument is joined to it ("--data=X"), so that data such as "-5"
+// or "/f" is never read as an option.
+std::vector<std::string> translateRegSwitches(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  if (args.size() < 2 || args[1] != "reg") return args;
+  static const struct {
+    const char* slash;
+    const char* option;
+    bool takesValue;
+  } kSwitches[] = {{"/v", "--value", true},  {"/ve", "--default-value", false},
+                   {"/t", "--type", true},   {"/d", "--data", true},
+                   {"/f", "--force", false}, {"/s", "--recurse", false}};
+  std::vector<std::string> out(args.begin(), args.begin() + 2);
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    std::string lowered;
+    for (char c : args[i]) lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool mapped = false;
+    for (const auto& s : kSwitches) {
+      if (lowered != s.slash) continue;
+      mapped = true;
+      if (!s.takesValue) {
+        out.push_back(s.option);
+      } else if (i + 1 < args.size()) {
+        out.push_back(std::string(s.option) + "=" + args[++i]);
+      } else {
+        out.push_back(s.option);  // CLI11 reports the missing argument
+      }
+      break;
+    }
+    if (!mapped) out.push_back(args[i]);
+  }
+  return out;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Reads and changes the persisted settings of the Quillon suite", "pda"};
@@ -17,7 +60,10 @@ int main(int argc, char** argv) {
   pdatool::registerAllCommands(app);
 
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> args = translateRegSwitches(argc, argv);
+    // CLI11 takes the arguments in reverse order, without the program name.
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+    app.parse(reversed);
   } catch (const CLI::Success& e) {
     // --help and --version: CLI11 prints them.
     return app.exit(e);

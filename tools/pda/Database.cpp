@@ -1,0 +1,118 @@
+#include "Database.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "Command.h"
+
+#ifndef PDA_SQLITE_RUNTIME_LIBRARY
+#  define PDA_SQLITE_RUNTIME_LIBRARY ""
+#endif
+
+namespace pdatool {
+
+namespace {
+
+const int kSqliteOk = 0;
+const int kSqliteRow = 100;
+const int kSqliteDone = 101;
+
+bool isFile(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::exists(path, ec);
+}
+
+}  // namespace
+
+std::string systemSqliteLibrary() {
+  if (isFile(PDA_SQLITE_RUNTIME_LIBRARY)) return PDA_SQLITE_RUNTIME_LIBRARY;
+#if defined(_WIN32)
+  // A Windows installation ships its own library next to the suite; there is
+  // no system copy to fall back on.
+  return "";
+#else
+  // The build machine's path may not exist where the tool runs.
+  static const char* const kPlaces[] = {
+      "/usr/lib/x86_64-linux-gnu/libsqlite3.so.0", "/usr/lib/aarch64-linux-gnu/libsqlite3.so.0",
+      "/usr/lib/i386-linux-gnu/libsqlite3.so.0",   "/lib/x86_64-linux-gnu/libsqlite3.so.0",
+      "/usr/lib64/libsqlite3.so.0",                "/usr/lib/libsqlite3.so.0",
+      "/usr/local/lib/libsqlite3.so.0"};
+  for (const char* place : kPlaces)
+    if (isFile(place)) return place;
+  return "";
+#endif
+}
+
+std::string suiteSqliteLibrary() {
+  const std::string base = DirUtilities::getBaseDir();
+  if (!base.empty()) {
+    std::string lib = base + "bin";
+#if defined(_WIN32)
+    lib += "\\SQLite.Interop.dll";
+#else
+    lib += "/SQLite.Interop.dll";
+#endif
+    if (isFile(lib)) return lib;
+  }
+  return systemSqliteLibrary();
+}
+
+Database::Database(const std::string& library, const std::string& path, int flags)
+    : _lib(library.c_str()), _path(path) {
+  if (!_lib._hModule)
+    throw WriteError("cannot load the SQLite library '" + library + "'");
+  if (_lib._missingCount != 0)
+    throw WriteError("the SQLite library '" + library + "' lacks " +
+                     std::to_string(_lib._missingCount) + " of its entry points");
+  const int rc = _lib.sqlite3_open_v2(path.c_str(), &_db, flags, nullptr);
+  if (rc != kSqliteOk) {
+    std::string why = _db ? _lib.sqlite3_errmsg(_db) : "out of memory";
+    if (_db) _lib.sqlite3_close_v2(_db);
+    _db = nullptr;
+    throw WriteError("cannot open '" + path + "': " + why);
+  }
+}
+
+Database::~Database() {
+  if (_db) _lib.sqlite3_close_v2(_db);
+}
+
+std::string Database::failure(const std::string& sql, int code) {
+  std::string why = _lib.sqlite3_errmsg(_db);
+  if (why.empty()) why = "error " + std::to_string(code);
+  return "'" + _path + "': " + why + " (in: " + sql + ")";
+}
+
+void Database::execute(const std::string& sql) { query(sql); }
+
+std::vector<Row> Database::query(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = _lib.sqlite3_prepare_v2(_db, sql.c_str(), -1, &stmt, nullptr);
+  if (rc != kSqliteOk) {
+    if (stmt) _lib.sqlite3_finalize(stmt);
+    throw WriteError(failure(sql, rc));
+  }
+  std::vector<Row> rows;
+  while ((rc = _lib.sqlite3_step(stmt)) == kSqliteRow) {
+    Row row;
+    const int columns = _lib.sqlite3_column_count(stmt);
+    for (int i = 0; i < columns; ++i) {
+      const unsigned char* text = _lib.sqlite3_column_text(stmt, i);
+      row.push_back(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows.push_back(std::move(row));
+  }
+  // Finalized on every path: a statement left open would keep a read lock.
+  const std::string error = rc == kSqliteDone ? "" : failure(sql, rc);
+  _lib.sqlite3_finalize(stmt);
+  if (!error.empty()) throw WriteError(error);
+  return rows;
+}
+
+std::string sqlText(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace pdatool
