@@ -1,6 +1,7 @@
 // pda visa get|set NAME [VALUE], pda visa log-mode [off|eventviewer|debugger]:
 // the VISA settings through the VisaInfo record.
 
+#include <cctype>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -59,9 +60,11 @@ void runSet(const VisaOptions& o) {
 void runLogMode(const VisaOptions& o) {
   VisaInfo record(o.source.dataSource());
   if (!o.mode.empty()) {
-    const visaLoggingMode mode = o.mode == "eventviewer" ? LogModeEventViewer
-                                 : o.mode == "debugger"  ? LogModeDebugger
-                                                         : LogModeOff;
+    std::string name;
+    for (char c : o.mode) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const visaLoggingMode mode = name == "eventviewer" ? LogModeEventViewer
+                                 : name == "debugger"  ? LogModeDebugger
+                                                       : LogModeOff;
     if (!record.setLogMode(mode))
       throw WriteError(std::string("cannot set the logging mode in ") +
                        describeDataSource(record.getDataSource()));
