@@ -97,9 +97,11 @@ double monotonicMilliseconds();
 
 // An exclusive lock on the file at path (created when missing), held against
 // every other holder, in this process or another: the call waits while one
-// holds it. Returns null when the file can be neither created nor opened, or
-// cannot be locked. unlockFile (null is fine) releases it; the system
-// releases it when the process ends, however it ends.
+// holds it. Returns null when the path is no regular file that can be
+// created or opened, or cannot be locked. unlockFile (null is fine) releases
+// it; the system releases it when the process ends, however it ends. (On
+// POSIX a child forked while the lock is held shares it until the child ends
+// or runs exec.)
 void* lockFile(const char* path);
 void unlockFile(void* lock) noexcept;
 

@@ -25,6 +25,12 @@ void* lockFile(const char* path) {
   if (file == INVALID_HANDLE_VALUE)
     file = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
+  // Only a regular file is a lock file (CreateFileA opens no folder here,
+  // but a device name such as "NUL" would open).
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return nullptr;
+  }
   OVERLAPPED at = {};
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
     CloseHandle(file);
