@@ -4,9 +4,11 @@
 Every ```cpp block of a page must appear, line for line, in one of the
 examples (examples/*.cpp), and every ```output block in one of their
 expected outputs (examples/*.expected). Every example must be shown on some
-page. Blocks of other kinds (text, sh, sql) are not checked here.
+page. With SCHEMA (the statements `pda init` runs), every table that SCHEMA
+creates must be quoted in a ```sql block exactly as SCHEMA creates it.
+Blocks of other kinds (text, sh) are not checked.
 
-Usage: check_docs.py DOCS_DIR EXAMPLES_DIR
+Usage: check_docs.py DOCS_DIR EXAMPLES_DIR [SCHEMA]
 """
 import pathlib
 import re
@@ -31,11 +33,20 @@ def blocks(page):
         yield kind, start, None  # never closed
 
 
-def main(docs, examples):
+CREATE = re.compile(r"CREATE TABLE (\w+)\b[^\"]*")
+
+
+def main(docs, examples, schema=None):
     sources = {p.name: p.read_text() for p in sorted(examples.glob("*.cpp"))}
     outputs = {p.name: p.read_text() for p in sorted(examples.glob("*.expected"))}
     shown = set()
     errors = []
+    created = {}
+    if schema is not None:
+        created = {m.group(1): m.group(0) for m in CREATE.finditer(schema.read_text())}
+        if not created:
+            errors.append(f"{schema}: no CREATE TABLE statement found")
+    quoted = set()
     pages = sorted(docs.glob("*.md"))
     if not pages:
         errors.append(f"{docs}: no pages")
@@ -44,6 +55,15 @@ def main(docs, examples):
             where = f"{page.name}:{line}"
             if text is None:
                 errors.append(f"{where}: the ```{kind} block is never closed")
+                continue
+            if kind == "sql":
+                for statement in text.splitlines():
+                    match = CREATE.match(statement.strip().rstrip(";"))
+                    if match and match.group(1) in created:
+                        quoted.add(match.group(1))
+                        if match.group(0) != created[match.group(1)]:
+                            errors.append(f"{where}: {match.group(0)!r} differs from what "
+                                          f"pda init runs: {created[match.group(1)]!r}")
                 continue
             if kind == "cpp":
                 pool = sources
@@ -59,6 +79,8 @@ def main(docs, examples):
         stem = pathlib.Path(name).stem
         if stem in outputs and stem not in shown:
             errors.append(f"examples/{name} is shown on no page of {docs.name}/")
+    for table in sorted(set(created) - quoted):
+        errors.append(f"table {table} of {schema} is quoted on no page")
     for error in errors:
         print(error, file=sys.stderr)
     print(f"docs: {len(pages)} pages checked, {len(errors)} problems")
@@ -66,6 +88,7 @@ def main(docs, examples):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
-    sys.exit(main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])))
+    schema_file = pathlib.Path(sys.argv[3]) if len(sys.argv) == 4 else None
+    sys.exit(main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), schema_file))
