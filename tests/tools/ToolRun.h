@@ -5,15 +5,15 @@
 
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
+#  include <gtest/gtest.h>
 
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <vector>
+#  include <fstream>
+#  include <nlohmann/json.hpp>
+#  include <sstream>
+#  include <string>
+#  include <vector>
 
-#include "support/Fixtures.h"
+#  include "support/Fixtures.h"
 
 namespace tooltest {
 

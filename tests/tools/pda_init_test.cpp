@@ -3,11 +3,11 @@
 
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
+#  include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#  include <sys/stat.h>
 
-#include "ToolRun.h"
+#  include "ToolRun.h"
 
 namespace {
 
@@ -39,15 +39,18 @@ TEST(PdaInit, LaysOutAnInstalledSuiteWithSampleDatabases) {
   EXPECT_EQ(std::string(baseDir.c_str()), machine.baseDir());
 
   const std::string config = machine.dataDir() + "Quillon.db";
-  EXPECT_EQ(pdatest::sqlite(config, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;"),
-            "ConfigData\nInstrAliasInfo\nInstrumentFavorites\nKestInfo\nSorrelParamInfo\nVisaInfo\n");
+  EXPECT_EQ(
+      pdatest::sqlite(config, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;"),
+      "ConfigData\nInstrAliasInfo\nInstrumentFavorites\nKestInfo\nSorrelParamInfo\nVisaInfo\n");
   EXPECT_EQ(pdatest::sqlite(config, "SELECT COUNT(DISTINCT IDKEY) FROM ConfigData;"), "5\n");
   const std::string usage = machine.dataDir() + "DataAnalytics.db";
-  EXPECT_EQ(pdatest::sqlite(usage, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;"),
-            "SorrelSessionAccess\nVISACAccess\nVISACOMAccess\nVISANETAccess\n");
-  EXPECT_EQ(pdatest::sqlite(usage, "SELECT sql FROM sqlite_master WHERE name='SorrelSessionAccess';"),
-            "CREATE TABLE SorrelSessionAccess (SessionType TEXT, UsageCount INTEGER, "
-            "StatisticsTime TEXT)\n");
+  EXPECT_EQ(
+      pdatest::sqlite(usage, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;"),
+      "SorrelSessionAccess\nVISACAccess\nVISACOMAccess\nVISANETAccess\n");
+  EXPECT_EQ(
+      pdatest::sqlite(usage, "SELECT sql FROM sqlite_master WHERE name='SorrelSessionAccess';"),
+      "CREATE TABLE SorrelSessionAccess (SessionType TEXT, UsageCount INTEGER, "
+      "StatisticsTime TEXT)\n");
 
   // The process now defaults to the SQLite store and reads the sample tree.
   const nlohmann::json doc = json(machine, {"show"});
@@ -73,7 +76,8 @@ TEST(PdaInit, SetWritesTheDatabaseAndShowTellsStoredFromDefault) {
   const std::string config = machine.dataDir() + "Quillon.db";
 
   ok(machine, {"set", "WaitForIOReadyMilliseconds", "4321"});
-  EXPECT_EQ(pdatest::sqlite(config, "SELECT VALUE FROM KestInfo WHERE NAME='WaitForIOReadyMilliseconds';"),
+  EXPECT_EQ(pdatest::sqlite(config,
+                            "SELECT VALUE FROM KestInfo WHERE NAME='WaitForIOReadyMilliseconds';"),
             "4321\n");
   EXPECT_EQ(ok(machine, {"get", "waitforioreadymilliseconds"}), "4321\n");
   nlohmann::json got = json(machine, {"get", "WaitForIOReadyMilliseconds"});
@@ -82,11 +86,14 @@ TEST(PdaInit, SetWritesTheDatabaseAndShowTellsStoredFromDefault) {
   EXPECT_EQ(json(machine, {"get", "InstallLevel"})["origin"], "default");
 
   // A value changed behind the tool's back is what it shows next.
-  pdatest::sqlite(config, "UPDATE KestInfo SET VALUE='77' WHERE NAME='WaitForIOReadyMilliseconds';");
-  EXPECT_EQ(json(machine, {"show"})["settings"]["values"]["WaitForIOReadyMilliseconds"]["value"], 77);
+  pdatest::sqlite(config,
+                  "UPDATE KestInfo SET VALUE='77' WHERE NAME='WaitForIOReadyMilliseconds';");
+  EXPECT_EQ(json(machine, {"show"})["settings"]["values"]["WaitForIOReadyMilliseconds"]["value"],
+            77);
 
   ok(machine, {"visa", "set", "DefaultQSize", "100"});
-  EXPECT_EQ(pdatest::sqlite(config, "SELECT VALUE FROM VisaInfo WHERE NAME='DefaultQSize';"), "100\n");
+  EXPECT_EQ(pdatest::sqlite(config, "SELECT VALUE FROM VisaInfo WHERE NAME='DefaultQSize';"),
+            "100\n");
   ok(machine, {"visa", "set", "Manufacturer", "it's mine"});
   EXPECT_EQ(pdatest::sqlite(config, "SELECT VALUE FROM VisaInfo WHERE NAME='Manufacturer';"),
             "it's mine\n");
@@ -107,7 +114,8 @@ TEST(PdaInit, RefusesToOverwriteAnExistingDatabase) {
   tooltest::Result again = pda(machine, {"init"});
   tooltest::expectFailure(again, 1);
   EXPECT_NE(again.err.find("Quillon.db"), std::string::npos) << again.err;
-  EXPECT_EQ(pdatest::sqlite(config, "SELECT VALUE FROM KestInfo WHERE NAME='InstallLevel';"), "9\n");
+  EXPECT_EQ(pdatest::sqlite(config, "SELECT VALUE FROM KestInfo WHERE NAME='InstallLevel';"),
+            "9\n");
 }
 
 TEST(PdaInit, RefusesWhenOnlyTheUsageDatabaseExists) {

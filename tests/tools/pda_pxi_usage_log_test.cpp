@@ -3,11 +3,11 @@
 
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
+#  include <gtest/gtest.h>
 
-#include <PersistedDataAccess.h>
+#  include <PersistedDataAccess.h>
 
-#include "ToolRun.h"
+#  include "ToolRun.h"
 
 namespace {
 
@@ -18,15 +18,17 @@ using tooltest::pda;
 
 // The rows of the seven chassis values of serial (the store may keep others).
 std::string chassisRows(const std::string& db, const std::string& serial) {
-  return pdatest::sqlite(db, "SELECT COUNT(*) FROM Chassis WHERE IDKEY=" + pdatest::sqlQuote(serial) +
-                                 " AND NAME IN ('ChassisSN', 'Vendor', 'Model', 'ManfID', "
-                                 "'ModelID', 'USBAddress', 'State');");
+  return pdatest::sqlite(db,
+                         "SELECT COUNT(*) FROM Chassis WHERE IDKEY=" + pdatest::sqlQuote(serial) +
+                             " AND NAME IN ('ChassisSN', 'Vendor', 'Model', 'ManfID', "
+                             "'ModelID', 'USBAddress', 'State');");
 }
 
-std::vector<std::string> chassisArgs(const std::string& serial,
-                                     const std::string& vendor, const std::string& state) {
-  return {"chassis", "add",    serial, "--vendor",   vendor, "--model", "M9019A", "--usb",
-          "USB0::1::INSTR", "--manf-id", "10893", "--model-id", "7", "--state", state};
+std::vector<std::string> chassisArgs(const std::string& serial, const std::string& vendor,
+                                     const std::string& state) {
+  return {"chassis", "add",        serial,  "--vendor",       vendor,
+          "--model", "M9019A",     "--usb", "USB0::1::INSTR", "--manf-id",
+          "10893",   "--model-id", "7",     "--state",        state};
 }
 
 TEST(PdaChassis, AddsListsMarksPresentAndRemoves) {
@@ -73,7 +75,8 @@ TEST(PdaUsage, AddsRowsInTheirColumnsAndShowsThem) {
             "it's.exe|2026-01-02T03:04:05\n");
   EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName FROM VISACOMAccess;"), "com.exe\n");
   EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName FROM VISANETAccess;"), "net.exe\n");
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT SessionType, UsageCount, StatisticsTime FROM SorrelSessionAccess;"),
+  EXPECT_EQ(pdatest::sqlite(
+                db, "SELECT SessionType, UsageCount, StatisticsTime FROM SorrelSessionAccess;"),
             "remote|-1|T4\n");
 
   nlohmann::json doc = json(machine, {"usage", "show"});

@@ -3,9 +3,9 @@
 
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
+#  include <gtest/gtest.h>
 
-#include "ToolRun.h"
+#  include "ToolRun.h"
 
 namespace {
 
@@ -38,11 +38,12 @@ TEST(PdaAlias, ListsInNameOrderAndByKind) {
   pdatest::TempMachine machine;
   ok(machine, {"init"});
   const std::string db = machine.dataDir() + "Quillon.db";
-  pdatest::sqlite(db, "DELETE FROM InstrAliasInfo;"
-                      "INSERT INTO InstrAliasInfo (IDKEY, NAME, VALUE) VALUES"
-                      " ('b', 'AliasVisaId', 'B::INSTR'), ('A', 'aliasvisaid', 'A::INSTR'),"
-                      " ('c', 'AliasVisaId', 'C::INSTR'), ('x''y', 'AliasBrixId', 'q''uote'),"
-                      " ('other', 'SomethingElse', 'ignored');");
+  pdatest::sqlite(db,
+                  "DELETE FROM InstrAliasInfo;"
+                  "INSERT INTO InstrAliasInfo (IDKEY, NAME, VALUE) VALUES"
+                  " ('b', 'AliasVisaId', 'B::INSTR'), ('A', 'aliasvisaid', 'A::INSTR'),"
+                  " ('c', 'AliasVisaId', 'C::INSTR'), ('x''y', 'AliasBrixId', 'q''uote'),"
+                  " ('other', 'SomethingElse', 'ignored');");
   nlohmann::json doc = json(machine, {"alias", "list"});
   const nlohmann::json& list = doc["aliases"];
   ASSERT_EQ(list.size(), 4u) << list.dump();
@@ -102,7 +103,8 @@ TEST(PdaVisa, GetAndSetCheckTheirInput) {
                             "SELECT VALUE FROM VisaInfo WHERE NAME='Spec Version';"),
             "5\n");
   EXPECT_EQ(ok(machine, {"visa", "get", "Spec Version"}), "5\n");
-  EXPECT_EQ(ok(machine, {"visa", "get", "Manufacturer", "--source", "defaults"}), "not specified\n");
+  EXPECT_EQ(ok(machine, {"visa", "get", "Manufacturer", "--source", "defaults"}),
+            "not specified\n");
   expectFailure(pda(machine, {"visa", "set", "DefaultQSize", "12abc"}), 2);
   expectFailure(pda(machine, {"visa", "set", "DefaultQSize", "2147483648"}), 2);
   expectFailure(pda(machine, {"visa", "get", "NoSuchSetting"}), 2);
@@ -113,8 +115,9 @@ TEST(PdaVisa, GetAndSetCheckTheirInput) {
 TEST(PdaFavorite, TellsOnOffAndNotSet) {
   pdatest::TempMachine machine;
   ok(machine, {"init"});
-  pdatest::sqlite(machine.dataDir() + "Quillon.db",
-                  "INSERT INTO InstrumentFavorites (NAME, VALUE) VALUES ('usb', 'OFF'), ('gpib', '1');");
+  pdatest::sqlite(
+      machine.dataDir() + "Quillon.db",
+      "INSERT INTO InstrumentFavorites (NAME, VALUE) VALUES ('usb', 'OFF'), ('gpib', '1');");
   EXPECT_EQ(ok(machine, {"favorite", "TCPIP0::192.168.1.20::inst0::INSTR"}), "on\n");
   EXPECT_EQ(ok(machine, {"favorite", "USB"}), "off\n");
   EXPECT_EQ(ok(machine, {"favorite", "gpib"}), "not set\n");
@@ -149,12 +152,25 @@ TEST(PdaUsageErrors, BadUsageExitsTwoWithOneLine) {
 
 TEST(PdaHelp, EveryCommandHasHelpWithExamples) {
   pdatest::TempMachine machine;
-  const std::vector<std::vector<std::string>> commands = {
-      {"init"},          {"show"},           {"get"},           {"set"},
-      {"reg", "query"},  {"reg", "add"},     {"reg", "delete"}, {"alias", "resolve"},
-      {"alias", "list"}, {"visa", "get"},    {"visa", "set"},   {"visa", "log-mode"},
-      {"favorite"},      {"chassis", "add"}, {"chassis", "list"}, {"chassis", "remove"},
-      {"usage", "add"},  {"usage", "show"},  {"log"}};
+  const std::vector<std::vector<std::string>> commands = {{"init"},
+                                                          {"show"},
+                                                          {"get"},
+                                                          {"set"},
+                                                          {"reg", "query"},
+                                                          {"reg", "add"},
+                                                          {"reg", "delete"},
+                                                          {"alias", "resolve"},
+                                                          {"alias", "list"},
+                                                          {"visa", "get"},
+                                                          {"visa", "set"},
+                                                          {"visa", "log-mode"},
+                                                          {"favorite"},
+                                                          {"chassis", "add"},
+                                                          {"chassis", "list"},
+                                                          {"chassis", "remove"},
+                                                          {"usage", "add"},
+                                                          {"usage", "show"},
+                                                          {"log"}};
   for (std::vector<std::string> args : commands) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
     args.push_back("--help");

@@ -5,9 +5,9 @@
 
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
+#  include <gtest/gtest.h>
 
-#include "ToolRun.h"
+#  include "ToolRun.h"
 
 namespace {
 
@@ -114,8 +114,8 @@ TEST(PdaReg, TheSwitchMakesShowFollowTheRegistry) {
 
   ok(machine, {"reg", "add", tooltest::kSwitchKey, "/v", "_UseRegistryForPersistedData", "/t",
                "REG_DWORD", "/d", "1"});
-  ok(machine, {"reg", "add", kSettingsKey, "/v", "WaitForIOReadyMilliseconds", "/t",
-               "REG_DWORD", "/d", "1234"});
+  ok(machine, {"reg", "add", kSettingsKey, "/v", "WaitForIOReadyMilliseconds", "/t", "REG_DWORD",
+               "/d", "1234"});
   nlohmann::json doc = json(machine, {"show"});
   EXPECT_EQ(doc["dataSource"]["chosen"], "RegistryDataSource");
   EXPECT_EQ(doc["settings"]["values"]["WaitForIOReadyMilliseconds"]["value"], 1234);
@@ -125,8 +125,8 @@ TEST(PdaReg, TheSwitchMakesShowFollowTheRegistry) {
   ok(machine, {"set", "AutoStartIOServer", "7"});
   unsigned int type = 0;
   std::string bytes;
-  ASSERT_TRUE(pdatest::regGet(std::string(kSettingsKey).substr(5), "AutoStartIOServer", &type,
-                              &bytes));
+  ASSERT_TRUE(
+      pdatest::regGet(std::string(kSettingsKey).substr(5), "AutoStartIOServer", &type, &bytes));
   EXPECT_EQ(bytes, std::string("\x07\0\0\0", 4));
   EXPECT_EQ(pdatest::sqlite(machine.dataDir() + "Quillon.db",
                             "SELECT COUNT(*) FROM KestInfo WHERE NAME='AutoStartIOServer';"),

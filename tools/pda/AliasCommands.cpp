@@ -34,8 +34,9 @@ const unsigned int kAddressBuffer = 64 * 1024;
 void runResolve(const AliasOptions& o) {
   KestAliases record(o.source.dataSource());
   std::vector<char> address(kAddressBuffer, '\0');
-  const int found = o.brix ? record.unaliasBrixAddress(o.name.c_str(), address.data(), kAddressBuffer)
-                           : record.unaliasVisaAddress(o.name.c_str(), address.data(), kAddressBuffer);
+  const int found = o.brix
+                        ? record.unaliasBrixAddress(o.name.c_str(), address.data(), kAddressBuffer)
+                        : record.unaliasVisaAddress(o.name.c_str(), address.data(), kAddressBuffer);
   const std::string result = address.data();
   if (o.json) {
     Json doc = Json::object();
@@ -49,9 +50,8 @@ void runResolve(const AliasOptions& o) {
   }
   std::cout << result << '\n';
   if (!found)
-    std::cerr << "pda: '" << o.name << "' is no " << (o.brix ? "Brix" : "VISA")
-              << " alias in " << describeDataSource(record.getDataSource())
-              << "; it stands for itself\n";
+    std::cerr << "pda: '" << o.name << "' is no " << (o.brix ? "Brix" : "VISA") << " alias in "
+              << describeDataSource(record.getDataSource()) << "; it stands for itself\n";
 }
 
 void runList(const AliasOptions& o) {
@@ -89,7 +89,8 @@ void registerAlias(CLI::App& app) {
   resolve->add_flag("--brix", r->brix, "Look in the Brix aliases instead of the VISA aliases");
   resolve->add_flag("--json", r->json, "Print JSON");
   addSourceOption(*resolve, r->source);
-  resolve->footer("Examples:\n  pda alias resolve scope\n  pda alias resolve bench-dmm --brix --json");
+  resolve->footer(
+      "Examples:\n  pda alias resolve scope\n  pda alias resolve bench-dmm --brix --json");
   resolve->callback([r]() { runResolve(*r); });
 
   auto l = std::make_shared<AliasOptions>();

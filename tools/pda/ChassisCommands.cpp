@@ -36,7 +36,8 @@ struct ChassisOptions {
 template <std::size_t N>
 void fill(char (&field)[N], const std::string& text, const char* what) {
   if (text.size() >= N)
-    throw UsageError(std::string(what) + " is longer than " + std::to_string(N - 1) + " characters");
+    throw UsageError(std::string(what) + " is longer than " + std::to_string(N - 1) +
+                     " characters");
   if (text.find('\0') != std::string::npos) throw UsageError(std::string(what) + " holds a NUL");
   std::memcpy(field, text.c_str(), text.size() + 1);
 }
@@ -44,7 +45,8 @@ void fill(char (&field)[N], const std::string& text, const char* what) {
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -55,8 +57,7 @@ std::string knownChassis(const std::string& serial) {
   IKestBase* root = record.getIKestBase();
   if (!root) throw WriteError("the remote PXI database is not available");
   for (const auto& child : *root->SubKeyMap())
-    if (sameIgnoringCase(child.first, serial))
-      return child.first;
+    if (sameIgnoringCase(child.first, serial)) return child.first;
   return "";
 }
 
@@ -116,8 +117,8 @@ void runList(const ChassisOptions& o) {
       auto it = values->find(name);
       return it == values->end() ? std::string() : it->second;
     };
-    table.addRow({child.first, value("Vendor"), value("Model"), value("USBAddress"), value("ManfID"),
-                  value("ModelID"), value("State")});
+    table.addRow({child.first, value("Vendor"), value("Model"), value("USBAddress"),
+                  value("ManfID"), value("ModelID"), value("State")});
   }
   if (root->SubKeyMap()->empty()) {
     std::cout << "(no chassis)\n";
@@ -127,8 +128,8 @@ void runList(const ChassisOptions& o) {
 }
 
 void registerChassis(CLI::App& app) {
-  CLI::App* chassis =
-      app.add_subcommand("chassis", "Add, remove and list remote PXI chassis (remote PXI database)");
+  CLI::App* chassis = app.add_subcommand(
+      "chassis", "Add, remove and list remote PXI chassis (remote PXI database)");
   chassis->require_subcommand(1);
 
   auto a = std::make_shared<ChassisOptions>();
@@ -148,7 +149,8 @@ void registerChassis(CLI::App& app) {
 
   auto r = std::make_shared<ChassisOptions>();
   CLI::App* remove = chassis->add_subcommand("remove", "Remove a chassis by its serial number");
-  remove->add_option("SERIAL", r->serial, "Serial number (letter case does not matter)")->required();
+  remove->add_option("SERIAL", r->serial, "Serial number (letter case does not matter)")
+      ->required();
   remove->footer("Example:\n  pda chassis remove MY5400123");
   remove->callback([r]() { runRemove(*r); });
 

@@ -32,11 +32,13 @@ std::string systemSqliteLibrary() {
   return "";
 #else
   // The build machine's path may not exist where the tool runs.
-  static const char* const kPlaces[] = {
-      "/usr/lib/x86_64-linux-gnu/libsqlite3.so.0", "/usr/lib/aarch64-linux-gnu/libsqlite3.so.0",
-      "/usr/lib/i386-linux-gnu/libsqlite3.so.0",   "/lib/x86_64-linux-gnu/libsqlite3.so.0",
-      "/usr/lib64/libsqlite3.so.0",                "/usr/lib/libsqlite3.so.0",
-      "/usr/local/lib/libsqlite3.so.0"};
+  static const char* const kPlaces[] = {"/usr/lib/x86_64-linux-gnu/libsqlite3.so.0",
+                                        "/usr/lib/aarch64-linux-gnu/libsqlite3.so.0",
+                                        "/usr/lib/i386-linux-gnu/libsqlite3.so.0",
+                                        "/lib/x86_64-linux-gnu/libsqlite3.so.0",
+                                        "/usr/lib64/libsqlite3.so.0",
+                                        "/usr/lib/libsqlite3.so.0",
+                                        "/usr/local/lib/libsqlite3.so.0"};
   for (const char* place : kPlaces)
     if (isFile(place)) return place;
   return "";
@@ -59,8 +61,7 @@ std::string suiteSqliteLibrary() {
 
 Database::Database(const std::string& library, const std::string& path, int flags)
     : _lib(library.c_str()), _path(path) {
-  if (!_lib._hModule)
-    throw WriteError("cannot load the SQLite library '" + library + "'");
+  if (!_lib._hModule) throw WriteError("cannot load the SQLite library '" + library + "'");
   if (_lib._missingCount != 0)
     throw WriteError("the SQLite library '" + library + "' lacks " +
                      std::to_string(_lib._missingCount) + " of its entry points");
@@ -83,7 +84,9 @@ std::string Database::failure(const std::string& sql, int code) {
   return "'" + _path + "': " + why + " (in: " + sql + ")";
 }
 
-void Database::execute(const std::string& sql) { query(sql); }
+void Database::execute(const std::string& sql) {
+  query(sql);
+}
 
 std::vector<Row> Database::query(const std::string& sql) {
   sqlite3_stmt* stmt = nullptr;

@@ -39,7 +39,9 @@ void registerFavorite(CLI::App& app) {
   fav->add_option("NAME", o->name, "Instrument name as stored, e.g. its VISA address")->required();
   fav->add_flag("--json", o->json, "Print JSON");
   addSourceOption(*fav, o->source);
-  fav->footer("Prints on, off or \"not set\".\nExample:\n  pda favorite TCPIP0::192.168.1.20::inst0::INSTR");
+  fav->footer(
+      "Prints on, off or \"not set\".\nExample:\n  pda favorite "
+      "TCPIP0::192.168.1.20::inst0::INSTR");
   fav->callback([o]() { runFavorite(*o); });
 }
 

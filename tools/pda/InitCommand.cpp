@@ -51,8 +51,8 @@ void setBaseDir(const std::string& baseDir) {
     RegCloseKey(key);
   }
   if (rc != ERROR_SUCCESS)
-    throw WriteError("cannot write \"BaseDir\" under HKLM\\" + std::string(kSuiteKey) +
-                     " (error " + std::to_string(rc) + ")");
+    throw WriteError("cannot write \"BaseDir\" under HKLM\\" + std::string(kSuiteKey) + " (error " +
+                     std::to_string(rc) + ")");
 }
 
 void createDatabase(const std::string& library, const std::string& path,
@@ -68,8 +68,8 @@ void runInit(const InitOptions& options) {
     std::error_code ec;
     const fs::path absolute = fs::absolute(options.root, ec);
     if (ec) throw UsageError("cannot use '" + options.root + "' as the root: " + ec.message());
-    // The library finds the emulated machine through PDA_ROOT; it reads it at
-    // every call, so setting it before the first call moves every path.
+      // The library finds the emulated machine through PDA_ROOT; it reads it at
+      // every call, so setting it before the first call moves every path.
 #if defined(_WIN32)
     _putenv_s("PDA_ROOT", absolute.string().c_str());
 #else
@@ -78,10 +78,11 @@ void runInit(const InitOptions& options) {
   }
   const std::string root = machineRoot();
 
-  const std::string baseDir = root + kSep + "Program Files" + kSep + "Tessaro" + kSep + "Quillon" + kSep;
+  const std::string baseDir =
+      root + kSep + "Program Files" + kSep + "Tessaro" + kSep + "Quillon" + kSep;
   const std::string systemDir = root + kSep + "System32";
-  const std::string dataDir = root + kSep + "ProgramData" + kSep + "Tessaro" + kSep +
-                              "Tessaro Quillon" + kSep;
+  const std::string dataDir =
+      root + kSep + "ProgramData" + kSep + "Tessaro" + kSep + "Tessaro Quillon" + kSep;
   const std::string configDb = dataDir + "Quillon.db";
   const std::string analyticsDb = dataDir + "DataAnalytics.db";
 
@@ -91,7 +92,8 @@ void runInit(const InitOptions& options) {
       throw WriteError("'" + db + "' already exists; remove it first to start over");
 
   const std::string library = systemSqliteLibrary();
-  if (library.empty()) throw WriteError("cannot find the system's SQLite library (libsqlite3.so.0)");
+  if (library.empty())
+    throw WriteError("cannot find the system's SQLite library (libsqlite3.so.0)");
 
   makeDirs(baseDir + "bin");
   makeDirs(systemDir);

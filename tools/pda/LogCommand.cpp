@@ -59,7 +59,8 @@ std::vector<std::string> split(const std::string& line) {
 
 void runLog(const LogOptions& o) {
 #if defined(_WIN32)
-  throw UsageError("pda log reads the emulated machine's event log; on Windows use the Event Viewer");
+  throw UsageError(
+      "pda log reads the emulated machine's event log; on Windows use the Event Viewer");
 #endif
   const std::string path = machineRoot() + "/EventLog/Application.log";
   std::vector<Event> events;

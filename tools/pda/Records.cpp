@@ -63,18 +63,18 @@ int bufferedInt(int (VisaInfo::*get)(char*, unsigned int), VisaInfo& r) {
   return (r.*get)(unused, sizeof unused);
 }
 
-#define PDA_VISA_INT(stored, getter, setter)                                          \
-  VisaSetting {                                                                       \
-    stored, Kind::Int32, [](VisaInfo& r) { return number(r.getter()); },              \
+#define PDA_VISA_INT(stored, getter, setter)                                              \
+  VisaSetting {                                                                           \
+    stored, Kind::Int32, [](VisaInfo& r) { return number(r.getter()); },                  \
         [](VisaInfo& r, const std::string& t) { return r.setter(parseInt32(stored, t)); } \
   }
-#define PDA_VISA_BUFFERED_INT(stored, getter, setter)                                 \
-  VisaSetting {                                                                       \
+#define PDA_VISA_BUFFERED_INT(stored, getter, setter)                                           \
+  VisaSetting {                                                                                 \
     stored, Kind::Int32, [](VisaInfo& r) { return number(bufferedInt(&VisaInfo::getter, r)); }, \
-        [](VisaInfo& r, const std::string& t) { return r.setter(parseInt32(stored, t)); } \
+        [](VisaInfo& r, const std::string& t) { return r.setter(parseInt32(stored, t)); }       \
   }
-#define PDA_VISA_TEXT(stored, getter, setter)                                                 \
-  VisaSetting {                                                                               \
+#define PDA_VISA_TEXT(stored, getter, setter)                                                \
+  VisaSetting {                                                                              \
     stored, Kind::String, [](VisaInfo& r) { return text(&VisaInfo::getter, r); },            \
         [](VisaInfo& r, const std::string& t) { return writeText(&VisaInfo::setter, r, t); } \
   }
@@ -144,11 +144,10 @@ std::vector<AliasEntry> listAliases(KestAliases& record, bool visa, bool brix) {
     const bool isVisa = pass == 0;
     if (isVisa ? !visa : !brix) continue;
     for (int index = 0; index < INT_MAX; ++index) {
-      const int found =
-          isVisa ? record.getVisaAliasByIndex(index, alias.data(), kTextBuffer, address.data(),
-                                              kTextBuffer)
-                 : record.getBrixAliasByIndex(index, alias.data(), kTextBuffer, address.data(),
-                                              kTextBuffer);
+      const int found = isVisa ? record.getVisaAliasByIndex(index, alias.data(), kTextBuffer,
+                                                            address.data(), kTextBuffer)
+                               : record.getBrixAliasByIndex(index, alias.data(), kTextBuffer,
+                                                            address.data(), kTextBuffer);
       if (!found) break;
       out.push_back(AliasEntry{isVisa ? "visa" : "brix", alias.data(), address.data()});
     }

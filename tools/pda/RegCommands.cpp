@@ -60,7 +60,8 @@ const RootKey kRoots[] = {
 bool sameText(const std::string& a, const char* b) {
   if (a.size() != std::strlen(b)) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -68,9 +69,7 @@ bool sameText(const std::string& a, const char* b) {
 struct KeyPath {
   const RootKey* root = nullptr;
   std::string sub;  // below the root, no leading or trailing backslash
-  std::string full() const {
-    return std::string(root->longName) + (sub.empty() ? "" : "\\" + sub);
-  }
+  std::string full() const { return std::string(root->longName) + (sub.empty() ? "" : "\\" + sub); }
 };
 
 KeyPath parseKey(const std::string& text) {
@@ -111,9 +110,10 @@ std::string errorText(LONG rc) {
 const struct {
   const char* name;
   DWORD type;
-} kTypes[] = {{"REG_SZ", REG_SZ},       {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
-              {"REG_DWORD", REG_DWORD}, {"REG_MULTI_SZ", REG_MULTI_SZ},   {"REG_QWORD", REG_QWORD},
-              {"REG_NONE", REG_NONE}};
+} kTypes[] = {
+    {"REG_SZ", REG_SZ},       {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
+    {"REG_DWORD", REG_DWORD}, {"REG_MULTI_SZ", REG_MULTI_SZ},   {"REG_QWORD", REG_QWORD},
+    {"REG_NONE", REG_NONE}};
 
 std::string typeName(DWORD type) {
   for (const auto& t : kTypes)
@@ -124,8 +124,9 @@ std::string typeName(DWORD type) {
 DWORD parseType(const std::string& text) {
   for (const auto& t : kTypes)
     if (sameText(text, t.name)) return t.type;
-  throw UsageError("unknown value type '" + text +
-                   "' (REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_QWORD, REG_BINARY, REG_MULTI_SZ, REG_NONE)");
+  throw UsageError(
+      "unknown value type '" + text +
+      "' (REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_QWORD, REG_BINARY, REG_MULTI_SZ, REG_NONE)");
 }
 
 // Decimal or 0x-prefixed hexadecimal, within max; nothing else on the line.
@@ -134,7 +135,8 @@ unsigned long long parseNumber(const std::string& text, unsigned long long max, 
   const std::string digits = hex ? text.substr(2) : text;
   bool ok = !digits.empty();
   for (char c : digits)
-    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c))))
+    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
+              : std::isdigit(static_cast<unsigned char>(c))))
       ok = false;
   errno = 0;
   const unsigned long long value = ok ? std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10) : 0;
@@ -265,7 +267,8 @@ std::vector<Value> listValues(HKEY key) {
     while (true) {
       DWORD nameLen = static_cast<DWORD>(name.size());
       DWORD dataLen = static_cast<DWORD>(data.size());
-      rc = RegEnumValueA(key, index, name.data(), &nameLen, nullptr, &v.type, data.data(), &dataLen);
+      rc =
+          RegEnumValueA(key, index, name.data(), &nameLen, nullptr, &v.type, data.data(), &dataLen);
       if (rc != ERROR_MORE_DATA) {
         if (rc == ERROR_SUCCESS) {
           v.name.assign(name.data(), nameLen);
@@ -306,7 +309,9 @@ void openKey(const KeyPath& path, REGSAM access, KeyHandle& handle) {
   }
 }
 
-std::string shownName(const std::string& name) { return name.empty() ? "(Default)" : name; }
+std::string shownName(const std::string& name) {
+  return name.empty() ? "(Default)" : name;
+}
 
 Json valueJson(const Value& v) {
   Json out = Json::object();
@@ -385,8 +390,9 @@ void runAdd(const RegOptions& o) {
   if (!withValue && !o.data.empty())
     throw UsageError("/d needs a value name (/v NAME, or /ve for the default value)");
   KeyHandle handle;
-  LONG rc = RegCreateKeyExA(path.root->handle, path.sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_READ | KEY_WRITE, nullptr, &handle.key, nullptr);
+  LONG rc =
+      RegCreateKeyExA(path.root->handle, path.sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, &handle.key, nullptr);
   if (rc != ERROR_SUCCESS) {
     handle.key = nullptr;
     throw WriteError(path.full() + ": " + errorText(rc));
@@ -398,12 +404,14 @@ void runAdd(const RegOptions& o) {
   const std::string name = o.defaultValue ? "" : o.name;
   if (!o.force) {
     DWORD size = 0;
-    if (RegQueryValueExA(handle.key, name.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS)
+    if (RegQueryValueExA(handle.key, name.c_str(), nullptr, nullptr, nullptr, &size) ==
+        ERROR_SUCCESS)
       throw WriteError(path.full() + ": the value '" + shownName(name) +
                        "' exists; add /f to overwrite it");
   }
-  rc = RegSetValueExA(handle.key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                      static_cast<DWORD>(bytes.size()));
+  rc =
+      RegSetValueExA(handle.key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                     static_cast<DWORD>(bytes.size()));
   if (rc != ERROR_SUCCESS) throw WriteError(path.full() + ": " + errorText(rc));
   std::cout << "The operation completed successfully.\n";
 }
@@ -430,7 +438,8 @@ void runDelete(const RegOptions& o) {
     openKey(path, KEY_SET_VALUE, handle);
     const std::string name = o.defaultValue ? "" : o.name;
     const LONG rc = RegDeleteValueA(handle.key, name.c_str());
-    if (rc != ERROR_SUCCESS) throw WriteError(path.full() + ": " + shownName(name) + ": " + errorText(rc));
+    if (rc != ERROR_SUCCESS)
+      throw WriteError(path.full() + ": " + shownName(name) + ": " + errorText(rc));
   } else {
     deleteTree(path);
   }
@@ -462,9 +471,10 @@ void registerReg(CLI::App& app) {
   addValueName(*query, q);
   query->add_flag("--recurse", q->recurse, "Also every subkey below, depth first");
   query->add_flag("--json", q->json, "Print JSON");
-  query->footer("Examples:\n  pda reg query HKLM\\SOFTWARE\\Tessaro /s\n"
-                "  pda reg query \"HKLM\\SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion\" "
-                "/v BaseDir --json");
+  query->footer(
+      "Examples:\n  pda reg query HKLM\\SOFTWARE\\Tessaro /s\n"
+      "  pda reg query \"HKLM\\SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion\" "
+      "/v BaseDir --json");
   query->callback([q, query]() {
     q->nameGiven = query->count("--value") > 0;
     runQuery(*q);
@@ -482,9 +492,10 @@ void registerReg(CLI::App& app) {
                   "items separated by \\0 for REG_MULTI_SZ")
       ->type_name("DATA");
   add->add_flag("--force", a->force, "Overwrite an existing value");
-  add->footer("Examples:\n  pda reg add HKLM\\SOFTWARE\\Demo /v Count /t REG_DWORD /d 0x10\n"
-              "  pda reg add HKLM\\SOFTWARE\\Demo /v Blob /t REG_BINARY /d 00ff10\n"
-              "  pda reg add HKLM\\SOFTWARE\\Demo /v List /t REG_MULTI_SZ /d one\\0two /f");
+  add->footer(
+      "Examples:\n  pda reg add HKLM\\SOFTWARE\\Demo /v Count /t REG_DWORD /d 0x10\n"
+      "  pda reg add HKLM\\SOFTWARE\\Demo /v Blob /t REG_BINARY /d 00ff10\n"
+      "  pda reg add HKLM\\SOFTWARE\\Demo /v List /t REG_MULTI_SZ /d one\\0two /f");
   add->callback([a, add]() {
     a->nameGiven = add->count("--value") > 0;
     runAdd(*a);
@@ -495,7 +506,9 @@ void registerReg(CLI::App& app) {
   del->add_option("KEY", d->key, "Key, e.g. HKLM\\SOFTWARE\\Demo")->required();
   addValueName(*del, d);
   del->add_flag("--force", d->force, "Accepted for reg.exe command lines; pda never asks");
-  del->footer("Examples:\n  pda reg delete HKLM\\SOFTWARE\\Demo /v Count\n  pda reg delete HKLM\\SOFTWARE\\Demo /f");
+  del->footer(
+      "Examples:\n  pda reg delete HKLM\\SOFTWARE\\Demo /v Count\n  pda reg delete "
+      "HKLM\\SOFTWARE\\Demo /f");
   del->callback([d, del]() {
     d->nameGiven = del->count("--value") > 0;
     runDelete(*d);

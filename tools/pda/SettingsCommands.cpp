@@ -71,7 +71,8 @@ void registerSettingsCommands(CLI::App& app) {
   CLI::App* getCommand = app.add_subcommand("get", "Print the value of one global setting");
   getCommand->add_option("NAME", get->name, "Stored value name, e.g. InstallLevel")->required();
   getCommand->add_flag("--json", get->json, "Print JSON with the value's origin");
-  getCommand->footer("Examples:\n  pda get InstallLevel\n  pda get IOControlHidden --source sqlite --json");
+  getCommand->footer(
+      "Examples:\n  pda get InstallLevel\n  pda get IOControlHidden --source sqlite --json");
   addSourceOption(*getCommand, get->source);
   getCommand->callback([get]() { runGet(*get); });
 
@@ -81,7 +82,8 @@ void registerSettingsCommands(CLI::App& app) {
   setCommand->add_option("VALUE", set->value, "New value: a number, true/false, or text")
       ->required();
   setCommand->footer(
-      "Examples:\n  pda set IOControlHidden true\n  pda set WaitForIOReadyMilliseconds 5000 --source registry");
+      "Examples:\n  pda set IOControlHidden true\n  pda set WaitForIOReadyMilliseconds 5000 "
+      "--source registry");
   addSourceOption(*setCommand, set->source);
   setCommand->callback([set]() { runSet(*set); });
 }

@@ -11,9 +11,9 @@
 
 #include <filesystem>
 #include <iostream>
-#include <system_error>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -108,7 +108,9 @@ void printNode(std::ostream& out, const std::string& key, IKestBase* node, int d
   for (const auto& child : subKeys) printNode(out, child.first, child.second, depth + 1);
 }
 
-bool isPlaceholder(const std::string& name) { return name == "FAKENAME***"; }
+bool isPlaceholder(const std::string& name) {
+  return name == "FAKENAME***";
+}
 
 struct VisaRow {
   const VisaSetting* setting;
@@ -174,8 +176,8 @@ OtherRecords readOtherRecords(DataSource source) {
 
   InstrumentFavoritesInfo favorites(source);
   for (const auto& pair : realValues(favorites.getIKestBase()))
-    r.favorites.emplace_back(pair.first,
-                             favoriteName(favorites.getInstrumentFavoriteSetting(pair.first.c_str())));
+    r.favorites.emplace_back(
+        pair.first, favoriteName(favorites.getInstrumentFavoriteSetting(pair.first.c_str())));
 
   r.pxiAvailable = remotePxiDatabaseExists();
   if (r.pxiAvailable) {
@@ -391,10 +393,12 @@ void runShow(const ShowOptions& options) {
 void registerShow(CLI::App& app) {
   auto options = std::make_shared<ShowOptions>();
   CLI::App* show = app.add_subcommand(
-      "show", "Show the store in use and why, and every record: settings, VISA, aliases, "
+      "show",
+      "Show the store in use and why, and every record: settings, VISA, aliases, "
       "remote-session parameters, favourites, the I/O configuration and the PXI tables");
   show->footer(
-      "Examples:\n  pda show\n  pda show --source registry\n  pda show --json | jq .settings.values");
+      "Examples:\n  pda show\n  pda show --source registry\n  pda show --json | jq "
+      ".settings.values");
   addSourceOption(*show, options->source);
   show->add_flag("--json", options->json, "Print the same as one JSON document");
   show->callback([options]() { runShow(*options); });

@@ -52,8 +52,7 @@ void runAdd(const UsageOptions& o) {
     ok = storage.AddSorrelSessionUsageRecord(o.args[0].c_str(), parseCount(o.args[1]),
                                              o.args[2].c_str());
   } else {
-    if (o.args.size() != 2)
-      throw UsageError("usage: pda usage add " + o.kind + " PROCESS TIME");
+    if (o.args.size() != 2) throw UsageError("usage: pda usage add " + o.kind + " PROCESS TIME");
     // The storage takes the access time first, then the process name.
     const char* time = o.args[1].c_str();
     const char* process = o.args[0].c_str();
@@ -74,13 +73,20 @@ struct UsageTable {
 };
 
 const UsageTable kTables[] = {
-    {"c", "VISACAccess", "SELECT ProcessName, AccessTime FROM VISACAccess ORDER BY rowid",
+    {"c",
+     "VISACAccess",
+     "SELECT ProcessName, AccessTime FROM VISACAccess ORDER BY rowid",
      {"ProcessName", "AccessTime"}},
-    {"com", "VISACOMAccess", "SELECT ProcessName, AccessTime FROM VISACOMAccess ORDER BY rowid",
+    {"com",
+     "VISACOMAccess",
+     "SELECT ProcessName, AccessTime FROM VISACOMAccess ORDER BY rowid",
      {"ProcessName", "AccessTime"}},
-    {"net", "VISANETAccess", "SELECT ProcessName, AccessTime FROM VISANETAccess ORDER BY rowid",
+    {"net",
+     "VISANETAccess",
+     "SELECT ProcessName, AccessTime FROM VISANETAccess ORDER BY rowid",
      {"ProcessName", "AccessTime"}},
-    {"session", "SorrelSessionAccess",
+    {"session",
+     "SorrelSessionAccess",
      "SELECT SessionType, UsageCount, StatisticsTime FROM SorrelSessionAccess ORDER BY rowid",
      {"SessionType", "UsageCount", "StatisticsTime"}},
 };
@@ -108,7 +114,8 @@ void runShow(const UsageOptions& o) {
   std::cout << "Usage records in " << path << '\n';
   for (const UsageTable& t : kTables) {
     const std::vector<Row> rows = db.query(t.query);
-    std::cout << '\n' << t.table << " (" << rows.size() << (rows.size() == 1 ? " row" : " rows") << ")\n";
+    std::cout << '\n'
+              << t.table << " (" << rows.size() << (rows.size() == 1 ? " row" : " rows") << ")\n";
     if (rows.empty()) continue;
     Table table("  ");
     table.addRow(std::vector<std::string>(t.columns.begin(), t.columns.end()));

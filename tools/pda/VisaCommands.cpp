@@ -51,10 +51,9 @@ void runSet(const VisaOptions& o) {
   const VisaSetting& s = requireVisaSetting(o.name);
   VisaInfo record(o.source.dataSource());
   if (!s.write(record, o.value))
-    throw WriteError(std::string("cannot set ") + s.name + " in " +
-                     describeDataSource(record.getDataSource()) +
-                     (record.getIKestBase() ? ": the store refused the write"
-                                            : ": the store is not available"));
+    throw WriteError(
+        std::string("cannot set ") + s.name + " in " + describeDataSource(record.getDataSource()) +
+        (record.getIKestBase() ? ": the store refused the write" : ": the store is not available"));
 }
 
 void runLogMode(const VisaOptions& o) {
@@ -83,9 +82,8 @@ void runLogMode(const VisaOptions& o) {
     std::cout << doc.dump(2) << '\n';
     return;
   }
-  std::cout << "stored mode   " << logModeName(stored) << " ("
-            << (isStored ? "stored" : "default") << ", in "
-            << describeDataSource(record.getDataSource()) << ")\n"
+  std::cout << "stored mode   " << logModeName(stored) << " (" << (isStored ? "stored" : "default")
+            << ", in " << describeDataSource(record.getDataSource()) << ")\n"
             << "process mode  " << logModeName(cached)
             << " (read once per process from the default store)\n";
 }
@@ -100,7 +98,8 @@ void registerVisa(CLI::App& app) {
       ->required();
   get->add_flag("--json", g->json, "Print JSON");
   addSourceOption(*get, g->source);
-  get->footer("Examples:\n  pda visa get MaxSessNbr\n  pda visa get Manufacturer --source sqlite --json");
+  get->footer(
+      "Examples:\n  pda visa get MaxSessNbr\n  pda visa get Manufacturer --source sqlite --json");
   get->callback([g]() { runGet(*g); });
 
   auto s = std::make_shared<VisaOptions>();
@@ -108,7 +107,8 @@ void registerVisa(CLI::App& app) {
   set->add_option("NAME", s->name, "Stored value name")->required();
   set->add_option("VALUE", s->value, "A whole number, or text")->required();
   addSourceOption(*set, s->source);
-  set->footer("Examples:\n  pda visa set DefaultQSize 100\n  pda visa set Manufacturer \"Bench 3\"");
+  set->footer(
+      "Examples:\n  pda visa set DefaultQSize 100\n  pda visa set Manufacturer \"Bench 3\"");
   set->callback([s]() { runSet(*s); });
 
   auto m = std::make_shared<VisaOptions>();

@@ -32,7 +32,8 @@ std::vector<std::string> translateRegSwitches(int argc, char** argv) {
   std::vector<std::string> out(args.begin(), args.begin() + 2);
   for (std::size_t i = 2; i < args.size(); ++i) {
     std::string lowered;
-    for (char c : args[i]) lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : args[i])
+      lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     bool mapped = false;
     for (const auto& s : kSwitches) {
       if (lowered != s.slash) continue;
@@ -56,6 +57,16 @@ std::vector<std::string> translateRegSwitches(int argc, char** argv) {
 int main(int argc, char** argv) {
   CLI::App app{"Reads and changes the persisted settings of the Quillon suite", "pda"};
   app.require_subcommand(1);
+  app.footer(
+      "The store: --source registry|sqlite|defaults on the commands that read or write records;\n"
+      "without it, the process-wide default (pda show says which and why).\n"
+      "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
+      "Examples:\n"
+      "  pda show                      settings from the built-in defaults on a fresh machine\n"
+      "  pda init                      lay out an installed suite under $PDA_ROOT\n"
+      "  pda set IOControlHidden true  write a setting to the store in use\n"
+      "  pda alias list --json\n"
+      "  pda log --type error --last 10");
   app.set_version_flag("--version", PDA_VERSION_STRING);
   pdatool::registerAllCommands(app);
 
