@@ -45,6 +45,9 @@ bool anyEventContains(const std::string& type, const std::string& part) {
   return false;
 }
 
+// Child processes, file modes and the machine root in PDA_ROOT are POSIX's:
+// the helpers and tests that use them are built only there.
+#if !defined(_WIN32)
 // A database whose writer died with its journal synced and pages of the
 // database already overwritten: the sqlite3 client, with a cache of two
 // pages, changes every row of a large table (so the change spills into the
@@ -97,6 +100,7 @@ int asUserWithoutRights(const pdatest::TempMachine& machine, Body body) {
     return body();
   }));
 }
+#endif
 
 }  // namespace
 
@@ -120,6 +124,7 @@ TEST(SQLiteBadInput, FileThatIsNoDatabase) {
   EXPECT_EQ(fileBytes(db), garbage);
 }
 
+#if !defined(_WIN32)
 // A database cut short: what can be read is read, every value is either the
 // stored one or the default, and nothing crashes; a file cut inside its
 // header is no database at all, and an empty file is an empty database.
@@ -201,6 +206,7 @@ TEST(SQLiteBadInput, DatabaseThatCannotBeWritten) {
   EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM KestInfo ORDER BY ID;"), "InstallLevel|3\nIOControlHidden|0\n");
   EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
 }
+#endif
 
 // Tables without the columns the store needs: the read reports and gives the
 // defaults; a write fails at the INSERT and is rolled back, so the old row
@@ -262,6 +268,7 @@ TEST(SQLiteBadInput, MissingTablesAndMissingFile) {
   EXPECT_EQ(pdatest::sqlite(db, ".tables"), "Unrelated\n");
 }
 
+#if !defined(_WIN32)
 // A writer that died after its journal was synced and some of its pages
 // written: a program that starts afterwards reads the committed values, not
 // the half-written ones and not its defaults, although it only reads.
@@ -327,6 +334,7 @@ TEST(SQLiteBadInput, PathsOf260CharactersAndMore) {
       << "a database was created somewhere";
   EXPECT_FALSE(exists("Quillon.db"));
 }
+#endif  // !_WIN32
 
 TEST(SQLiteBadInput, LibraryPathOf260CharactersAndMore) {
   pdatest::TempMachine machine;
