@@ -29,6 +29,12 @@ grep -q "\"$version\"" "$prefix/include/pda/Version.h" || fail "Version.h does n
 if find "$prefix/include" -name '*.h' | xargs grep -l '#include "\(core\|stores\|platform\)/' | grep -q .; then
   fail "an installed header includes a private header"
 fi
+# Every installed header compiles on its own (the umbrella may list them in any order).
+for h in "$prefix"/include/PersistedDataAccess.h "$prefix"/include/pda/*.h; do
+  echo "#include \"${h#"$prefix/include/"}\"" |
+    "$cxx" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "${h#"$prefix/"} does not compile on its own"
+done
 soname=$(readelf -d "$libdir/libPersistedDataAccess.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = "libPersistedDataAccess.so.${version%%.*}" ] || fail "soname is '$soname'"
 [ -L "$libdir/$soname" ] && [ -f "$libdir/$soname" ] || fail "$soname is not a link to the library"
