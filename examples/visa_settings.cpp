@@ -28,7 +28,7 @@ int main() {
   visa.getManufacturer(manufacturer, sizeof manufacturer);
   std::printf("Manufacturer: %s\n", manufacturer);
 
-  // The specification version is a number; the buffer is there for the
+  // The version of the standard VISA follows is a number; the buffer is there for the
   // callers' signature only and is left untouched.
   visa.setSpecVersion(0x00700100);
   char unused[8] = "";
