@@ -20,6 +20,9 @@ struct ci_less {
     const std::size_t nb = b.size();
     const std::size_t n = na < nb ? na : nb;
     for (std::size_t i = 0; i < n; ++i) {
+      // Equal bytes fold to equal letters: only a differing pair needs
+      // tolower, which costs a call into the C library per byte.
+      if (a[i] == b[i]) continue;
       const int ca = std::tolower(static_cast<unsigned char>(a[i]));
       const int cb = std::tolower(static_cast<unsigned char>(b[i]));
       if (ca != cb) return ca < cb;

@@ -59,10 +59,11 @@ void IKestBase::releaseChildren() noexcept {
   for (auto& entry : children) releaseNode(entry.second);
 }
 
+// One search: the position found for name is also where a new entry goes.
 void IKestBase::insertChild(const std::string& name, IKestBase* child) {
-  auto it = _subKeyMap.find(name);
-  if (it == _subKeyMap.end()) {
-    _subKeyMap.emplace(name, child);
+  auto it = _subKeyMap.lower_bound(name);
+  if (it == _subKeyMap.end() || _subKeyMap.key_comp()(name, it->first)) {
+    _subKeyMap.emplace_hint(it, name, child);
     return;
   }
   IKestBase* old = it->second;
@@ -87,17 +88,20 @@ void IKestBase::setPersistentId(const char* value) { _persistentId = value ? val
 
 namespace {
 
-// Looks name up with insert-if-absent semantics and returns a copy of its
-// text; an empty text is removed from the map again, so that after any read
-// an empty value is no longer present.
-bool lookUp(::NameValueMap& map, const char* name, std::string* text) {
-  auto it = map.try_emplace(name).first;
+// The value of name for a getter, or null when there is none. A getter reads
+// as if it looked name up with insert-if-absent and then removed the entry
+// again when its text is empty: so after any read an empty value is no longer
+// present, and an absent name stays absent. That is done here with one search
+// and without inserting anything (nor allocating, which an insertion would),
+// and the text is not copied: the caller uses it before the map changes.
+const std::string* lookUp(::NameValueMap& map, const char* name) {
+  const auto it = map.find(name);
+  if (it == map.end()) return nullptr;
   if (it->second.empty()) {
     map.erase(it);
-    return false;
+    return nullptr;
   }
-  *text = it->second;
-  return true;
+  return &it->second;
 }
 
 }  // namespace
@@ -105,17 +109,17 @@ bool lookUp(::NameValueMap& map, const char* name, std::string* text) {
 int IKestBase::getValueBool(const char* name, int defaultValue) {
   initializeNameValueMap();
   if (!name) return defaultValue;
-  std::string text;
-  if (!lookUp(_nameValueMap, name, &text)) return defaultValue;
-  return pda::textToInt(text.c_str()) != 0 ? 1 : 0;
+  const std::string* text = lookUp(_nameValueMap, name);
+  if (!text) return defaultValue;
+  return pda::textToInt(text->c_str()) != 0 ? 1 : 0;
 }
 
 int IKestBase::getValueInt32(const char* name, int defaultValue) {
   initializeNameValueMap();
   if (!name) return defaultValue;
-  std::string text;
-  if (!lookUp(_nameValueMap, name, &text)) return defaultValue;
-  return pda::textToInt(text.c_str());
+  const std::string* text = lookUp(_nameValueMap, name);
+  if (!text) return defaultValue;
+  return pda::textToInt(text->c_str());
 }
 
 // The first byte of buffer is written at every call (even with a bufferSize
@@ -132,9 +136,8 @@ void IKestBase::getValueString(const char* name, char* buffer, unsigned int buff
     buffer[0] = '\0';
     return;
   }
-  std::string text;
-  const char* chosen = lookUp(_nameValueMap, name, &text) ? text.c_str() : defaultValue;
-  pda::copyWhole(buffer, bufferSize, chosen);
+  const std::string* text = lookUp(_nameValueMap, name);
+  pda::copyWhole(buffer, bufferSize, text ? text->c_str() : defaultValue);
 }
 
 // A null name finds nothing (the end position); a null found is not written.
