@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "core/Text.h"
 #include "pda/DirUtilities.h"
@@ -261,7 +263,10 @@ int KestSQLite::readKeyedRecords(KestBaseType childType, std::string& sql,
     const char* name = query.text(1);
     if (!name || !*name) continue;
     const char* value = query.text(2);
-    current->rawNameValueMap()[name] = value ? value : "";
+    // The text is built in place; a name met again keeps its first spelling
+    // and takes the later row's text.
+    const auto placed = current->rawNameValueMap().try_emplace(name, value ? value : "");
+    if (!placed.second) placed.first->second = value ? value : "";
   }
   return kOk;
 }
@@ -319,9 +324,14 @@ bool KestSQLite::constructHierarchy(const InterfaceIndex& interfaces, IKestBase*
   IKestBase* parent = nullptr;
   findParent(interfaces, node, parent);
   if (!parent) return false;
-  if (parent->rawSubKeyMap().count(node->RecordId()) != 0) return false;
+  // One copy of the name and one search: the place where the name would be
+  // tells whether it is taken, and is where the instrument goes if not.
+  std::string id(node->RecordId());
+  ::SubKeyMap& children = parent->rawSubKeyMap();
+  const auto at = children.lower_bound(id);
+  if (at != children.end() && !children.key_comp()(id, at->first)) return false;
   IKestBase::retainNode(node);
-  parent->insertChild(node->RecordId(), node);
+  children.emplace_hint(at, std::move(id), node);
   node->setParentPointer(parent);
   node->setParentId(parent->RecordId());
   return true;
