@@ -34,11 +34,24 @@
 //   that key replaces it by a valid file holding only what was written then.
 //   A values file that cannot be read at all (an I/O error) fails the write
 //   instead, so nothing is thrown away.
+// - Writing a value that the key already holds, with the same type and the
+//   same data, changes nothing and writes nothing (so the key's last write
+//   time stays as it was): the file is not rewritten and flushed to disk for
+//   a write that changes no byte of it.
+// - A walk over a key's values (RegEnumValueA) or subkeys (RegEnumKeyExA)
+//   through one handle, from index 0 upwards one index at a time, reads the
+//   key once, at index 0, and answers the later indexes from that reading, as
+//   long as this process has changed nothing in the registry since. Any
+//   other index, or a change made by this process, reads the key again. A
+//   change that another process makes during such a walk shows at the next
+//   walk (Windows leaves the answers of a walk over a changing key open too);
+//   each call still checks that the key exists and that the handle may read.
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -80,6 +93,21 @@ const Hive kHives[] = {{HKEY_CLASSES_ROOT, "HKCR"},
                        {HKEY_USERS, "HKU"}};
 constexpr int kMachineHive = 2;
 
+// What the latest walk over a key's values and over its subkeys through one
+// handle read at its index 0 (see the decisions above), and the index each
+// walk expects next.
+struct Walks {
+  std::mutex mutex;
+  bool valuesRead = false;
+  unsigned long long valuesChanges = 0;  // registryChanges() before the reading
+  DWORD nextValue = 0;
+  std::vector<RegValue> values;
+  bool subKeysRead = false;
+  unsigned long long subKeysChanges = 0;
+  DWORD nextSubKey = 0;
+  std::vector<reg::SubKey> subKeys;
+};
+
 struct Key {
   int hive = kMachineHive;
   std::vector<std::string> path;  // key names below the hive, as stored
@@ -87,7 +115,16 @@ struct Key {
   REGSAM access = 0;
   bool hiveRoot = false;
   reg::DirIdentity identity;  // of dir when opened; not used for a hive root
+  Walks walks;
 };
+
+// Counts the changes this process has made to the registry (values written or
+// deleted, keys created or deleted), so that a walk notices them. Raised after
+// each change is in place.
+std::atomic<unsigned long long> _registryChanges{1};
+
+unsigned long long registryChanges() { return _registryChanges.load(std::memory_order_acquire); }
+void noteRegistryChange() { _registryChanges.fetch_add(1, std::memory_order_acq_rel); }
 using KeyPtr = std::shared_ptr<Key>;
 
 // Never destroyed (PosixSupport.h says why).
@@ -117,7 +154,9 @@ bool mayWrite(const std::string& dir) {
   if (posix::envSwitch("PDA_REGISTRY_READONLY")) return false;
   std::string d = dir;
   for (;;) {
-    if (::access(d.c_str(), F_OK) == 0) return ::access(d.c_str(), W_OK) == 0;
+    // The usual case, a directory that exists and may be written, in one call.
+    if (::access(d.c_str(), W_OK) == 0) return true;
+    if (::access(d.c_str(), F_OK) == 0) return false;
     if (d == "/" || d.empty()) return false;
     d = parentOf(d);
   }
@@ -249,6 +288,7 @@ LONG createStep(Walk* walk, const std::string& name) {
     std::string dir = walk->dir + "/" + encoded;
     if (::mkdir(dir.c_str(), 0755) != 0)
       return static_cast<LONG>(posix::win32FromErrno(errno, ERROR_CANTWRITE));
+    noteRegistryChange();
     found.name = name;
     found.fileName = encoded;
   }
@@ -274,12 +314,19 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   Walk walk;
   planWalk(*base, names, sam, &walk);
   bool created = false;
+  // The identity of the last key found on the way, when the search gave it:
+  // that is the key being opened, so it need not be looked at once more.
+  reg::DirIdentity lastIdentity;
+  bool lastIdentified = false;
   for (std::size_t i = 0; i < walk.rest.size(); ++i) {
     const std::string& name = walk.rest[i];
     reg::SubKey found;
+    lastIdentified = false;
     if (reg::findSubKey(walk.dir, name, &found)) {
       walk.dir += "/" + found.fileName;
       walk.path.push_back(found.name);
+      lastIdentity = found.identity;
+      lastIdentified = found.identified;
       continue;
     }
     if (!create) return ERROR_FILE_NOT_FOUND;
@@ -300,7 +347,12 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   key->hiveRoot = key->path.empty();
   key->access = mapGenericRights(sam, walk.dir);
   if ((key->access & kWriteRights) && !mayWrite(walk.dir)) return ERROR_ACCESS_DENIED;
-  if (!key->hiveRoot && !reg::identify(key->dir, &key->identity)) return ERROR_FILE_NOT_FOUND;
+  if (!key->hiveRoot) {
+    if (lastIdentified)
+      key->identity = lastIdentity;
+    else if (!reg::identify(key->dir, &key->identity))
+      return ERROR_FILE_NOT_FOUND;
+  }
   *result = addHandle(std::move(key));
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
@@ -346,14 +398,17 @@ LONG changeValues(const Key& key, Change change) {
   rc = change(values);
   if (rc != ERROR_SUCCESS) return rc;
   int e = pda::platform::writeValuesFile(key.dir, values);
-  return e == 0 ? ERROR_SUCCESS : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  noteRegistryChange();
+  return ERROR_SUCCESS;
 }
 
-// Last write time of a key: the later of its directory's and its values file's.
-FILETIME lastWriteTime(const Key& key) {
+// Last write time of the key in dir: the later of its directory's and its
+// values file's.
+FILETIME lastWriteTime(const std::string& dir) {
   long long sec = 0, nsec = 0;
   struct stat st;
-  for (const std::string& path : {key.dir, key.dir + "/" + pda::platform::kValuesFileName}) {
+  for (const std::string& path : {dir, dir + "/" + pda::platform::kValuesFileName}) {
     if (::stat(path.c_str(), &st) != 0) continue;
     long long s = st.st_mtim.tv_sec, n = st.st_mtim.tv_nsec;
     if (s > sec || (s == sec && n > nsec)) {
@@ -454,6 +509,16 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
   if (rc != ERROR_SUCCESS) return rc;
   std::string data;
   if (cbData > 0) data.assign(reinterpret_cast<const char*>(lpData), cbData);
+  {
+    // A value already held as it is to be written needs no write (see the
+    // decisions above). Looked at without the key's lock: a writer that
+    // changes it meanwhile simply comes after this call.
+    std::vector<RegValue> current;
+    if (readValues(*key, &current) == ERROR_SUCCESS) {
+      auto it = findValue(current, name.c_str());
+      if (it != current.end() && it->type == dwType && it->data == data) return ERROR_SUCCESS;
+    }
+  }
   return changeValues(*key, [&](std::vector<RegValue>& values) -> LONG {
     auto it = findValue(values, name.c_str());
     if (it != values.end()) {
@@ -520,7 +585,9 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   // As on Windows, a key with subkeys cannot be deleted.
   if (!children.empty()) return ERROR_ACCESS_DENIED;
   int e = reg::removeKeyDirectory(parentDir, dir);
-  return e == 0 ? ERROR_SUCCESS : static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
+  noteRegistryChange();
+  return ERROR_SUCCESS;
 }
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -530,8 +597,18 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   KeyPtr key;
   LONG rc = useKey(hKey, KEY_ENUMERATE_SUB_KEYS, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  std::vector<reg::SubKey> subKeys;
-  reg::listSubKeys(key->dir, &subKeys);
+  Walks& walk = key->walks;
+  std::lock_guard<std::mutex> guard(walk.mutex);
+  const unsigned long long changes = registryChanges();
+  if (dwIndex == 0 || !walk.subKeysRead || dwIndex != walk.nextSubKey ||
+      walk.subKeysChanges != changes) {
+    walk.subKeysRead = false;
+    reg::listSubKeys(key->dir, &walk.subKeys);
+    walk.subKeysRead = true;
+    walk.subKeysChanges = changes;
+  }
+  walk.nextSubKey = dwIndex + 1;
+  const std::vector<reg::SubKey>& subKeys = walk.subKeys;
   if (dwIndex >= subKeys.size()) return ERROR_NO_MORE_ITEMS;
   const reg::SubKey& sub = subKeys[dwIndex];
   // The size is in characters and counts the terminator going in, not coming
@@ -543,11 +620,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
     if (lpClass && *lpcchClass > 0) lpClass[0] = '\0';
     *lpcchClass = 0;
   }
-  if (lpftLastWriteTime) {
-    Key child = *key;
-    child.dir += "/" + sub.fileName;
-    *lpftLastWriteTime = lastWriteTime(child);
-  }
+  if (lpftLastWriteTime) *lpftLastWriteTime = lastWriteTime(key->dir + "/" + sub.fileName);
   return ERROR_SUCCESS;
 }
 
@@ -558,9 +631,19 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   KeyPtr key;
   LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  std::vector<RegValue> values;
-  rc = readValues(*key, &values);
-  if (rc != ERROR_SUCCESS) return rc;
+  Walks& walk = key->walks;
+  std::lock_guard<std::mutex> guard(walk.mutex);
+  const unsigned long long changes = registryChanges();
+  if (dwIndex == 0 || !walk.valuesRead || dwIndex != walk.nextValue ||
+      walk.valuesChanges != changes) {
+    walk.valuesRead = false;
+    rc = readValues(*key, &walk.values);
+    if (rc != ERROR_SUCCESS) return rc;
+    walk.valuesRead = true;
+    walk.valuesChanges = changes;
+  }
+  walk.nextValue = dwIndex + 1;
+  const std::vector<RegValue>& values = walk.values;
   if (dwIndex >= values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& v = values[dwIndex];
   // The name size is in characters without the terminator coming out, and
@@ -601,7 +684,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = static_cast<DWORD>(maxName);
   if (lpcbMaxValueLen) *lpcbMaxValueLen = static_cast<DWORD>(maxData);
   if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;  // no descriptors are kept
-  if (lpftLastWriteTime) *lpftLastWriteTime = lastWriteTime(*key);
+  if (lpftLastWriteTime) *lpftLastWriteTime = lastWriteTime(key->dir);
   return ERROR_SUCCESS;
 }
 

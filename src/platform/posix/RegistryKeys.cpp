@@ -102,12 +102,15 @@ int listSubKeys(const std::string& dir, std::vector<SubKey>* out) {
 }
 
 bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) {
-  // The usual case first: the name spelled as stored.
+  // The usual case first: the name spelled as stored. Its identity comes with
+  // the same look, so that opening the key needs no second one.
   std::string fileName = encodeKeyName(name);
-  struct stat st;
-  if (::stat((dir + "/" + fileName).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  DirIdentity identity;
+  if (identify(dir + "/" + fileName, &identity)) {
     found->name = name;
     found->fileName = fileName;
+    found->identity = identity;
+    found->identified = true;
     return true;
   }
   std::vector<SubKey> keys;

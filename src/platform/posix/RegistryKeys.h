@@ -31,21 +31,6 @@ std::string encodeKeyName(const std::string& name);
 // a key (a name of the key's own files, or an invalid escape).
 bool decodeKeyName(const char* fileName, std::string* name);
 
-struct SubKey {
-  std::string name;      // as created
-  std::string fileName;  // the directory entry
-};
-
-// The subkeys of the key in dir, in case-insensitive name order (names that
-// differ only in case, which we never create, are ordered by their bytes).
-// Returns 0, or the errno of opening dir; a missing dir is a key without
-// subkeys and returns ENOENT with out empty.
-int listSubKeys(const std::string& dir, std::vector<SubKey>* out);
-
-// Finds the subkey called name (without regard to case) in dir; fills found
-// with its stored name and directory entry.
-bool findSubKey(const std::string& dir, const std::string& name, SubKey* found);
-
 // The identity of a key directory, so that a handle notices when its key was
 // deleted, even when a key of the same name was created since. File systems
 // reuse inode numbers at once, so the directory's birth time is part of it;
@@ -62,6 +47,25 @@ struct DirIdentity {
   bool operator!=(const DirIdentity& o) const { return !(*this == o); }
 };
 bool identify(const std::string& dir, DirIdentity* id);
+
+struct SubKey {
+  std::string name;      // as created
+  std::string fileName;  // the directory entry
+  // The key directory's identity, when the search that found it gave it.
+  DirIdentity identity;
+  bool identified = false;
+};
+
+// The subkeys of the key in dir, in case-insensitive name order (names that
+// differ only in case, which we never create, are ordered by their bytes).
+// Returns 0, or the errno of opening dir; a missing dir is a key without
+// subkeys and returns ENOENT with out empty.
+int listSubKeys(const std::string& dir, std::vector<SubKey>* out);
+
+// Finds the subkey called name (without regard to case) in dir; fills found
+// with its stored name and directory entry, and with its identity when the
+// name is stored as spelled.
+bool findSubKey(const std::string& dir, const std::string& name, SubKey* found);
 
 // Excludes other writers of one key: an exclusive flock on "<dir>/.lock" for
 // other processes. flock does not order the threads of one process reliably,
