@@ -15,21 +15,9 @@
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"
 #include "pda/KestRecord.h"
-#if __has_include("pda/KestInfo.h")
-#  include "pda/KestInfo.h"
-#endif
-#if __has_include("pda/VisaInfo.h")
-#  include "pda/VisaInfo.h"
-#endif
-#if __has_include("pda/KestAliases.h")
-#  include "pda/KestAliases.h"
-#endif
-#if __has_include("pda/KestConfig.h")
-#  include "pda/KestConfig.h"
-#endif
-#if __has_include("pda/VISAUsageStorage.h")
-#  include "pda/VISAUsageStorage.h"
-#endif
-#if __has_include("pda/BasaltDataEngine.h")
-#  include "pda/BasaltDataEngine.h"
-#endif
+#include "pda/KestInfo.h"
+#include "pda/VisaInfo.h"
+#include "pda/KestAliases.h"
+#include "pda/KestConfig.h"
+#include "pda/VISAUsageStorage.h"
+#include "pda/BasaltDataEngine.h"
