@@ -42,19 +42,31 @@ AllocationWindow::AllocationWindow() {
   _counting = true;
 }
 
-AllocationWindow::~AllocationWindow() { _counting = false; }
+AllocationWindow::~AllocationWindow() {
+  _counting = false;
+}
 
-long long AllocationWindow::live() const { return _live; }
-long long AllocationWindow::peak() const { return _peak; }
-long long AllocationWindow::allocations() const { return _allocations; }
+long long AllocationWindow::live() const {
+  return _live;
+}
+long long AllocationWindow::peak() const {
+  return _peak;
+}
+long long AllocationWindow::allocations() const {
+  return _allocations;
+}
 
 }  // namespace pdabench
 
 // The replaced global allocation functions. The aligned forms are left to the
 // C++ library, which serves them with aligned_alloc and free: nothing in the
 // measured code asks for over-aligned blocks.
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size) {
+  return allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return allocate(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   try {
     return allocate(size);
@@ -69,9 +81,21 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete(void* p) noexcept {
+  release(p);
+}
+void operator delete[](void* p) noexcept {
+  release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  release(p);
+}

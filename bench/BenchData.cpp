@@ -29,12 +29,12 @@ const char kConfigKeyDir[] = "registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVers
 
 HKEY createKey(const std::string& path) {
   HKEY key = nullptr;
-  const LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                                  nullptr, &key, nullptr);
+  const LONG rc =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS)
-    throw std::runtime_error("cannot create registry key " + path + " (error " + std::to_string(rc) +
-                             ")");
+    throw std::runtime_error("cannot create registry key " + path + " (error " +
+                             std::to_string(rc) + ")");
   return key;
 }
 
@@ -46,10 +46,9 @@ std::string guid(std::uint64_t n) {
   x *= 0xBF58476D1CE4E5B9ull;
   x ^= x >> 32;
   char text[40];
-  std::snprintf(text, sizeof text, "%08X-%04X-4%03X-8%03X-%012llX",
-                static_cast<unsigned>(x >> 32), static_cast<unsigned>(x & 0xFFFF),
-                static_cast<unsigned>((x >> 16) & 0xFFF), static_cast<unsigned>(n & 0xFFF),
-                static_cast<unsigned long long>(n));
+  std::snprintf(text, sizeof text, "%08X-%04X-4%03X-8%03X-%012llX", static_cast<unsigned>(x >> 32),
+                static_cast<unsigned>(x & 0xFFFF), static_cast<unsigned>((x >> 16) & 0xFFF),
+                static_cast<unsigned>(n & 0xFFF), static_cast<unsigned long long>(n));
   return text;
 }
 
@@ -119,8 +118,9 @@ Machine::Machine(const std::string& sqliteLibrary) {
 
   HKEY key = createKey(kSuiteKey);
   const std::string base = baseDir();
-  const LONG rc = RegSetValueExA(key, "BaseDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(base.c_str()),
-                                 static_cast<DWORD>(base.size() + 1));
+  const LONG rc =
+      RegSetValueExA(key, "BaseDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(base.c_str()),
+                     static_cast<DWORD>(base.size() + 1));
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) throw std::runtime_error("cannot register BaseDir");
 }
@@ -131,10 +131,18 @@ Machine::~Machine() {
   fs::remove_all(_root, ignored);
 }
 
-std::string Machine::dataDir() const { return _root + "/ProgramData/Tessaro/Tessaro Quillon/"; }
-std::string Machine::baseDir() const { return _root + "/Program Files/Tessaro/Quillon/"; }
-std::string Machine::configDb() const { return dataDir() + "Quillon.db"; }
-std::string Machine::sqliteLibrary() const { return baseDir() + "bin/SQLite.Interop.dll"; }
+std::string Machine::dataDir() const {
+  return _root + "/ProgramData/Tessaro/Tessaro Quillon/";
+}
+std::string Machine::baseDir() const {
+  return _root + "/Program Files/Tessaro/Quillon/";
+}
+std::string Machine::configDb() const {
+  return dataDir() + "Quillon.db";
+}
+std::string Machine::sqliteLibrary() const {
+  return baseDir() + "bin/SQLite.Interop.dll";
+}
 
 // ---------------------------------------------------------------------------
 // RawSQLite
@@ -166,7 +174,9 @@ RawSQLite::RawSQLite(const std::string& libraryPath) : _module(LoadLibraryA(libr
   bind(m, "sqlite3_free", free_);
 }
 
-RawSQLite::~RawSQLite() { FreeLibrary(static_cast<HMODULE>(_module)); }
+RawSQLite::~RawSQLite() {
+  FreeLibrary(static_cast<HMODULE>(_module));
+}
 
 sqlite3* RawSQLite::open(const std::string& path, int flags) {
   sqlite3* db = nullptr;
@@ -233,11 +243,14 @@ std::vector<Setting> settingsRows(std::size_t rows) {
     out.push_back(s);
   }
   for (std::size_t i = 0; out.size() < rows; ++i)
-    out.push_back({pda::format("UserSetting%04zu", i), pda::format("value of user setting %zu", i)});
+    out.push_back(
+        {pda::format("UserSetting%04zu", i), pda::format("value of user setting %zu", i)});
   return out;
 }
 
-std::size_t interfacesIn(std::size_t records) { return (records + 20) / 21; }
+std::size_t interfacesIn(std::size_t records) {
+  return (records + 20) / 21;
+}
 
 std::vector<ConfigRow> configRows(std::size_t records) {
   std::vector<ConfigRow> rows;
@@ -245,7 +258,9 @@ std::vector<ConfigRow> configRows(std::size_t records) {
   for (std::size_t r = 0; r < records; ++r) {
     const std::string key = guid(r);
     const std::size_t intf = r / 21;
-    auto add = [&](const char* name, std::string value) { rows.push_back({key, name, std::move(value)}); };
+    auto add = [&](const char* name, std::string value) {
+      rows.push_back({key, name, std::move(value)});
+    };
     if (r % 21 == 0) {
       const std::string name = visaName(intf);
       add("RecordType", "Interface");
@@ -282,14 +297,15 @@ void createConfigDatabase(RawSQLite& sqlite, const std::string& path,
   sqlite3_stmt* insertSetting = nullptr;
   sqlite3_stmt* insertConfig = nullptr;
   try {
-    sqlite.exec(db,
-                "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-                "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-                "CREATE TABLE SorrelParamInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-                "CREATE TABLE InstrumentFavorites(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-                "CREATE TABLE ConfigData(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
-                "CREATE TABLE InstrAliasInfo(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
-                "BEGIN;");
+    sqlite.exec(
+        db,
+        "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
+        "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
+        "CREATE TABLE SorrelParamInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
+        "CREATE TABLE InstrumentFavorites(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
+        "CREATE TABLE ConfigData(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
+        "CREATE TABLE InstrAliasInfo(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
+        "BEGIN;");
     insertSetting = sqlite.prepare(db, "INSERT INTO KestInfo VALUES(NULL, ?, ?);");
     for (const Setting& s : settings) {
       sqlite.bind_text(insertSetting, 1, s.name.c_str(), -1, transient);
@@ -330,7 +346,8 @@ std::vector<std::string> createRegistryConfig(const Machine& machine, int interf
   auto writeKey = [&](const std::string& keyPath, const std::string& dir,
                       const std::vector<RegValue>& values, std::vector<std::string>* files) {
     RegCloseKey(createKey(keyPath));
-    if (!fs::is_directory(dir)) throw std::runtime_error("registry key " + keyPath + " is not at " + dir);
+    if (!fs::is_directory(dir))
+      throw std::runtime_error("registry key " + keyPath + " is not at " + dir);
     const std::string file = dir + "/" + pda::platform::kValuesFileName;
     writeWholeFile(file, pda::platform::serializeValues(values));
     files->push_back(file);
@@ -348,10 +365,13 @@ std::vector<std::string> createRegistryConfig(const Machine& machine, int interf
               regString("PersistentId", guid(static_cast<std::uint64_t>(i) * 21))},
              &interfaceFiles);
     for (int d = 0; d < devicesPerInterface; ++d) {
-      const std::uint64_t record = static_cast<std::uint64_t>(i) * 21 + static_cast<std::uint64_t>(d) + 1;
-      writeKey(pda::format("%s\\dev%02d", intfKey.c_str(), d), pda::format("%s/dev%02d", intfDir.c_str(), d),
+      const std::uint64_t record =
+          static_cast<std::uint64_t>(i) * 21 + static_cast<std::uint64_t>(d) + 1;
+      writeKey(pda::format("%s\\dev%02d", intfKey.c_str(), d),
+               pda::format("%s/dev%02d", intfDir.c_str(), d),
                {regString("Model", pda::format("MX%04d", 3000 + d)),
-                regString("SerialNumber", pda::format("SN%08llu", static_cast<unsigned long long>(record))),
+                regString("SerialNumber",
+                          pda::format("SN%08llu", static_cast<unsigned long long>(record))),
                 regString("FirmwareRevision", pda::format("A.%02d.%02d", d % 7, i % 100)),
                 regDword("Timeout", 2000), regString("Label", pda::format("Bench device %d", d)),
                 regString("PersistentId", guid(record)),
@@ -403,7 +423,8 @@ void rawReadTable(RawSQLite& sqlite, sqlite3* db, const char* table, NameValueMa
 std::size_t rawQueryConfig(RawSQLite& sqlite, sqlite3* db) {
   static const char kSql[] = "SELECT IDKEY, NAME, VALUE FROM ConfigData ORDER BY IDKEY;";
   sqlite3_stmt* statement = nullptr;
-  if (sqlite.prepare_v2(db, kSql, static_cast<int>(sizeof kSql), &statement, nullptr) != RawSQLite::kOk)
+  if (sqlite.prepare_v2(db, kSql, static_cast<int>(sizeof kSql), &statement, nullptr) !=
+      RawSQLite::kOk)
     throw std::runtime_error(std::string("cannot prepare ") + kSql);
   std::size_t rows = 0;
   while (sqlite.step(statement) == RawSQLite::kRow) {
@@ -439,7 +460,8 @@ bool RawWriter::run(const std::string& sql) {
 bool RawWriter::write(const char* table, const char* name, const char* value) {
   bool ok = _sqlite.step(_begin) == RawSQLite::kDone;
   if (ok) {
-    ok = run(pda::format("DELETE FROM %s WHERE NAME = '%s';", table, pda::sqlLiteral(name).c_str())) &&
+    ok = run(pda::format("DELETE FROM %s WHERE NAME = '%s';", table,
+                         pda::sqlLiteral(name).c_str())) &&
          run(pda::format("INSERT INTO %s VALUES(NULL, '%s', '%s');", table,
                          pda::sqlLiteral(name).c_str(), pda::sqlLiteral(value).c_str())) &&
          _sqlite.step(_commit) == RawSQLite::kDone;
@@ -476,7 +498,8 @@ std::size_t readFiles(const std::vector<std::string>& paths) {
 std::size_t nameValueBytes(const IKestBase* node) {
   if (!node) return 0;
   std::size_t total = 0;
-  for (const auto& entry : node->rawNameValueMap()) total += entry.first.size() + entry.second.size();
+  for (const auto& entry : node->rawNameValueMap())
+    total += entry.first.size() + entry.second.size();
   for (const auto& child : node->rawSubKeyMap()) total += nameValueBytes(child.second);
   return total;
 }

@@ -64,7 +64,8 @@ const std::string& machine() {
   // Memory-backed when there is such a folder: the targets write databases
   // at every input.
   struct stat st;
-  const char* base = ::stat("/dev/shm", &st) == 0 && ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  const char* base =
+      ::stat("/dev/shm", &st) == 0 && ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   std::string tmpl = std::string(base) + "/pda-fuzz-XXXXXX";
   std::vector<char> buffer(tmpl.begin(), tmpl.end());
   buffer.push_back('\0');
@@ -81,7 +82,8 @@ const std::string& machine() {
   std::ofstream(_root + "/System32/brix32.dll") << "marker";
   if (::symlink(PDA_SQLITE_LIBRARY, (baseDir + "bin/SQLite.Interop.dll").c_str()) != 0)
     fail("cannot link the SQLite library");
-  setRegistryString("SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion", "BaseDir", baseDir);
+  setRegistryString("SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion", "BaseDir",
+                    baseDir);
 
   Database db(configDatabase());
   db.exec(
@@ -94,7 +96,9 @@ const std::string& machine() {
   return _root;
 }
 
-std::string configDatabase() { return machine() + "/ProgramData/Tessaro/Tessaro Quillon/Quillon.db"; }
+std::string configDatabase() {
+  return machine() + "/ProgramData/Tessaro/Tessaro Quillon/Quillon.db";
+}
 
 Database::Database(const std::string& path) : _lib(PDA_SQLITE_LIBRARY) {
   if (!_lib._hModule) fail("cannot load " PDA_SQLITE_LIBRARY);
@@ -129,7 +133,8 @@ bool Database::tryExec(const std::string& sql) {
 }
 
 void Database::exec(const std::string& sql) {
-  if (!tryExec(sql)) fail("statement failed: " + sql.substr(0, 300) + " (" + _lib.sqlite3_errmsg(_db) + ")");
+  if (!tryExec(sql))
+    fail("statement failed: " + sql.substr(0, 300) + " (" + _lib.sqlite3_errmsg(_db) + ")");
 }
 
 std::vector<std::vector<std::string>> Database::rows(const std::string& sql) {

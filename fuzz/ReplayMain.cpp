@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {
     std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
     // A copy of exactly the input's size, so that a read past its end is
     // caught by the address sanitizer where it is on.
     std::vector<uint8_t> input(bytes.begin(), bytes.end());

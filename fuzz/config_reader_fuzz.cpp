@@ -34,31 +34,41 @@ struct Release {
 };
 using NodePtr = std::unique_ptr<KestSQLite, Release>;
 
-const char* const kWords[] = {"Interface", "Device", "Chassis", "PModule", "SModule", "interface",
-                              "GPIBInterface", "USBDevice", "PXIChassis", "Nothing", ""};
-const char* const kNames[] = {"RecordType", "PersistentId", "ParentHashKey", "VISAName", "VisaAddress",
-                              "ChassisSN", "PCIBusNumber", "AliasVisaId", "AliasBrixId", "recordtype",
-                              "InstallLevel"};
+const char* const kWords[] = {"Interface", "Device",        "Chassis",   "PModule",    "SModule",
+                              "interface", "GPIBInterface", "USBDevice", "PXIChassis", "Nothing",
+                              ""};
+const char* const kNames[] = {"RecordType",  "PersistentId", "ParentHashKey", "VISAName",
+                              "VisaAddress", "ChassisSN",    "PCIBusNumber",  "AliasVisaId",
+                              "AliasBrixId", "recordtype",   "InstallLevel"};
 const char* const kKeys[] = {"k1", "k2", "K1", "p1", "", "k3"};
 
-std::string pick(pdafuzz::Input& in, const char* const* list, std::size_t n) { return list[in.number(n)]; }
+std::string pick(pdafuzz::Input& in, const char* const* list, std::size_t n) {
+  return list[in.number(n)];
+}
 
 // One cell of a row as an SQL expression.
 std::string cell(pdafuzz::Input& in, int column) {
   switch (in.byte() % 10) {
-    case 0: return "NULL";
-    case 1: return pdafuzz::textLiteral(in.text());
-    case 2: return pdafuzz::textLiteral(pick(in, kWords, sizeof kWords / sizeof *kWords));
-    case 3: return pdafuzz::textLiteral(pick(in, kNames, sizeof kNames / sizeof *kNames));
-    case 4: return std::to_string(static_cast<int>(in.number(2000)) - 1000);
-    case 5: return "X'" + std::string(2 * (in.byte() % 8), 'A') + "'";
+    case 0:
+      return "NULL";
+    case 1:
+      return pdafuzz::textLiteral(in.text());
+    case 2:
+      return pdafuzz::textLiteral(pick(in, kWords, sizeof kWords / sizeof *kWords));
+    case 3:
+      return pdafuzz::textLiteral(pick(in, kNames, sizeof kNames / sizeof *kNames));
+    case 4:
+      return std::to_string(static_cast<int>(in.number(2000)) - 1000);
+    case 5:
+      return "X'" + std::string(2 * (in.byte() % 8), 'A') + "'";
     case 6: {
       const std::size_t length = 200 + in.number(400);
       return pdafuzz::textLiteral(std::string(length, static_cast<char>('A' + in.byte() % 26)));
     }
     default:
       // Keys, and the values that tie records together, from a small pool.
-      if (column == 0 || in.byte() & 1) return pdafuzz::textLiteral(pick(in, kKeys, sizeof kKeys / sizeof *kKeys));
+      if (column == 0 || in.byte() & 1)
+        return pdafuzz::textLiteral(pick(in, kKeys, sizeof kKeys / sizeof *kKeys));
       return pdafuzz::textLiteral(pick(in, kWords, sizeof kWords / sizeof *kWords));
   }
 }
@@ -92,7 +102,8 @@ bool makeTable(pdafuzz::Database& db, pdafuzz::Input& in, const std::string& tab
 bool ciEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -141,21 +152,29 @@ std::string checkConfigTree(KestSQLite& root, const std::vector<NameValueMap>& r
     const std::string type = child->RecordType();
     if (type != "Interface" && type != "Chassis" && type != "PModules" && type != "SModules")
       fail("the root holds " + describe(*child));
-    if (!ciEqual(entry.first, child->RecordId())) fail(describe(*child) + " is filed under another name");
-    if (child->ParentPointer() != nullptr || *child->ParentId() != '\0') fail(describe(*child) + " has a parent");
+    if (!ciEqual(entry.first, child->RecordId()))
+      fail(describe(*child) + " is filed under another name");
+    if (child->ParentPointer() != nullptr || *child->ParentId() != '\0')
+      fail(describe(*child) + " has a parent");
     if (child->referenceCount() != 1) fail(describe(*child) + " is owned more than once");
     holdsOneRecord(*child);
     shape += type + ":" + entry.first + "{";
     for (const auto& grand : child->rawSubKeyMap()) {
       const IKestBase* instrument = grand.second;
-      if (!instrument || !seen.insert(instrument).second) fail("an instrument is null or in the tree twice");
+      if (!instrument || !seen.insert(instrument).second)
+        fail("an instrument is null or in the tree twice");
       if (type != "Interface") fail("a " + type + " holds children");
-      if (std::string(instrument->RecordType()) != "Instrument") fail("an interface holds " + describe(*instrument));
-      if (instrument->ParentPointer() != child) fail(describe(*instrument) + " points at another parent");
-      if (std::string(instrument->ParentId()) != child->RecordId()) fail(describe(*instrument) + " names another parent");
-      if (!ciEqual(grand.first, instrument->RecordId())) fail(describe(*instrument) + " is filed under another name");
+      if (std::string(instrument->RecordType()) != "Instrument")
+        fail("an interface holds " + describe(*instrument));
+      if (instrument->ParentPointer() != child)
+        fail(describe(*instrument) + " points at another parent");
+      if (std::string(instrument->ParentId()) != child->RecordId())
+        fail(describe(*instrument) + " names another parent");
+      if (!ciEqual(grand.first, instrument->RecordId()))
+        fail(describe(*instrument) + " is filed under another name");
       if (!instrument->rawSubKeyMap().empty()) fail("an instrument holds children");
-      if (instrument->referenceCount() != 1) fail(describe(*instrument) + " is owned more than once");
+      if (instrument->referenceCount() != 1)
+        fail(describe(*instrument) + " is owned more than once");
       holdsOneRecord(*instrument);
       shape += grand.first + ",";
     }
@@ -195,7 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   NodePtr config(KestSQLite::CreateInstance(KestConfigBaseType));
   config->SubKeyMap();
-  if (!configUsable && !config->rawSubKeyMap().empty()) fail("a configuration was read from an unusable table");
+  if (!configUsable && !config->rawSubKeyMap().empty())
+    fail("a configuration was read from an unusable table");
   const std::string shape = checkConfigTree(*config, records);
   for (const auto& entry : config->rawSubKeyMap()) {
     // Getters on what was read, with names from the input.
@@ -205,7 +225,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     entry.second->getValueInt32(in.cText().c_str(), 0);
   }
   config->reInitialize();
-  if (!config->rawSubKeyMap().empty() || !config->rawNameValueMap().empty()) fail("reInitialize kept something");
+  if (!config->rawSubKeyMap().empty() || !config->rawNameValueMap().empty())
+    fail("reInitialize kept something");
   config->SubKeyMap();
   if (checkConfigTree(*config, records) != shape) fail("a second read gave another tree");
 
@@ -239,7 +260,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (!ciEqual(row[1], idKind) || row[0] == pdafuzz::kNullText || row[0].empty()) continue;
         want[row[0]] = row[2] == pdafuzz::kNullText ? "" : row[2];
       }
-      if (it->second->rawNameValueMap() != want) fail(std::string(kind) + " holds other aliases than the table");
+      if (it->second->rawNameValueMap() != want)
+        fail(std::string(kind) + " holds other aliases than the table");
     }
   }
   return 0;

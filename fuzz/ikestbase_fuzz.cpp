@@ -41,7 +41,8 @@ using NodePtr = std::unique_ptr<IKestBase, Release>;
 bool ciEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -93,7 +94,8 @@ int expectedNumber(const std::string& text) {
 
 void compare(IKestBase& node, const Model& model, const char* step) {
   const NameValueMap& map = node.rawNameValueMap();
-  if (map.size() != model.values.size()) fail(std::string(step) + ": the node holds another number of values");
+  if (map.size() != model.values.size())
+    fail(std::string(step) + ": the node holds another number of values");
   for (const auto& entry : model.values) {
     auto it = map.find(entry.first);
     if (it == map.end()) fail(std::string(step) + ": a value is missing");
@@ -107,13 +109,15 @@ std::string getString(IKestBase& node, const char* name, unsigned size, const ch
   std::unique_ptr<char[]> buffer(new char[size ? size : 1]);
   std::memset(buffer.get(), 'x', size ? size : 1);
   node.getValueString(name, buffer.get(), size, defaultValue);
-  if (std::memchr(buffer.get(), '\0', size ? size : 1) == nullptr) fail("getValueString left no terminator");
+  if (std::memchr(buffer.get(), '\0', size ? size : 1) == nullptr)
+    fail("getValueString left no terminator");
   return buffer.get();
 }
 
 void exerciseDefaults(pdafuzz::Input& in) {
-  static const KestBaseType kTypes[] = {KestInfoBaseType, VisaInfoBaseType, KestConfigBaseType,
-                                        SorrelParamsBaseType, AliasBaseType, InstrumentFavoritesBaseType};
+  static const KestBaseType kTypes[] = {KestInfoBaseType,   VisaInfoBaseType,
+                                        KestConfigBaseType, SorrelParamsBaseType,
+                                        AliasBaseType,      InstrumentFavoritesBaseType};
   NodePtr node(KestDeviceIoConfig::CreateInstance(kTypes[in.number(6)]));
   if (!node) return;
   for (int i = 0; i < 8 && !in.done(); ++i) {
@@ -178,14 +182,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const std::string name = in.cText();
         const std::string* value = model.get(name);
         const int got = node->getValueInt32(name.c_str(), -77);
-        if (got != (value ? expectedNumber(*value) : -77)) fail("getValueInt32 gave another number");
+        if (got != (value ? expectedNumber(*value) : -77))
+          fail("getValueInt32 gave another number");
         break;
       }
       case 5: {  // getValueBool
         const std::string name = in.cText();
         const std::string* value = model.get(name);
         const int got = node->getValueBool(name.c_str(), 5);
-        if (got != (value ? (expectedNumber(*value) != 0 ? 1 : 0) : 5)) fail("getValueBool gave another result");
+        if (got != (value ? (expectedNumber(*value) != 0 ? 1 : 0) : 5))
+          fail("getValueBool gave another result");
         break;
       }
       case 6: {  // deleteName
@@ -227,7 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         bool known = false;
         for (const std::string& c : children) known = known || ciEqual(c, name);
         if (found != (known ? 1 : 0)) fail("findMap disagrees");
-        if (known && (it == node->rawSubKeyMap().end() || !ciEqual(it->first, name))) fail("findMap found another");
+        if (known && (it == node->rawSubKeyMap().end() || !ciEqual(it->first, name)))
+          fail("findMap found another");
         break;
       }
       case 10: {  // a copy shares the children and holds the same values
@@ -248,7 +255,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       }
       case 12: {  // allocateCString, also from a text inside the previous copy
         const std::string text = in.cText();
-        const std::size_t offset = cString ? in.number(static_cast<uint32_t>(std::strlen(cString) + 1)) : 0;
+        const std::size_t offset =
+            cString ? in.number(static_cast<uint32_t>(std::strlen(cString) + 1)) : 0;
         const char* source = (in.byte() & 1) && cString ? cString + offset : text.c_str();
         const std::string expected = source;
         cString = IKestBase::allocateCString(source, cString);
@@ -263,6 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   delete[] cString;
   node->reInitialize();
-  if (!node->rawNameValueMap().empty() || !node->rawSubKeyMap().empty()) fail("reInitialize kept something");
+  if (!node->rawNameValueMap().empty() || !node->rawSubKeyMap().empty())
+    fail("reInitialize kept something");
   return 0;
 }

@@ -36,7 +36,8 @@ const char kConfigRows[] = "SELECT ID, IDKEY, NAME, VALUE FROM ConfigData ORDER 
 bool ciEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -57,7 +58,8 @@ std::string show(const std::string& text) {
 
 // The rows that must stay: those whose name (and key) differ from the ones
 // given. nameColumn is the NAME column; keyColumn the IDKEY column or -1.
-Rows kept(const Rows& rows, int nameColumn, int keyColumn, const std::string& name, const std::string& key) {
+Rows kept(const Rows& rows, int nameColumn, int keyColumn, const std::string& name,
+          const std::string& key) {
   Rows out;
   for (const auto& row : rows) {
     const bool sameName = row[nameColumn] == name;
@@ -67,22 +69,23 @@ Rows kept(const Rows& rows, int nameColumn, int keyColumn, const std::string& na
   return out;
 }
 
-void checkWrite(const Rows& before, const Rows& after, int nameColumn, int keyColumn, const std::string& name,
-                const std::string& value, const std::string& key) {
+void checkWrite(const Rows& before, const Rows& after, int nameColumn, int keyColumn,
+                const std::string& name, const std::string& value, const std::string& key) {
   const Rows expected = kept(before, nameColumn, keyColumn, name, key);
   if (after.size() != expected.size() + 1)
-    fail("a write of '" + show(name) + "' = '" + show(value) + "' left " + std::to_string(after.size()) +
-         " rows, not " + std::to_string(expected.size() + 1));
+    fail("a write of '" + show(name) + "' = '" + show(value) + "' left " +
+         std::to_string(after.size()) + " rows, not " + std::to_string(expected.size() + 1));
   for (std::size_t i = 0; i < expected.size(); ++i)
     if (after[i] != expected[i]) fail("a write of '" + show(name) + "' changed another row");
   const auto& added = after.back();
-  if (added[nameColumn] != name || added[nameColumn + 1] != value || (keyColumn >= 0 && added[keyColumn] != key))
-    fail("a write of '" + show(name) + "' = '" + show(value) + "' stored '" + show(added[nameColumn]) + "' = '" +
-         show(added[nameColumn + 1]) + "'");
+  if (added[nameColumn] != name || added[nameColumn + 1] != value ||
+      (keyColumn >= 0 && added[keyColumn] != key))
+    fail("a write of '" + show(name) + "' = '" + show(value) + "' stored '" +
+         show(added[nameColumn]) + "' = '" + show(added[nameColumn + 1]) + "'");
 }
 
-void checkDelete(const Rows& before, const Rows& after, int nameColumn, int keyColumn, const std::string& name,
-                 const std::string& key) {
+void checkDelete(const Rows& before, const Rows& after, int nameColumn, int keyColumn,
+                 const std::string& name, const std::string& key) {
   if (after != kept(before, nameColumn, keyColumn, name, key))
     fail("a delete of '" + show(name) + "' removed other rows than those of the name");
 }
@@ -92,7 +95,8 @@ std::size_t _inputSize = 0;
 
 std::string valueOf(IKestBase& node, const std::string& name) {
   std::vector<char> buffer(_inputSize + 64);
-  node.getValueString(name.c_str(), buffer.data(), static_cast<unsigned>(buffer.size()), "\x01none");
+  node.getValueString(name.c_str(), buffer.data(), static_cast<unsigned>(buffer.size()),
+                      "\x01none");
   return buffer.data();
 }
 
@@ -112,8 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     db.exec("INSERT INTO KestInfo VALUES(NULL, " + pdafuzz::textLiteral(name) + ", 'old');");
     db.exec("INSERT INTO ConfigData VALUES(NULL, 'k', " + pdafuzz::textLiteral(name) + ", 'old');");
   }
-  db.exec("INSERT INTO KestInfo VALUES(NULL, 'Witness', 'stays'), (NULL, NULL, 'no name');"
-          "INSERT INTO ConfigData VALUES(NULL, 'other', 'Witness', 'stays');");
+  db.exec(
+      "INSERT INTO KestInfo VALUES(NULL, 'Witness', 'stays'), (NULL, NULL, 'no name');"
+      "INSERT INTO ConfigData VALUES(NULL, 'other', 'Witness', 'stays');");
 
   NodePtr settings(KestSQLite::CreateInstance(KestInfoBaseType));
   NodePtr config(KestSQLite::CreateInstance(KestConfigBaseType));
@@ -132,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       if (rc != 1) fail("a write of '" + show(name) + "' failed");
       checkWrite(before, after, 1, -1, name, value, "");
       const std::string answer = valueOf(*settings, name);
-      if (answer != (value.empty() ? "\x01none" : value)) fail("the node answers another value after a write");
+      if (answer != (value.empty() ? "\x01none" : value))
+        fail("the node answers another value after a write");
     } else if (op == 1) {  // a value of a configuration record, under its key
       const std::string value = in.cText();
       const std::string key = in.cText();
@@ -167,7 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       for (const auto& row : db.rows(kSettingsRows))
         if (row[1] != pdafuzz::kNullText && !row[1].empty() && ciEqual(row[1], name))
           expected = row[2] == pdafuzz::kNullText || row[2].empty() ? "\x01none" : row[2];
-      if (!name.empty() && valueOf(*fresh, name) != expected) fail("a new node reads another value");
+      if (!name.empty() && valueOf(*fresh, name) != expected)
+        fail("a new node reads another value");
     }
   }
   return 0;

@@ -29,7 +29,8 @@ const char kKey[] = "SOFTWARE\\FuzzValues";
 bool ciEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -40,7 +41,8 @@ void checkParsed(const uint8_t* data, std::size_t size, const std::vector<RegVal
     fail("an accepted values file does not serialize back to its bytes");
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (values[i].name.find('\0') != std::string::npos) fail("a value name holds a NUL");
-    if (values[i].name.size() > pda::platform::kMaxValueNameLength) fail("a value name is too long");
+    if (values[i].name.size() > pda::platform::kMaxValueNameLength)
+      fail("a value name is too long");
     for (std::size_t j = i + 1; j < values.size(); ++j)
       if (ciEqual(values[i].name, values[j].name)) fail("two values with one name");
   }
@@ -52,8 +54,8 @@ void readThroughRegistry(const std::vector<RegValue>& expected, pdafuzz::Input& 
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
     fail("cannot open the key");
   DWORD count = 0, longestName = 0, longestData = 0;
-  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName,
-                       &longestData, nullptr, nullptr) != ERROR_SUCCESS)
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                       &longestName, &longestData, nullptr, nullptr) != ERROR_SUCCESS)
     fail("RegQueryInfoKeyA failed");
   if (count != expected.size()) fail("the registry counts other values than the file holds");
   for (DWORD i = 0; i < count && i < 64; ++i) {
@@ -65,20 +67,22 @@ void readThroughRegistry(const std::vector<RegValue>& expected, pdafuzz::Input& 
     std::vector<char> name(nameSize ? nameSize : 1);
     std::vector<BYTE> bytes(dataSize ? dataSize : 1);
     DWORD nameLength = nameSize, type = 0, length = dataSize;
-    const LONG rc = RegEnumValueA(key, i, nameSize ? name.data() : nullptr, &nameLength, nullptr, &type,
-                                  dataSize ? bytes.data() : nullptr, &length);
+    const LONG rc = RegEnumValueA(key, i, nameSize ? name.data() : nullptr, &nameLength, nullptr,
+                                  &type, dataSize ? bytes.data() : nullptr, &length);
     if (rc == ERROR_SUCCESS) {
-      if (nameLength != v.name.size() || std::memcmp(name.data(), v.name.data(), v.name.size()) != 0)
+      if (nameLength != v.name.size() ||
+          std::memcmp(name.data(), v.name.data(), v.name.size()) != 0)
         fail("RegEnumValueA gives another name than the file holds");
       if (type != v.type) fail("RegEnumValueA gives another type");
-      if (dataSize && (length != v.data.size() || std::memcmp(bytes.data(), v.data.data(), length) != 0))
+      if (dataSize &&
+          (length != v.data.size() || std::memcmp(bytes.data(), v.data.data(), length) != 0))
         fail("RegEnumValueA gives other data");
     } else if (rc != ERROR_MORE_DATA && rc != ERROR_INVALID_PARAMETER) {
       fail("RegEnumValueA failed with " + std::to_string(rc));
     }
     DWORD queried = dataSize;
-    const LONG q = RegQueryValueExA(key, v.name.c_str(), nullptr, &type, dataSize ? bytes.data() : nullptr,
-                                    &queried);
+    const LONG q = RegQueryValueExA(key, v.name.c_str(), nullptr, &type,
+                                    dataSize ? bytes.data() : nullptr, &queried);
     if (q == ERROR_SUCCESS && queried != v.data.size()) fail("RegQueryValueExA gives another size");
     if (q != ERROR_SUCCESS && q != ERROR_MORE_DATA) fail("RegQueryValueExA cannot find " + v.name);
   }
@@ -100,11 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // The same bytes as the key's file.
   {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
       fail("cannot create the key");
     RegCloseKey(key);
-    std::ofstream file(root + "/registry/HKLM/SOFTWARE/FuzzValues/.values", std::ios::binary | std::ios::trunc);
+    std::ofstream file(root + "/registry/HKLM/SOFTWARE/FuzzValues/.values",
+                       std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   pdafuzz::Input in(data, size);
@@ -120,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       fail("cannot write into the key");
     RegCloseKey(key);
     std::vector<RegValue> after;
-    if (pda::platform::readValuesFile(root + "/registry/HKLM/SOFTWARE/FuzzValues/.values", &after) !=
-        pda::platform::ValuesReadResult::ok)
+    if (pda::platform::readValuesFile(root + "/registry/HKLM/SOFTWARE/FuzzValues/.values",
+                                      &after) != pda::platform::ValuesReadResult::ok)
       fail("a write left a values file that does not parse");
     bool found = false;
     for (const RegValue& v : after) found = found || v.name == "FuzzWritten";
@@ -142,10 +147,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   const std::string bytes = pda::platform::serializeValues(made);
   std::vector<RegValue> back;
-  if (!pda::platform::parseValues(bytes.data(), bytes.size(), &back)) fail("a written file does not parse");
+  if (!pda::platform::parseValues(bytes.data(), bytes.size(), &back))
+    fail("a written file does not parse");
   if (back.size() != made.size()) fail("values lost in a round trip");
   for (std::size_t i = 0; i < made.size(); ++i)
-    if (back[i].name != made[i].name || back[i].type != made[i].type || back[i].data != made[i].data)
+    if (back[i].name != made[i].name || back[i].type != made[i].type ||
+        back[i].data != made[i].data)
       fail("a value changed in a round trip");
   const std::size_t cut = size ? data[0] % (bytes.size() + 1) : 0;
   if (cut < bytes.size() && pda::platform::parseValues(bytes.data(), cut, &back))

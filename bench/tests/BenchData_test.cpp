@@ -52,7 +52,8 @@ TEST(DataSets, ConfigRowsGiveEightValuesPerRecordAndTieInstrumentsToTheirInterfa
   for (const ConfigRow& row : rows) {
     if (byKey.count(row.key) == 0) order.push_back(row.key);
     auto& values = byKey[row.key];
-    EXPECT_TRUE(values.emplace(lowered(row.name), row.value).second) << "one name twice in " << row.key;
+    EXPECT_TRUE(values.emplace(lowered(row.name), row.value).second)
+        << "one name twice in " << row.key;
   }
   ASSERT_EQ(order.size(), records) << "keys are unique per record";
   std::string interfaceKey;
@@ -109,17 +110,18 @@ TEST(Baselines, RawTableReadGivesExactlyWhatTheSettingsRecordReads) {
 
 TEST(Baselines, MapGettersAnswerWhatTheRecordAnswers) {
   Database db;
-  const std::vector<Setting> settings = {{"Digits", "42"},       {"Trailing", "12abc"},
-                                         {"Negative", "-5"},     {"Yes", "YES"},
-                                         {"TrueWord", "True"},   {"Word", "maybe"},
-                                         {"Blank", " 7"},        {"Huge", "99999999999"},
-                                         {"Text", "a value"},    {"Long", std::string(40, 'x')}};
+  const std::vector<Setting> settings = {{"Digits", "42"},     {"Trailing", "12abc"},
+                                         {"Negative", "-5"},   {"Yes", "YES"},
+                                         {"TrueWord", "True"}, {"Word", "maybe"},
+                                         {"Blank", " 7"},      {"Huge", "99999999999"},
+                                         {"Text", "a value"},  {"Long", std::string(40, 'x')}};
   createConfigDatabase(db.sqlite, db.machine.configDb(), settings, {});
   KestInfo info(SQLiteDataSource);
   NameValueMap map;
   for (const Setting& s : settings) map[s.name] = s.value;
   for (const Setting& s : settings) {
-    EXPECT_EQ(mapGetInt32(map, s.name.c_str(), -3), info.getValueInt32(s.name.c_str(), -3)) << s.name;
+    EXPECT_EQ(mapGetInt32(map, s.name.c_str(), -3), info.getValueInt32(s.name.c_str(), -3))
+        << s.name;
     EXPECT_EQ(mapGetBool(map, s.name.c_str(), -3), info.getValueBool(s.name.c_str(), -3)) << s.name;
     for (unsigned size : {1u, 8u, 41u, 64u}) {
       char expected[64], actual[64];

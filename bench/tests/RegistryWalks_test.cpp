@@ -23,8 +23,8 @@ const REGSAM kAll = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
 
 HKEY create(const std::string& path) {
   HKEY key = nullptr;
-  EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kAll,
-                            nullptr, &key, nullptr),
+  EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            kAll, nullptr, &key, nullptr),
             ERROR_SUCCESS)
       << path;
   return key;
@@ -65,7 +65,8 @@ bool inChild(Body body) {
   const pid_t pid = ::fork();
   if (pid == 0) ::_exit(body() ? 0 : 1);
   int status = 0;
-  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
 }
 
 struct FileState {
@@ -100,7 +101,8 @@ TEST(RegistryShortcuts, AValueWrittenAgainAsItIsLeavesTheFileAloneAndAnyChangeIs
   DWORD type = 0;
   ASSERT_EQ(RegQueryValueExA(key, "Flag", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
-  ASSERT_EQ(set(key, "Flag", REG_EXPAND_SZ, std::string("True")), ERROR_SUCCESS) << "without its NUL";
+  ASSERT_EQ(set(key, "Flag", REG_EXPAND_SZ, std::string("True")), ERROR_SUCCESS)
+      << "without its NUL";
   EXPECT_NE(stateOf(file).ino, now.ino);
   DWORD size = 0;
   ASSERT_EQ(RegQueryValueExA(key, "Flag", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
@@ -108,7 +110,8 @@ TEST(RegistryShortcuts, AValueWrittenAgainAsItIsLeavesTheFileAloneAndAnyChangeIs
 
   // A key that may not be written is refused, even for a value it holds.
   HKEY readOnly = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Same", 0, KEY_READ, &readOnly), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Same", 0, KEY_READ, &readOnly),
+            ERROR_SUCCESS);
   EXPECT_EQ(set(readOnly, "Flag", REG_EXPAND_SZ, std::string("True")), ERROR_ACCESS_DENIED);
   RegCloseKey(readOnly);
   RegCloseKey(key);
@@ -118,7 +121,8 @@ TEST(RegistryShortcuts, AValueWalkSeesEveryChangeThisProcessMakesDuringIt) {
   Machine machine(PDA_SQLITE_LIBRARY);
   HKEY walker = create("SOFTWARE\\Walk");
   HKEY writer = open("SOFTWARE\\Walk");
-  for (const char* name : {"A", "B", "C"}) ASSERT_EQ(set(writer, name, REG_SZ, name), ERROR_SUCCESS);
+  for (const char* name : {"A", "B", "C"})
+    ASSERT_EQ(set(writer, name, REG_SZ, name), ERROR_SUCCESS);
 
   EXPECT_EQ(valueAt(walker, 0), "A");
   ASSERT_EQ(RegDeleteValueA(writer, "B"), ERROR_SUCCESS);
@@ -166,7 +170,8 @@ TEST(RegistryShortcuts, AValueWalkAnswersFromItsFirstReadingUntilItStartsAgain) 
 
 TEST(RegistryShortcuts, ASubkeyWalkSeesKeysThisProcessCreatesAndDeletes) {
   Machine machine(PDA_SQLITE_LIBRARY);
-  for (const char* name : {"K1", "K2", "K3"}) RegCloseKey(create(std::string("SOFTWARE\\Parent\\") + name));
+  for (const char* name : {"K1", "K2", "K3"})
+    RegCloseKey(create(std::string("SOFTWARE\\Parent\\") + name));
   HKEY parent = open("SOFTWARE\\Parent");
 
   EXPECT_EQ(subKeyAt(parent, 0), "K1");
@@ -178,8 +183,9 @@ TEST(RegistryShortcuts, ASubkeyWalkSeesKeysThisProcessCreatesAndDeletes) {
 
   ASSERT_TRUE(inChild([] {
     HKEY made = nullptr;
-    const bool ok = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\K9", 0, nullptr,
-                                    REG_OPTION_NON_VOLATILE, kAll, nullptr, &made, nullptr) == ERROR_SUCCESS;
+    const bool ok =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\K9", 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, kAll, nullptr, &made, nullptr) == ERROR_SUCCESS;
     RegCloseKey(made);
     return ok;
   }));

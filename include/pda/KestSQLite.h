@@ -131,7 +131,7 @@ class PDA_API KestSQLite : public IKestBase {
   int _lastSQLiteResult;
   KestBaseType _baseType;
   pda::SQLiteConnectionPair* _connections;  // this file's connections; null until first needed
-  sqlite3* _pCreationDb;     // the connection of a remote PXI database being created
+  sqlite3* _pCreationDb;                    // the connection of a remote PXI database being created
   unsigned _stmtGeneration;  // which opening of the connections the statements belong to
 
   // Process-wide: the binding, shared by every instance; the connections are

@@ -128,10 +128,10 @@ PDA_API LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR l
 PDA_API LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                               LPBYTE lpData, LPDWORD lpcbData);
 PDA_API LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                              LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
-                              LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
-                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                              LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+                              LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                              LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                              LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                              PFILETIME lpftLastWriteTime);
 PDA_API LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                            LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                            PFILETIME lpftLastWriteTime);

@@ -53,8 +53,8 @@ class PDA_API SQLiteVISAUsageStorage : public VISAUsageStorage {
   ~SQLiteVISAUsageStorage() override;
 
   // The parameterless operations of the base still return false.
-  using VISAUsageStorage::AddVISACUsageRecord;
   using VISAUsageStorage::AddVISACOMUsageRecord;
+  using VISAUsageStorage::AddVISACUsageRecord;
   using VISAUsageStorage::AddVISANETUsageRecord;
 
   // One row (SessionType, UsageCount, StatisticsTime) in "SorrelSessionAccess";

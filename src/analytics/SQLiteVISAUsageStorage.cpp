@@ -36,7 +36,8 @@ constexpr char kVisaNetTable[] = "VISANETAccess";
 constexpr char kSorrelTable[] = "SorrelSessionAccess";
 
 constexpr char kFailedVisa[] = "SQLiteVISAUsageStorage: Failed to add VISA usage to %s.";
-constexpr char kFailedSorrel[] = "SQLiteVISAUsageStorage: Failed to add sorrel session usage to %s.";
+constexpr char kFailedSorrel[] =
+    "SQLiteVISAUsageStorage: Failed to add sorrel session usage to %s.";
 
 // The failure reports name one of our own fixed tables, so they always fit
 // the 100 and 256 bytes their texts are allowed; nothing is ever cut.
@@ -100,7 +101,9 @@ SQLiteVISAUsageStorage& SQLiteVISAUsageStorage::operator=(const SQLiteVISAUsageS
   return *this;
 }
 
-SQLiteVISAUsageStorage::~SQLiteVISAUsageStorage() { CloseDBConnection(); }
+SQLiteVISAUsageStorage::~SQLiteVISAUsageStorage() {
+  CloseDBConnection();
+}
 
 const char* SQLiteVISAUsageStorage::tableName(VISAUsageType type) const noexcept {
   switch (type) {
@@ -169,7 +172,8 @@ void SQLiteVISAUsageStorage::CloseDBConnection() noexcept {
   if (rc != kSqliteOk) {
     // The report must not keep the library from being released.
     try {
-      logEvent(kSource, kInformation, "SQLiteVISAUsageStorage: Failed to close SQLite connection..");
+      logEvent(kSource, kInformation,
+               "SQLiteVISAUsageStorage: Failed to close SQLite connection..");
     } catch (...) {
     }
   }
@@ -187,8 +191,8 @@ namespace {
 // whether the statement was prepared and run; the step's own result is not
 // examined (a row the database rejects is silently lost, by design of the
 // analytics). Every SQLite result lands in lastResult, the finalize last.
-bool runStatement(SQLiteDynamic& lib, sqlite3* db, const std::string& sql,
-                  std::size_t bufferSize, int& lastResult) {
+bool runStatement(SQLiteDynamic& lib, sqlite3* db, const std::string& sql, std::size_t bufferSize,
+                  int& lastResult) {
   if (sql.size() >= bufferSize) {
     lastResult = kSqliteTooBig;
     return false;
@@ -197,8 +201,8 @@ bool runStatement(SQLiteDynamic& lib, sqlite3* db, const std::string& sql,
   sql.copy(buffer.get(), sql.size());
 
   sqlite3_stmt* statement = nullptr;
-  const int prepared = lib.sqlite3_prepare_v2(db, buffer.get(), static_cast<int>(bufferSize),
-                                              &statement, nullptr);
+  const int prepared =
+      lib.sqlite3_prepare_v2(db, buffer.get(), static_cast<int>(bufferSize), &statement, nullptr);
   if (prepared != kSqliteOk) {
     lastResult = prepared;
     // A failed prepare leaves no statement; finalizing null is harmless.

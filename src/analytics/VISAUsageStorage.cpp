@@ -8,9 +8,15 @@ VISAUsageStorage::VISAUsageStorage(const VISAUsageStorage&) noexcept = default;
 VISAUsageStorage& VISAUsageStorage::operator=(const VISAUsageStorage&) noexcept = default;
 VISAUsageStorage::~VISAUsageStorage() = default;
 
-bool VISAUsageStorage::AddVISACUsageRecord() { return false; }
-bool VISAUsageStorage::AddVISACOMUsageRecord() { return false; }
-bool VISAUsageStorage::AddVISANETUsageRecord() { return false; }
+bool VISAUsageStorage::AddVISACUsageRecord() {
+  return false;
+}
+bool VISAUsageStorage::AddVISACOMUsageRecord() {
+  return false;
+}
+bool VISAUsageStorage::AddVISANETUsageRecord() {
+  return false;
+}
 
 bool VISAUsageStorage::AddSorrelSessionUsageRecord(const char*, int, const char*) {
   return false;

@@ -65,7 +65,8 @@ bool buildDataDir(char (&out)[kPathSize], const char* tail) {
 // from a constant rather than from the buffer, so that a caller still holding
 // that answer never sees the buffer written by a later, successful retry.
 const char* dataDir(char (&buffer)[kPathSize], int& built, const char* tail) {
-  pda::createCriticalSectionOnce(_dirLockCreated, _dirLock, "GetDirUtilities_Mutex_20150512_PID_%d");
+  pda::createCriticalSectionOnce(_dirLockCreated, _dirLock,
+                                 "GetDirUtilities_Mutex_20150512_PID_%d");
   pda::CriticalSectionLock lock(_dirLock);
   if (!built && buildDataDir(buffer, tail)) built = 1;
   return built ? buffer : "";
@@ -77,7 +78,8 @@ const char* dataDir(char (&buffer)[kPathSize], int& built, const char* tail) {
 // text or the fallback ".", is kept for the life of the process: a base
 // directory registered later is not seen until the process restarts.
 const char* DirUtilities::getBaseDir() {
-  pda::createCriticalSectionOnce(_dirLockCreated, _dirLock, "GetDirUtilities_Mutex_20150512_PID_%d");
+  pda::createCriticalSectionOnce(_dirLockCreated, _dirLock,
+                                 "GetDirUtilities_Mutex_20150512_PID_%d");
   pda::CriticalSectionLock lock(_dirLock);
   if (!_baseDirFound) {
     _baseDir[0] = '\0';

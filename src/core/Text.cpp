@@ -45,7 +45,9 @@ int ciCompare(const char* a, const char* b) noexcept {
   }
 }
 
-bool ciEquals(const char* a, const char* b) noexcept { return ciCompare(a, b) == 0; }
+bool ciEquals(const char* a, const char* b) noexcept {
+  return ciCompare(a, b) == 0;
+}
 
 bool ciStartsWith(const char* text, const char* prefix) noexcept {
   if (!text || !prefix) return false;

@@ -107,9 +107,21 @@ int BasaltDataEngine::deleteChassis(const char* serialNumber) {
 // Module records and state changes have no behaviour in this library yet;
 // the operations exist so that the suite's programs can call them.
 void BasaltDataEngine::updateChassisState(const char*, int) {}
-int BasaltDataEngine::addModule(DeviceInfo) { return 0; }
-int BasaltDataEngine::deviceExist(DeviceInfo) { return 0; }
-int BasaltDataEngine::deleteModule(int) { return 0; }
-int BasaltDataEngine::deleteModules(const char*) { return 0; }
-int BasaltDataEngine::updateModuleState(int, int) { return 0; }
-int BasaltDataEngine::updateModulesState(const char*, int) { return 0; }
+int BasaltDataEngine::addModule(DeviceInfo) {
+  return 0;
+}
+int BasaltDataEngine::deviceExist(DeviceInfo) {
+  return 0;
+}
+int BasaltDataEngine::deleteModule(int) {
+  return 0;
+}
+int BasaltDataEngine::deleteModules(const char*) {
+  return 0;
+}
+int BasaltDataEngine::updateModuleState(int, int) {
+  return 0;
+}
+int BasaltDataEngine::updateModulesState(const char*, int) {
+  return 0;
+}

@@ -80,16 +80,26 @@ bool isPxiType(KestBaseType type) {
 
 const char* recordTypeOf(KestBaseType type) {
   switch (type) {
-    case KestInfoBaseType: return "KestInfo";
-    case VisaInfoBaseType: return "VisaInfo";
-    case KestConfigBaseType: return "KestConfig";
-    case SorrelParamsBaseType: return "SorrelParams";
-    case AliasBaseType: return "Alias";
-    case InstrumentFavoritesBaseType: return "InstrumentFavorites";
-    case ChassisBaseType: return "Chassis";
-    case PModulesBaseType: return "PModules";
-    case SModulesBaseType: return "SModules";
-    case PciBusesBaseType: return "PciBus";
+    case KestInfoBaseType:
+      return "KestInfo";
+    case VisaInfoBaseType:
+      return "VisaInfo";
+    case KestConfigBaseType:
+      return "KestConfig";
+    case SorrelParamsBaseType:
+      return "SorrelParams";
+    case AliasBaseType:
+      return "Alias";
+    case InstrumentFavoritesBaseType:
+      return "InstrumentFavorites";
+    case ChassisBaseType:
+      return "Chassis";
+    case PModulesBaseType:
+      return "PModules";
+    case SModulesBaseType:
+      return "SModules";
+    case PciBusesBaseType:
+      return "PciBus";
   }
   return nullptr;
 }
@@ -101,7 +111,9 @@ SQLiteDynamic* KestSQLite::_pSQLite = nullptr;
 // ---------------------------------------------------------------------------
 // Construction, copying, destruction
 
-KestSQLite* KestSQLite::CreateInstance(KestBaseType type) { return new KestSQLite(nullptr, type); }
+KestSQLite* KestSQLite::CreateInstance(KestBaseType type) {
+  return new KestSQLite(nullptr, type);
+}
 
 KestSQLite::KestSQLite(IKestBase* parent, KestBaseType type) : KestSQLite(parent, type, nullptr) {
   if (isPxiType(type) && _dbPath[0] != '\0' && getFileModificationTime(_dbPath) == 0)
@@ -134,7 +146,8 @@ KestSQLite::KestSQLite(IKestBase* parent, KestBaseType type, const char* dbPath)
   if (dbPath) {
     pda::copyWhole(_dbPath, sizeof _dbPath, dbPath);
   } else {
-    const char* dir = isPxiType(type) ? DirUtilities::getPxiDataDir() : DirUtilities::getSharedDataDir();
+    const char* dir =
+        isPxiType(type) ? DirUtilities::getPxiDataDir() : DirUtilities::getSharedDataDir();
     if (dir && *dir) pda::buildPath(_dbPath, sizeof _dbPath, dir, _dbFileName);
   }
 }
@@ -309,7 +322,8 @@ void KestSQLite::getDatabaseConnection(bool readWrite) {
   }
   _lastSQLiteResult = result;
   if (result != kOk)
-    logEvent(kSource, kEventError, "getDatabaseConnection: Unable to open SQLiteDll for %s error=%d\n(%s)\n",
+    logEvent(kSource, kEventError,
+             "getDatabaseConnection: Unable to open SQLiteDll for %s error=%d\n(%s)\n",
              readWrite ? "READWRITE" : "READONLY", result, sqLiteResultMessage(result));
 }
 
@@ -382,8 +396,8 @@ int KestSQLite::prepareCached(sqlite3_stmt*& slot, const char* text) {
   if (!lib) return kError;
   if (!db) return kMisuse;
   sqlite3_stmt* statement = nullptr;
-  int result = lib->sqlite3_prepare_v2(db, text, static_cast<int>(std::strlen(text) + 1), &statement,
-                                       nullptr);
+  int result = lib->sqlite3_prepare_v2(db, text, static_cast<int>(std::strlen(text) + 1),
+                                       &statement, nullptr);
   if (result == kOk) {
     slot = statement;
     // The statements of the shared connection are known to the process, so
@@ -403,8 +417,9 @@ sqlite3_stmt* KestSQLite::getBeginStmt() {
   KestSQLiteLock lock(*this);
   int result = prepareCached(_pBeginStmt, "BEGIN IMMEDIATE");
   if (result != kOk)
-    logEvent(kSource, kEventError, "getBeginStmt: Unable to prepare BEGIN statement. error=%d\n(%s)\n",
-             result, sqLiteResultMessage(result));
+    logEvent(kSource, kEventError,
+             "getBeginStmt: Unable to prepare BEGIN statement. error=%d\n(%s)\n", result,
+             sqLiteResultMessage(result));
   return _pBeginStmt;
 }
 
@@ -412,8 +427,9 @@ sqlite3_stmt* KestSQLite::getCommitStmt() {
   KestSQLiteLock lock(*this);
   int result = prepareCached(_pCommitStmt, "COMMIT");
   if (result != kOk)
-    logEvent(kSource, kEventError, "getCommitStmt: Unable to prepare COMMIT statement. error=%d\n(%s)\n",
-             result, sqLiteResultMessage(result));
+    logEvent(kSource, kEventError,
+             "getCommitStmt: Unable to prepare COMMIT statement. error=%d\n(%s)\n", result,
+             sqLiteResultMessage(result));
   return _pCommitStmt;
 }
 
@@ -510,16 +526,25 @@ const char* KestSQLite::getLastSQliteResultString() {
 
 const char* KestSQLite::getTableName() {
   switch (_baseType) {
-    case KestInfoBaseType: return "KestInfo";
-    case VisaInfoBaseType: return "VisaInfo";
+    case KestInfoBaseType:
+      return "KestInfo";
+    case VisaInfoBaseType:
+      return "VisaInfo";
     case KestConfigBaseType:
-    case AliasBaseType: return "ConfigData";
-    case SorrelParamsBaseType: return "SorrelParamInfo";
-    case InstrumentFavoritesBaseType: return "InstrumentFavorites";
-    case ChassisBaseType: return "Chassis";
-    case PModulesBaseType: return "PModules";
-    case SModulesBaseType: return "SModules";
-    case PciBusesBaseType: return "PciBuses";
+    case AliasBaseType:
+      return "ConfigData";
+    case SorrelParamsBaseType:
+      return "SorrelParamInfo";
+    case InstrumentFavoritesBaseType:
+      return "InstrumentFavorites";
+    case ChassisBaseType:
+      return "Chassis";
+    case PModulesBaseType:
+      return "PModules";
+    case SModulesBaseType:
+      return "SModules";
+    case PciBusesBaseType:
+      return "PciBuses";
   }
   return "";
 }
@@ -530,12 +555,14 @@ int KestSQLite::getTableRowCount() {
     case VisaInfoBaseType:
     case SorrelParamsBaseType:
     case InstrumentFavoritesBaseType:
-    case PciBusesBaseType: return 3;
+    case PciBusesBaseType:
+      return 3;
     case KestConfigBaseType:
     case AliasBaseType:
     case ChassisBaseType:
     case PModulesBaseType:
-    case SModulesBaseType: return 4;
+    case SModulesBaseType:
+      return 4;
   }
   return 0;
 }
@@ -585,8 +612,8 @@ void KestSQLite::createRemotePxiDatabase() {
     } else {
       if (db) lib->sqlite3_close_v2(db);
       logEvent(kSource, kEventError,
-               "getDatabaseConnection: Unable to open SQLiteDll for %s error=%d\n(%s)\n", "READWRITE",
-               result, sqLiteResultMessage(result));
+               "getDatabaseConnection: Unable to open SQLiteDll for %s error=%d\n(%s)\n",
+               "READWRITE", result, sqLiteResultMessage(result));
     }
   }
 

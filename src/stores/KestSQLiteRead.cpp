@@ -27,7 +27,8 @@ class Query {
  public:
   // recover is run when the first step meets a hot journal (see
   // KestSQLite::rollBackHotJournal); true when the query may be run again.
-  Query(SQLiteDynamic* lib, std::function<bool()> recover) : _lib(lib), _recover(std::move(recover)) {}
+  Query(SQLiteDynamic* lib, std::function<bool()> recover)
+      : _lib(lib), _recover(std::move(recover)) {}
   ~Query() {
     if (_statement && _lib) _lib->sqlite3_finalize(_statement);
   }
@@ -117,8 +118,12 @@ std::unordered_map<std::string, IKestBase*> indexInterfaces(const std::vector<IK
 // ---------------------------------------------------------------------------
 // The lazy fill
 
-void KestSQLite::initializeSubKeyMap() { initializeMaps(); }
-void KestSQLite::initializeNameValueMap() { initializeMaps(); }
+void KestSQLite::initializeSubKeyMap() {
+  initializeMaps();
+}
+void KestSQLite::initializeNameValueMap() {
+  initializeMaps();
+}
 
 void KestSQLite::initializeMaps() {
   if (!_subKeyMap.empty() || !_nameValueMap.empty()) return;
@@ -177,7 +182,8 @@ bool KestSQLite::rollBackHotJournal() {
   if (!db) return false;
   static const char kProbe[] = "SELECT count(*) FROM sqlite_master;";
   sqlite3_stmt* statement = nullptr;
-  int result = tryPrepareV2(db, kProbe, static_cast<int>(sizeof kProbe), &statement, nullptr, nullptr);
+  int result =
+      tryPrepareV2(db, kProbe, static_cast<int>(sizeof kProbe), &statement, nullptr, nullptr);
   if (result == kOk) result = tryStep(statement, "rollBackHotJournal", nullptr);
   if (statement) lib->sqlite3_finalize(statement);
   return result == kRow;
@@ -202,8 +208,9 @@ void KestSQLite::readTableDataIntoNameValueMap() {
   Query query(currentBinding(), [this] { return rollBackHotJournal(); });
   const int result = prepareRead(sql, query.slot());
   if (result != kOk) {
-    logEvent(kSource, kEventError, "readTableDataIntoNameValueMap: Query '%s' failed.\nerror=%d\n(%s)\n",
-             sql.c_str(), result, sqLiteResultMessage(result));
+    logEvent(kSource, kEventError,
+             "readTableDataIntoNameValueMap: Query '%s' failed.\nerror=%d\n(%s)\n", sql.c_str(),
+             result, sqLiteResultMessage(result));
   } else {
     while (query.next()) {
       const char* name = query.text(0);
@@ -276,8 +283,9 @@ void KestSQLite::readTopLevelConfigInfo() {
   std::string sql;
   const int result = readKeyedRecords(KestConfigBaseType, sql, list.nodes);
   if (result != kOk) {
-    logEvent(kSource, kEventError, "readTopLevelConfigInfo: config Query '%s' failed.\nerror=%d\n(%s)\n",
-             sql.c_str(), result, sqLiteResultMessage(result));
+    logEvent(kSource, kEventError,
+             "readTopLevelConfigInfo: config Query '%s' failed.\nerror=%d\n(%s)\n", sql.c_str(),
+             result, sqLiteResultMessage(result));
     return;
   }
   for (std::size_t i = list.nodes.size(); i-- > 0;)
@@ -370,8 +378,9 @@ void KestSQLite::readVisaBrixAliases() {
   const int result = prepareRead(sql, query.slot());
   bool anyRow = false;
   if (result != kOk) {
-    logEvent(kSource, kEventError, "readVisaBrixAliases: Alias Query '%s' failed.\nerror=%d\n(%s)\n",
-             sql, result, sqLiteResultMessage(result));
+    logEvent(kSource, kEventError,
+             "readVisaBrixAliases: Alias Query '%s' failed.\nerror=%d\n(%s)\n", sql, result,
+             sqLiteResultMessage(result));
   } else {
     IKestBase* brix = nullptr;
     IKestBase* visa = nullptr;

@@ -38,7 +38,9 @@ const unsigned short kEventInformation = 4;
 const int kBusyAttempts = 100;
 const unsigned kBusySleepMs = 10;
 
-inline bool isBusy(int result) { return result == kBusy || result == kLocked; }
+inline bool isBusy(int result) {
+  return result == kBusy || result == kLocked;
+}
 }  // namespace sqlite
 
 // The two connections of one database file, shared by every instance of the

@@ -172,12 +172,12 @@ int KestSQLite::deleteName(const char* name) {
   initializeNameValueMap();
   getDatabaseConnection(true);
 
-  const std::string sql =
-      getTableRowCount() == 3
-          ? pda::format("DELETE FROM %s WHERE NAME = '%s';", getTableName(),
-                        pda::sqlLiteral(name).c_str())
-          : pda::format("DELETE FROM %s WHERE NAME = '%s' AND IDKEY = '%s';", getTableName(),
-                        pda::sqlLiteral(name).c_str(), pda::sqlLiteral(recordKey().c_str()).c_str());
+  const std::string sql = getTableRowCount() == 3
+                              ? pda::format("DELETE FROM %s WHERE NAME = '%s';", getTableName(),
+                                            pda::sqlLiteral(name).c_str())
+                              : pda::format("DELETE FROM %s WHERE NAME = '%s' AND IDKEY = '%s';",
+                                            getTableName(), pda::sqlLiteral(name).c_str(),
+                                            pda::sqlLiteral(recordKey().c_str()).c_str());
 
   pda::SQLiteConnectionPair* const pair = connections();
   std::unique_lock<std::recursive_mutex> transaction;
@@ -186,11 +186,11 @@ int KestSQLite::deleteName(const char* name) {
   SQLiteDynamic* const lib = currentBinding();
 
   sqlite3_stmt* statement = nullptr;
-  int rc = tryPrepareV2(writeConnection(), sql.c_str(), static_cast<int>(sql.size() + 1), &statement,
-                        nullptr, nullptr);
+  int rc = tryPrepareV2(writeConnection(), sql.c_str(), static_cast<int>(sql.size() + 1),
+                        &statement, nullptr, nullptr);
   if (rc != kOk) {
-    logEvent(kSource, kEventError, "deleteName: Command '%s' failed.\nerror=%d\n(%s)\n", sql.c_str(),
-             rc, sqLiteResultMessage(rc));
+    logEvent(kSource, kEventError, "deleteName: Command '%s' failed.\nerror=%d\n(%s)\n",
+             sql.c_str(), rc, sqLiteResultMessage(rc));
     finalizeOnce(lib, statement);
     return 0;
   }
@@ -206,8 +206,9 @@ int KestSQLite::deleteName(const char* name) {
   }
   rc = finalizeOnce(lib, statement);
   if (rc != kOk)
-    logEvent(kSource, kEventError, "deleteName: finalize of DELETE statement failed.\nerror=%d\n(%s)\n",
-             rc, sqLiteResultMessage(rc));
+    logEvent(kSource, kEventError,
+             "deleteName: finalize of DELETE statement failed.\nerror=%d\n(%s)\n", rc,
+             sqLiteResultMessage(rc));
   return result;
 }
 
@@ -224,17 +225,19 @@ int KestSQLite::createPxiInfoTable(const char* tableName) {
 
   const bool busTable = std::strstr(tableName, "Pci") != nullptr;
   const std::string create =
-      busTable ? pda::format("CREATE TABLE %s(%s INTEGER PRIMARY KEY, %s TEXT NOT NULL, %s TEXT NOT NULL);",
-                             tableName, "ID", "NAME", "VALUE")
-               : pda::format("CREATE TABLE %s(%s INTEGER PRIMARY KEY, %s TEXT NOT NULL, %s TEXT NOT NULL, "
-                             "%s TEXT NOT NULL);",
-                             tableName, "ID", "IDKEY", "NAME", "VALUE");
+      busTable ? pda::format(
+                     "CREATE TABLE %s(%s INTEGER PRIMARY KEY, %s TEXT NOT NULL, %s TEXT NOT NULL);",
+                     tableName, "ID", "NAME", "VALUE")
+               : pda::format(
+                     "CREATE TABLE %s(%s INTEGER PRIMARY KEY, %s TEXT NOT NULL, %s TEXT NOT NULL, "
+                     "%s TEXT NOT NULL);",
+                     tableName, "ID", "IDKEY", "NAME", "VALUE");
 
   auto rollBack = [&](const std::string& statementText) {
     const int rolledBack = stepOnce(lib, rollback);
     logEvent(kSource, rolledBack == kDone ? kEventWarning : kEventError,
-             "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n", statementText.c_str(),
-             rolledBack, sqLiteResultMessage(rolledBack));
+             "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+             statementText.c_str(), rolledBack, sqLiteResultMessage(rolledBack));
   };
 
   int result = 0;
@@ -257,8 +260,9 @@ int KestSQLite::createPxiInfoTable(const char* tableName) {
         if (rc == kDone) {
           result = 1;
         } else {
-          logEvent(kSource, kEventError, "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n",
-                   create.c_str(), rc, sqLiteResultMessage(rc));
+          logEvent(kSource, kEventError,
+                   "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n", create.c_str(),
+                   rc, sqLiteResultMessage(rc));
         }
       } else {
         logEvent(kSource, kEventError, "createPxiInfoTable(): '%s' failed.\nerror=%d\n(%s)\n",
@@ -303,11 +307,12 @@ int KestSQLite::createPxiInfoTable(const char* tableName) {
       if (rc == kDone) {
         committed = true;
         logEvent(kSource, kEventInformation,
-                 "createPxiInfoTable(): COMMIT '%s' succeeded.\nresult=%d\n(%s)\n", insert.c_str(), rc,
-                 sqLiteResultMessage(rc));
+                 "createPxiInfoTable(): COMMIT '%s' succeeded.\nresult=%d\n(%s)\n", insert.c_str(),
+                 rc, sqLiteResultMessage(rc));
       } else {
-        logEvent(kSource, kEventError, "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n",
-                 insert.c_str(), rc, sqLiteResultMessage(rc));
+        logEvent(kSource, kEventError,
+                 "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n", insert.c_str(), rc,
+                 sqLiteResultMessage(rc));
       }
     } else {
       logEvent(kSource, kEventError, "createPxiInfoTable(): '%s' failed.\nerror=%d\n(%s)\n",

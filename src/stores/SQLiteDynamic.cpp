@@ -35,13 +35,13 @@ struct EntryPoint {
   Bind bind;
 };
 
-#define PDA_SQLITE_ENTRY(slot, stubResult)                                                \
-  {                                                                                      \
-    #slot, [](SQLiteDynamic& binding, FARPROC address) {                                 \
+#define PDA_SQLITE_ENTRY(slot, stubResult)                                             \
+  {                                                                                    \
+#slot, [](SQLiteDynamic& binding, FARPROC address) {                                 \
       typedef decltype(binding.slot) Fn;                                                 \
       binding.slot = address ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address)) \
                              : &Stub<stubResult, Fn>::call;                              \
-    }                                                                                    \
+    } \
   }
 
 // The seventeen entry points in slot order: the name looked up, the slot it
@@ -68,8 +68,7 @@ const EntryPoint kEntryPoints[] = {
 
 #undef PDA_SQLITE_ENTRY
 
-static_assert(sizeof kEntryPoints / sizeof kEntryPoints[0] == 17,
-              "one table row per entry point");
+static_assert(sizeof kEntryPoints / sizeof kEntryPoints[0] == 17, "one table row per entry point");
 
 }  // namespace
 
@@ -94,7 +93,9 @@ SQLiteDynamic::SQLiteDynamic(const char* dllPath) {
   }
 }
 
-SQLiteDynamic::~SQLiteDynamic() { setDefaults(); }
+SQLiteDynamic::~SQLiteDynamic() {
+  setDefaults();
+}
 
 void SQLiteDynamic::setDefaults() {
   _hModule = nullptr;

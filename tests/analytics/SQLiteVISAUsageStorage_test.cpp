@@ -138,8 +138,9 @@ TEST_F(UsageStorage, QuotesAreStoredAsPassedAndCannotChangeTheStatement) {
 
   EXPECT_EQ(quoted + "|noon 'local'\n" + hostile + "|'\n", rows(db, "VISACAccess"));
   EXPECT_EQ("it's|3|''\n", rows(db, "SorrelSessionAccess"));
-  EXPECT_EQ("1\n", pdatest::sqlite(db, "SELECT count(*) FROM sqlite_master WHERE "
-                                       "name = 'VISACAccess';"));
+  EXPECT_EQ("1\n", pdatest::sqlite(db,
+                                   "SELECT count(*) FROM sqlite_master WHERE "
+                                   "name = 'VISACAccess';"));
 }
 
 // ---------------------------------------------------------------- failures
@@ -158,10 +159,10 @@ TEST_F(UsageStorage, MissingDatabaseFailsEveryAddAndIsNeverCreated) {
   EXPECT_FALSE(inMissingDir.AddVISACUsageRecord("t", "p"));
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_FALSE(fs::exists(machine.path("no")));
-  EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"),       //
-                     kOpenFailed, kVisaNull, visaFailed("VISACOMAccess"),     //
-                     kOpenFailed, kVisaNull, visaFailed("VISANETAccess"),     //
-                     kOpenFailed, kSessionNull, kSessionFailed,                 //
+  EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"),    //
+                     kOpenFailed, kVisaNull, visaFailed("VISACOMAccess"),  //
+                     kOpenFailed, kVisaNull, visaFailed("VISANETAccess"),  //
+                     kOpenFailed, kSessionNull, kSessionFailed,            //
                      kOpenFailed, kVisaNull, visaFailed("VISACAccess")}),
             messages());
 }
@@ -185,8 +186,9 @@ TEST_F(UsageStorage, StatementThatCannotBePreparedFailsOnlyThatAdd) {
   // The object stays usable for the tables that exist.
   EXPECT_TRUE(storage.AddVISACOMUsageRecord("t", "p"));
   EXPECT_EQ("p|t\n", rows(db, "VISACOMAccess"));
-  EXPECT_EQ("0\n", pdatest::sqlite(db, "SELECT count(*) FROM sqlite_master WHERE "
-                                       "name = 'SorrelSessionAccess';"));
+  EXPECT_EQ("0\n", pdatest::sqlite(db,
+                                   "SELECT count(*) FROM sqlite_master WHERE "
+                                   "name = 'SorrelSessionAccess';"));
 
   // A file that is no database opens, and fails at the prepare.
   const std::string garbage = machine.path("garbage.db");
@@ -207,11 +209,11 @@ TEST_F(UsageStorage, NullTimeIsRefusedWithItsMessages) {
   EXPECT_EQ((Strings{kVisaNull, visaFailed("VISACAccess"), kVisaNull, visaFailed("VISACOMAccess"),
                      kVisaNull, visaFailed("VISANETAccess"), kSessionNull, kSessionFailed}),
             messages());
-  EXPECT_EQ("0|0|0|0\n",
-            pdatest::sqlite(db, "SELECT (SELECT count(*) FROM VISACAccess), "
-                                "(SELECT count(*) FROM VISACOMAccess), "
-                                "(SELECT count(*) FROM VISANETAccess), "
-                                "(SELECT count(*) FROM SorrelSessionAccess);"));
+  EXPECT_EQ("0|0|0|0\n", pdatest::sqlite(db,
+                                         "SELECT (SELECT count(*) FROM VISACAccess), "
+                                         "(SELECT count(*) FROM VISACOMAccess), "
+                                         "(SELECT count(*) FROM VISANETAccess), "
+                                         "(SELECT count(*) FROM SorrelSessionAccess);"));
 }
 
 TEST_F(UsageStorage, NullProcessNameOrSessionTypeIsRefusedLikeANullTime) {
@@ -286,8 +288,8 @@ TEST_F(UsageStorage, PathOf259CharactersWorksAndLongerPathsAreNeverShortened) {
   EXPECT_EQ("fits|t\n", rows(fits, "VISACAccess"));
   EXPECT_FALSE(fs::exists(tooLong));
   EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"), kOpenFailed, kSessionNull,
-                     kSessionFailed, kOpenFailed, kVisaNull, visaFailed("VISACAccess"),
-                     kOpenFailed, kVisaNull, visaFailed("VISACAccess"),  //
+                     kSessionFailed, kOpenFailed, kVisaNull, visaFailed("VISACAccess"), kOpenFailed,
+                     kVisaNull, visaFailed("VISACAccess"),  //
                      kOpenFailed, kVisaNull, visaFailed("VISACAccess")}),
             messages());
 }
@@ -311,8 +313,9 @@ TEST_F(UsageStorage, VisaStatementUpToItsBufferIsStoredWholeAndLongerIsRefused) 
   EXPECT_FALSE(storage.AddVISACUsageRecord("u", (quotes + "'").c_str()));
 
   EXPECT_EQ(std::to_string(room) + "|t\n" + std::to_string(room / 2) + "|u\n",
-            pdatest::sqlite(db, "SELECT length(ProcessName), AccessTime FROM VISACAccess "
-                                "ORDER BY rowid;"));
+            pdatest::sqlite(db,
+                            "SELECT length(ProcessName), AccessTime FROM VISACAccess "
+                            "ORDER BY rowid;"));
   EXPECT_EQ("1\n", pdatest::sqlite(db, "SELECT count(*) FROM VISACAccess WHERE ProcessName = " +
                                            pdatest::sqlQuote(quotes) + ";"));
   EXPECT_EQ((Strings{visaFailed("VISACAccess"), visaFailed("VISACAccess")}), messages());
@@ -332,8 +335,9 @@ TEST_F(UsageStorage, SessionStatementUpToItsBufferIsStoredWholeAndLongerIsRefuse
   // A wider count takes room from the texts.
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord(longest.c_str(), -10, "t"));
   EXPECT_EQ(std::to_string(room) + "|-1\n",
-            pdatest::sqlite(db, "SELECT length(SessionType), UsageCount FROM "
-                                "SorrelSessionAccess;"));
+            pdatest::sqlite(db,
+                            "SELECT length(SessionType), UsageCount FROM "
+                            "SorrelSessionAccess;"));
   EXPECT_EQ((Strings{kSessionFailed, kSessionFailed}), messages());
 }
 
@@ -498,9 +502,10 @@ TEST_F(UsageStorage, ProcessesAddingAtOnceLeaveASoundDatabase) {
     answeredTrue += WEXITSTATUS(status);
   }
   EXPECT_EQ("ok\n", pdatest::sqlite(db, "PRAGMA integrity_check;"));
-  EXPECT_EQ("0\n", pdatest::sqlite(db, "SELECT count(*) FROM VISACOMAccess WHERE "
-                                       "substr(AccessTime, 1, length(ProcessName) + 1) "
-                                       "<> ProcessName || '/';"));
+  EXPECT_EQ("0\n", pdatest::sqlite(db,
+                                   "SELECT count(*) FROM VISACOMAccess WHERE "
+                                   "substr(AccessTime, 1, length(ProcessName) + 1) "
+                                   "<> ProcessName || '/';"));
   const int stored = std::atoi(pdatest::sqlite(db, "SELECT count(*) FROM VISACOMAccess;").c_str());
   EXPECT_LE(stored, answeredTrue);
   const Strings reports = messages();

@@ -75,10 +75,12 @@ TEST(AnalyticsBadInput, FileThatIsNoDatabase) {
     EXPECT_FALSE(storage.AddVISACUsageRecord("2024-01-01 10:00:00", "prog.exe"));
     EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("HiSLIP", 2, "2024-01-01"));
   }
-  EXPECT_EQ(messages(), (std::vector<std::string>{
-                            "SQLiteVISAUsageStorage: Failed to add VISA usage to VISACAccess.",
-                            "SQLiteVISAUsageStorage: Failed to add sorrel session usage to SorrelSessionAccess.",
-                        }));
+  EXPECT_EQ(
+      messages(),
+      (std::vector<std::string>{
+          "SQLiteVISAUsageStorage: Failed to add VISA usage to VISACAccess.",
+          "SQLiteVISAUsageStorage: Failed to add sorrel session usage to SorrelSessionAccess.",
+      }));
   EXPECT_EQ(fileBytes(db), garbage);
 }
 
@@ -87,7 +89,8 @@ TEST(AnalyticsBadInput, DatabaseCutShort) {
   machine.installSuite();
   const std::string db = machine.dataDir() + "DataAnalytics.db";
   std::string rows = kSchema;
-  for (int i = 0; i < 400; ++i) rows += "INSERT INTO VISACAccess VALUES('p" + std::to_string(i) + "', 't');";
+  for (int i = 0; i < 400; ++i)
+    rows += "INSERT INTO VISACAccess VALUES('p" + std::to_string(i) + "', 't');";
   pdatest::sqlite(db, rows);
   const std::string whole = fileBytes(db);
   ASSERT_EQ(::truncate(db.c_str(), static_cast<off_t>(whole.size() / 3)), 0);
@@ -113,7 +116,8 @@ TEST(AnalyticsBadInput, TableLackingAColumn) {
   const std::string db = machine.dataDir() + "DataAnalytics.db";
   pdatest::sqlite(db,
                   "CREATE TABLE VISACAccess(ProcessName TEXT);"
-                  "CREATE TABLE SorrelSessionAccess(SessionType TEXT, UsageCount INTEGER, StatisticsTime TEXT);");
+                  "CREATE TABLE SorrelSessionAccess(SessionType TEXT, UsageCount INTEGER, "
+                  "StatisticsTime TEXT);");
   SQLiteVISAUsageStorage storage;
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
   EXPECT_FALSE(storage.AddVISACOMUsageRecord("t", "p"));  // no table at all
@@ -156,7 +160,8 @@ TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
   ASSERT_TRUE(storage.AddVISACUsageRecord("t", "before"));
   const std::string marker = db + ".locked";
   const std::string script = db + ".lock.sql";
-  std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << marker << "'\n.shell sleep 2\nCOMMIT;\n";
+  std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << marker
+                        << "'\n.shell sleep 2\nCOMMIT;\n";
   const pid_t holder = ::fork();
   if (holder == 0) {
     ::execlp("sh", "sh", "-c", ("sqlite3 -batch '" + db + "' < '" + script + "'").c_str(),
@@ -171,5 +176,6 @@ TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
   ::waitpid(holder, &status, 0);
   EXPECT_TRUE(messages().empty());
   EXPECT_TRUE(storage.AddVISACUsageRecord("t", "after"));
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName FROM VISACAccess ORDER BY rowid;"), "before\nafter\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName FROM VISACAccess ORDER BY rowid;"),
+            "before\nafter\n");
 }

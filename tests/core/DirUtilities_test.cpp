@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "core/Paths.h"
-#include "pda/Platform.h"
 #include "pda/DirUtilities.h"
+#include "pda/Platform.h"
 #include "support/Fixtures.h"
 
 namespace {

@@ -83,8 +83,8 @@ TEST(Win32ExternalClients, RegistryWriteIsSeenByRegQuery) {
   else
     EXPECT_NE(std::string::npos, out.find("123457")) << out;
   // A value that was never written is not there for reg.exe either.
-  rc = pdatest::run(std::string("reg query \"HKLM\\") + kSettingsKey + "\" /v NoSuchValue /reg:64 2>NUL",
-                    &out);
+  rc = pdatest::run(
+      std::string("reg query \"HKLM\\") + kSettingsKey + "\" /v NoSuchValue /reg:64 2>NUL", &out);
   EXPECT_NE(0, rc) << out;
 }
 
@@ -97,10 +97,12 @@ TEST(Win32ExternalClients, DatabaseWriteIsSeenBySqliteClient) {
     ASSERT_NE(0, info.setNkoServerStartupTimeoutMilliseconds(98765));
     ASSERT_NE(0, info.setDmcLoggingLevel("Caf\xe9 'quoted' level"));
   }
-  EXPECT_EQ("98765\n", pdatest::sqlite(db, "SELECT VALUE FROM KestInfo WHERE "
-                                           "NAME='NkoStartupTimeoutMilliseconds';"));
+  EXPECT_EQ("98765\n", pdatest::sqlite(db,
+                                       "SELECT VALUE FROM KestInfo WHERE "
+                                       "NAME='NkoStartupTimeoutMilliseconds';"));
   // The text went through the Windows code page into the file unchanged.
-  std::string level = pdatest::sqlite(db, "SELECT hex(VALUE) FROM KestInfo WHERE NAME='DmcLoggingLevel';");
+  std::string level =
+      pdatest::sqlite(db, "SELECT hex(VALUE) FROM KestInfo WHERE NAME='DmcLoggingLevel';");
   EXPECT_EQ("436166E9202771756F74656427206C6576656C\n", level);
 }
 
@@ -186,8 +188,8 @@ TEST(Win32VersionResource, ProductVersionIsTheFourPartVersion) {
       reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoSizeA")));
   auto info = reinterpret_cast<InfoFn>(
       reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoA")));
-  auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(GetProcAddress(version, "VerQueryValueA")));
+  auto query =
+      reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(version, "VerQueryValueA")));
   ASSERT_TRUE(size && info && query);
 
   const std::string path = libraryPath();
@@ -205,8 +207,10 @@ TEST(Win32VersionResource, ProductVersionIsTheFourPartVersion) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   ASSERT_TRUE(query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
   ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), length);
-  EXPECT_EQ(static_cast<DWORD>(PDA_VERSION_MAJOR << 16 | PDA_VERSION_MINOR), fixed->dwProductVersionMS);
-  EXPECT_EQ(static_cast<DWORD>(PDA_VERSION_PATCH << 16 | PDA_VERSION_TWEAK), fixed->dwProductVersionLS);
+  EXPECT_EQ(static_cast<DWORD>(PDA_VERSION_MAJOR << 16 | PDA_VERSION_MINOR),
+            fixed->dwProductVersionMS);
+  EXPECT_EQ(static_cast<DWORD>(PDA_VERSION_PATCH << 16 | PDA_VERSION_TWEAK),
+            fixed->dwProductVersionLS);
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
   EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
   EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);

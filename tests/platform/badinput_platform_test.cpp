@@ -32,8 +32,9 @@ const char kKey[] = "SOFTWARE\\Garbage";
 
 HKEY openKey(REGSAM access) {
   HKEY key = nullptr;
-  EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, access, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, access, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   return key;
 }
 
@@ -52,24 +53,28 @@ TEST(PlatformBadInput, RegistryCallsOverAGarbageValuesFile) {
   pdatest::TempMachine machine;
   HKEY key = openKey(KEY_ALL_ACCESS);
   const DWORD one = 1;
-  ASSERT_EQ(RegSetValueExA(key, "Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_SUCCESS);
   const std::string file = machine.path("registry/HKLM/SOFTWARE/Garbage/.values");
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << "garbage\x01\x02\x03 that is no values file";
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      << "garbage\x01\x02\x03 that is no values file";
 
   DWORD type = 0, size = 4;
   BYTE data[4];
   EXPECT_EQ(RegQueryValueExA(key, "Value", nullptr, &type, data, &size), ERROR_FILE_NOT_FOUND);
   char name[16];
   DWORD nameLength = sizeof name;
-  EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
   DWORD values = 99;
-  EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                             nullptr, nullptr),
+  EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(values, 0u);
   EXPECT_EQ(RegDeleteValueA(key, "Value"), ERROR_FILE_NOT_FOUND);
 
-  EXPECT_EQ(RegSetValueExA(key, "Again", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "Again", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_SUCCESS);
   std::vector<pda::platform::RegValue> parsed;
   ASSERT_EQ(pda::platform::readValuesFile(file, &parsed), pda::platform::ValuesReadResult::ok);
   ASSERT_EQ(parsed.size(), 1u);
@@ -83,7 +88,8 @@ TEST(PlatformBadInput, RegistryCallsOverAGarbageValuesFile) {
 TEST(PlatformBadInput, RegistryBuffersOfZeroAndOneByteAndNullArguments) {
   pdatest::TempMachine machine;
   HKEY key = openKey(KEY_ALL_ACCESS);
-  ASSERT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE*>("xyz"), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE*>("xyz"), 4),
+            ERROR_SUCCESS);
 
   BYTE data[4] = {'#', '#', '#', '#'};
   DWORD size = 0;
@@ -101,10 +107,12 @@ TEST(PlatformBadInput, RegistryBuffersOfZeroAndOneByteAndNullArguments) {
   // A one-character name needs two characters of buffer.
   char name[2] = {'#', '#'};
   DWORD nameLength = 1;
-  EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
   EXPECT_EQ(name[1], '#');
   nameLength = 2;
-  EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
   EXPECT_STREQ(name, "A");
 
   EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, data, nullptr), ERROR_INVALID_PARAMETER);
@@ -112,8 +120,9 @@ TEST(PlatformBadInput, RegistryBuffersOfZeroAndOneByteAndNullArguments) {
   EXPECT_EQ(RegSetValueExA(key, "Empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegQueryValueExA(reinterpret_cast<HKEY>(0x1234), "A", nullptr, nullptr, nullptr, nullptr),
-            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(
+      RegQueryValueExA(reinterpret_cast<HKEY>(0x1234), "A", nullptr, nullptr, nullptr, nullptr),
+      ERROR_INVALID_HANDLE);
   RegCloseKey(key);
   EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
 }
@@ -223,7 +232,8 @@ TEST(PlatformBadInput, FileLockRefusesUnusablePaths) {
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a read-only lock file gave no lock";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "a read-only lock file gave no lock";
 }
 
 #endif  // !_WIN32

@@ -55,11 +55,12 @@ class ChassisEngine : public ::testing::Test {
 };
 
 std::string expectedRows(const std::string& serial, const std::string& vendor,
-                         const std::string& model, const std::string& usb, int manfId,
-                         int modelId, int state) {
+                         const std::string& model, const std::string& usb, int manfId, int modelId,
+                         int state) {
   return "ChassisSN=" + serial + "\nManfID=" + std::to_string(manfId) + "\nModel=" + model +
-         "\nModelID=" + std::to_string(modelId) + "\nRecordType=Chassis\nState=" +
-         std::to_string(state) + "\nUSBAddress=" + usb + "\nVendor=" + vendor + "\n";
+         "\nModelID=" + std::to_string(modelId) +
+         "\nRecordType=Chassis\nState=" + std::to_string(state) + "\nUSBAddress=" + usb +
+         "\nVendor=" + vendor + "\n";
 }
 
 // ---------------------------------------------------------------- adding
@@ -70,8 +71,9 @@ TEST_F(ChassisEngine, NewChassisOnANewDatabaseWritesItsSevenValues) {
                                          -7, 65535, 3)));
   ASSERT_TRUE(fs::exists(db()));
   EXPECT_EQ("Chassis\nPModules\nPciBuses\nSModules\n",
-            pdatest::sqlite(db(), "SELECT name FROM sqlite_master WHERE type = 'table' "
-                                  "ORDER BY name;"));
+            pdatest::sqlite(db(),
+                            "SELECT name FROM sqlite_master WHERE type = 'table' "
+                            "ORDER BY name;"));
   EXPECT_EQ("Bus0|0\nBus2|0\nBus4|0\nBus6|0\nBus8|0\nBus10|0\nBus12|0\nBus14|0\nBus16|0\nBus18|0\n",
             pdatest::sqlite(db(), "SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"));
   EXPECT_EQ(expectedRows("SN-100", "Tessaro", "M-18", "USB0::1::2::SN-100::INSTR", -7, 65535, 3),
@@ -110,8 +112,9 @@ TEST_F(ChassisEngine, QuotesInValuesAreStoredAsPassed) {
   ASSERT_EQ(0, engine.addChassis(chassis("O'Neil-1", "Vendor's", "M'", "'", 1, 2, 0)));
   EXPECT_EQ(expectedRows("O'Neil-1", "Vendor's", "M'", "'", 1, 2, 0), chassisRows("O'Neil-1"));
   EXPECT_EQ(0, engine.addChassis(chassis("o'neil-1")));
-  EXPECT_EQ("State=1\n", pdatest::sqlite(db(), "SELECT NAME || '=' || VALUE FROM Chassis "
-                                               "WHERE NAME = 'State';"));
+  EXPECT_EQ("State=1\n", pdatest::sqlite(db(),
+                                         "SELECT NAME || '=' || VALUE FROM Chassis "
+                                         "WHERE NAME = 'State';"));
 }
 
 // A chassis recorded by another program of the suite, with a record type of
@@ -156,8 +159,9 @@ TEST_F(ChassisEngine, TextFieldWithoutTerminatorIsRefused) {
   ChassisInfo longest = chassis("SN-L");
   std::memset(longest.Model, 'm', sizeof longest.Model - 1);
   EXPECT_EQ(0, engine.addChassis(longest));
-  EXPECT_EQ("127\n", pdatest::sqlite(db(), "SELECT length(VALUE) FROM Chassis WHERE "
-                                           "NAME = 'Model';"));
+  EXPECT_EQ("127\n", pdatest::sqlite(db(),
+                                     "SELECT length(VALUE) FROM Chassis WHERE "
+                                     "NAME = 'Model';"));
 }
 
 TEST_F(ChassisEngine, PlaceholdersReturnZeroAndTouchNothing) {

@@ -61,8 +61,8 @@ TEST(RegistryStress, ProcessesWriteOneKeyWhileTwoRead) {
   for (int i = 0; i < 2; ++i) readers.push_back(spawn("reader", {"registry", stop, file}));
   std::vector<Child> children;
   for (int i = 0; i < writers; ++i)
-    children.push_back(spawn(
-        "writer", {std::to_string(i + 1), std::to_string(writes), std::to_string(ownNames), "registry"}));
+    children.push_back(spawn("writer", {std::to_string(i + 1), std::to_string(writes),
+                                        std::to_string(ownNames), "registry"}));
 
   std::map<std::string, std::string> last;
   std::set<std::string> shared;
@@ -126,7 +126,8 @@ TEST(RegistryStress, WriterKilledMidWriteLosesNothing) {
   int sequence = 1;
   long long midWrite = 0, landed = 0, writes = 0, failures = 0;
   for (int kill = 0; kill < kills; ++kill) {
-    Child child = spawn("kill-writer", {"registry", std::to_string(names), std::to_string(sequence)});
+    Child child =
+        spawn("kill-writer", {"registry", std::to_string(names), std::to_string(sequence)});
     const std::string output = killAtRandomMoment(child, 40);
     ASSERT_EQ(waitExit(child.pid), 128 + SIGKILL) << "the writer ended on its own:\n" << output;
 

@@ -68,7 +68,9 @@ void checkFinalTable(const std::string& db, const Expected& expected) {
   EXPECT_EQ(integrityCheck(db), "ok");
 }
 
-void touch(const std::string& path) { std::ofstream(path) << "stop"; }
+void touch(const std::string& path) {
+  std::ofstream(path) << "stop";
+}
 
 // A rollback journal that still begins with its magic number: the writer
 // died before its transaction ended, and the next connection with write
@@ -97,8 +99,8 @@ TEST(SQLiteStress, ProcessesWriteOneDatabaseWhileTwoRead) {
   for (int i = 0; i < 2; ++i) readers.push_back(spawn("reader", {"sqlite", stop}));
   std::vector<Child> children;
   for (int i = 0; i < writers; ++i)
-    children.push_back(
-        spawn("writer", {std::to_string(i + 1), std::to_string(writes), std::to_string(ownNames), "sqlite"}));
+    children.push_back(spawn("writer", {std::to_string(i + 1), std::to_string(writes),
+                                        std::to_string(ownNames), "sqlite"}));
 
   Expected expected;
   for (Child& child : children) {
@@ -130,7 +132,9 @@ TEST(SQLiteStress, ProcessesWriteOneDatabaseWhileTwoRead) {
   EXPECT_EQ(countWriteEvents("ERROR", &errors), 0) << errors;
   EXPECT_EQ(countWriteEvents("WARNING", &errors), 0) << errors;
   const int readErrors = countReadEvents("ERROR");
-  EXPECT_EQ(countEvents("ERROR", &errors), readErrors) << "reports from neither a read nor a write:\n" << errors;
+  EXPECT_EQ(countEvents("ERROR", &errors), readErrors)
+      << "reports from neither a read nor a write:\n"
+      << errors;
   report("sqlite-processes", {{"writers", writers},
                               {"writes", expected.writes},
                               {"failures", expected.failures},

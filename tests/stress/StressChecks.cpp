@@ -11,8 +11,8 @@ namespace stress {
 std::map<std::string, std::vector<std::string>> tableRows(const std::string& db,
                                                           const std::string& table) {
   std::map<std::string, std::vector<std::string>> rows;
-  const std::string text =
-      pdatest::sqlite(db, ".separator \"\\t\"\nSELECT NAME, VALUE FROM " + table + " ORDER BY ID;\n");
+  const std::string text = pdatest::sqlite(
+      db, ".separator \"\\t\"\nSELECT NAME, VALUE FROM " + table + " ORDER BY ID;\n");
   for (const std::string& line : lines(text)) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string::npos) {
@@ -64,14 +64,15 @@ int countSelected(const std::string& type, std::string* detail, Select select) {
 int countWriteEvents(const std::string& type, std::string* detail) {
   return countSelected(type, detail, [](const std::string& message) {
     return startsWithAny(message, {"setValueString", "deleteName", "getBeginStmt", "getCommitStmt",
-                                   "getRollbackStmt", "tryStep: SetValueString", "tryStep: setValueString",
-                                   "tryStep: deleteName"});
+                                   "getRollbackStmt", "tryStep: SetValueString",
+                                   "tryStep: setValueString", "tryStep: deleteName"});
   });
 }
 
 int countReadEvents(const std::string& type, std::string* detail) {
   return countSelected(type, detail, [](const std::string& message) {
-    return startsWithAny(message, {"readTableDataIntoNameValueMap", "rollBackHotJournal", "tryStep: rollBackHotJournal"});
+    return startsWithAny(message, {"readTableDataIntoNameValueMap", "rollBackHotJournal",
+                                   "tryStep: rollBackHotJournal"});
   });
 }
 

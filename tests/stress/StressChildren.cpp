@@ -23,8 +23,8 @@
 #include <string>
 
 #include "StressSupport.h"
-#include "platform/posix/ValuesFile.h"
 #include "pda/KestInfo.h"
+#include "platform/posix/ValuesFile.h"
 
 namespace stress {
 
@@ -112,13 +112,15 @@ int reader(int argc, char** argv) {
     if (!valuesFile.empty()) {
       std::vector<pda::platform::RegValue> parsed;
       ++fileLooks;
-      if (pda::platform::readValuesFile(valuesFile, &parsed) == pda::platform::ValuesReadResult::garbage)
+      if (pda::platform::readValuesFile(valuesFile, &parsed) ==
+          pda::platform::ValuesReadResult::garbage)
         ++tornFiles;
     }
   } while (!exists(stopFile));
-  std::printf("R reads=%lld values=%lld placeholders=%lld regressions=%lld malformed=%lld "
-              "fileLooks=%lld tornFiles=%lld\n",
-              reads, values, placeholders, regressions, malformed, fileLooks, tornFiles);
+  std::printf(
+      "R reads=%lld values=%lld placeholders=%lld regressions=%lld malformed=%lld "
+      "fileLooks=%lld tornFiles=%lld\n",
+      reads, values, placeholders, regressions, malformed, fileLooks, tornFiles);
   return 0;
 }
 

@@ -39,7 +39,9 @@ bool longForm() {
   return env && std::string(env) == "1";
 }
 
-void setLongForm(bool value) { _longForm = value; }
+void setLongForm(bool value) {
+  _longForm = value;
+}
 
 int scaled(int shortValue, int longValue) {
   if (!longForm()) return shortValue;
@@ -130,7 +132,8 @@ std::vector<std::string> words(const std::string& line) {
   return out;
 }
 
-void report(const std::string& scenario, const std::vector<std::pair<std::string, long long>>& counts) {
+void report(const std::string& scenario,
+            const std::vector<std::pair<std::string, long long>>& counts) {
   std::ostringstream line;
   line << "[stress] " << scenario << (longForm() ? " (long)" : " (short)") << ":";
   for (const auto& count : counts) {

@@ -52,7 +52,8 @@ std::vector<std::string> words(const std::string& line);
 // Prints one line of counts, "[stress] <scenario>: a=1 b=2", so that the log
 // of a run gives every scenario's numbers, and records them as test
 // properties.
-void report(const std::string& scenario, const std::vector<std::pair<std::string, long long>>& counts);
+void report(const std::string& scenario,
+            const std::vector<std::pair<std::string, long long>>& counts);
 
 // Runs a child role (the program was started with --child); returns the exit
 // code. Defined beside the roles.

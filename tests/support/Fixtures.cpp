@@ -75,7 +75,6 @@ HKEY createKey(const std::string& key) {
   return h;
 }
 
-
 #if defined(_WIN32)
 
 // When the machine was made, so that the real event log, which keeps the
@@ -229,9 +228,10 @@ int runOnWineHost(const std::string& script, const std::vector<std::string>& arg
   const std::string statusFile = tempFileName();
   DeleteFileA(statusFile.c_str());
   const std::string statusUnix = unixPathOf(statusFile);
-  std::string commandLine = windowsArgument(shell) + " -c " +
-                            windowsArgument("( " + script + " ); echo $? > \"$0.part\" && mv \"$0.part\" \"$0\"") +
-                            " " + windowsArgument(statusUnix);
+  std::string commandLine =
+      windowsArgument(shell) + " -c " +
+      windowsArgument("( " + script + " ); echo $? > \"$0.part\" && mv \"$0.part\" \"$0\"") + " " +
+      windowsArgument(statusUnix);
   for (const std::string& argument : arguments) commandLine += " " + windowsArgument(argument);
   std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
   mutableLine.push_back('\0');
@@ -298,9 +298,15 @@ std::string TempMachine::path(const std::string& rel) const {
   return _root + "\\" + native;
 }
 
-std::string TempMachine::dataDir() const { return commonAppData() + "\\Tessaro\\Tessaro Quillon\\"; }
-std::string TempMachine::pxiDir() const { return dataDir() + "PXI\\"; }
-std::string TempMachine::baseDir() const { return path("Program Files\\Tessaro\\Quillon\\"); }
+std::string TempMachine::dataDir() const {
+  return commonAppData() + "\\Tessaro\\Tessaro Quillon\\";
+}
+std::string TempMachine::pxiDir() const {
+  return dataDir() + "PXI\\";
+}
+std::string TempMachine::baseDir() const {
+  return path("Program Files\\Tessaro\\Quillon\\");
+}
 std::string TempMachine::systemDir() const {
   char dir[MAX_PATH + 1] = {0};
   UINT n = GetSystemDirectoryA(dir, MAX_PATH);
@@ -325,12 +331,22 @@ TempMachine::~TempMachine() {
   if (std::getenv("PDA_KEEP_TEST_ROOT") == nullptr) run("rm -rf " + shellQuote(_root));
 }
 
-std::string TempMachine::path(const std::string& rel) const { return _root + "/" + rel; }
+std::string TempMachine::path(const std::string& rel) const {
+  return _root + "/" + rel;
+}
 
-std::string TempMachine::dataDir() const { return path("ProgramData/Tessaro/Tessaro Quillon/"); }
-std::string TempMachine::pxiDir() const { return dataDir() + "PXI/"; }
-std::string TempMachine::baseDir() const { return path("Program Files/Tessaro/Quillon/"); }
-std::string TempMachine::systemDir() const { return path("System32"); }
+std::string TempMachine::dataDir() const {
+  return path("ProgramData/Tessaro/Tessaro Quillon/");
+}
+std::string TempMachine::pxiDir() const {
+  return dataDir() + "PXI/";
+}
+std::string TempMachine::baseDir() const {
+  return path("Program Files/Tessaro/Quillon/");
+}
+std::string TempMachine::systemDir() const {
+  return path("System32");
+}
 
 #endif
 
@@ -480,13 +496,20 @@ namespace {
 
 std::string eventTypeName(unsigned type) {
   switch (type) {
-    case EVENTLOG_SUCCESS: return "SUCCESS";
-    case EVENTLOG_ERROR_TYPE: return "ERROR";
-    case EVENTLOG_WARNING_TYPE: return "WARNING";
-    case EVENTLOG_INFORMATION_TYPE: return "INFORMATION";
-    case EVENTLOG_AUDIT_SUCCESS: return "AUDIT_SUCCESS";
-    case EVENTLOG_AUDIT_FAILURE: return "AUDIT_FAILURE";
-    default: return "UNKNOWN";
+    case EVENTLOG_SUCCESS:
+      return "SUCCESS";
+    case EVENTLOG_ERROR_TYPE:
+      return "ERROR";
+    case EVENTLOG_WARNING_TYPE:
+      return "WARNING";
+    case EVENTLOG_INFORMATION_TYPE:
+      return "INFORMATION";
+    case EVENTLOG_AUDIT_SUCCESS:
+      return "AUDIT_SUCCESS";
+    case EVENTLOG_AUDIT_FAILURE:
+      return "AUDIT_FAILURE";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -496,8 +519,8 @@ std::string narrow(const std::wstring& wide) {
                               nullptr, nullptr);
   std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
   if (n > 0)
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
+                        nullptr);
   return text;
 }
 
@@ -525,10 +548,14 @@ std::string wineDebugString(const std::string& line, bool* cut = nullptr) {
       continue;
     }
     char e = line[++i];
-    if (e == 'n') text += L'\n';
-    else if (e == 'r') text += L'\r';
-    else if (e == 't') text += L'\t';
-    else if (e == '"' || e == '\\') text += static_cast<wchar_t>(e);
+    if (e == 'n')
+      text += L'\n';
+    else if (e == 'r')
+      text += L'\r';
+    else if (e == 't')
+      text += L'\t';
+    else if (e == '"' || e == '\\')
+      text += static_cast<wchar_t>(e);
     else {
       std::size_t start = (e == 'x') ? i + 1 : i;
       unsigned value = 0;
@@ -693,8 +720,7 @@ std::vector<Event> readEvents() {
 void regSetRaw(const std::string& key, const std::string& name, unsigned int type,
                const std::string& bytes) {
   HKEY h = createKey(key);
-  LONG rc = RegSetValueExA(h, name.c_str(), 0, type,
-                           reinterpret_cast<const BYTE*>(bytes.data()),
+  LONG rc = RegSetValueExA(h, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                            static_cast<DWORD>(bytes.size()));
   RegCloseKey(h);
   if (rc != ERROR_SUCCESS) throw std::runtime_error("cannot set registry value " + name);

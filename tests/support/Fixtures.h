@@ -23,9 +23,9 @@ class TempMachine {
   std::string path(const std::string& rel) const;
 
   // The directories the library computes for this machine.
-  std::string dataDir() const;     // ends with a separator
-  std::string pxiDir() const;      // ends with a separator
-  std::string baseDir() const;     // what installSuite registers; ends with a separator
+  std::string dataDir() const;  // ends with a separator
+  std::string pxiDir() const;   // ends with a separator
+  std::string baseDir() const;  // what installSuite registers; ends with a separator
   std::string systemDir() const;
 
   // Lays out an installed suite: registers "BaseDir", puts the SQLite

@@ -4,16 +4,16 @@
 
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
+#  include <gtest/gtest.h>
 
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <vector>
+#  include <fstream>
+#  include <nlohmann/json.hpp>
+#  include <sstream>
+#  include <string>
+#  include <vector>
 
-#include "pda/Version.h"
-#include "support/Fixtures.h"
+#  include "pda/Version.h"
+#  include "support/Fixtures.h"
 
 namespace {
 

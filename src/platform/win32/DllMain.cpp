@@ -1,8 +1,8 @@
 // The library's entry point. Kept alone in its file so that only the DLL
 // carries it: the static archive that the tests link never pulls it in.
 
-#include "platform/platform.h"
 #include "pda/KestSQLite.h"
+#include "platform/platform.h"
 
 // When a program unloads the library with FreeLibrary (lpReserved is null),
 // the process goes on: the SQLite connections are closed and the SQLite

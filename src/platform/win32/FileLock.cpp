@@ -23,7 +23,8 @@ void* lockFile(const char* path) {
   // A lock file that this process may not write is opened for reading:
   // LockFileEx needs no more.
   if (file == INVALID_HANDLE_VALUE)
-    file = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   // Only a regular file is a lock file (CreateFileA opens no folder here,
   // but a device name such as "NUL" would open).

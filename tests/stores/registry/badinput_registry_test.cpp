@@ -45,10 +45,14 @@ std::string readFile(const std::string& path) {
 std::string namesInFile(const std::string& dir) {
   std::vector<RegValue> values;
   switch (pda::platform::readValuesFile(dir + "/.values", &values)) {
-    case ValuesReadResult::ok: break;
-    case ValuesReadResult::missing: return "<missing>";
-    case ValuesReadResult::garbage: return "<garbage>";
-    case ValuesReadResult::failed: return "<failed>";
+    case ValuesReadResult::ok:
+      break;
+    case ValuesReadResult::missing:
+      return "<missing>";
+    case ValuesReadResult::garbage:
+      return "<garbage>";
+    case ValuesReadResult::failed:
+      return "<failed>";
   }
   std::string out;
   for (const RegValue& v : values) out += v.name + ";";
@@ -195,19 +199,24 @@ TEST(RegistryBadInput, ValueNameBeyondTheRegistryLimit) {
 TEST(RegistryBadInput, KeyNamesBeyondTheirLimit) {
   pdatest::TempMachine machine;
   HKEY key = nullptr;
-  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + std::string(255, 'k')).c_str(), &key),
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE,
+                                          ("SOFTWARE\\" + std::string(255, 'k')).c_str(), &key),
             ERROR_SUCCESS);
   if (key) RegCloseKey(key);
   key = nullptr;
-  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + std::string(256, 'k')).c_str(), &key),
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE,
+                                          ("SOFTWARE\\" + std::string(256, 'k')).c_str(), &key),
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(key, nullptr);
   // Helpers without a place for the handle refuse the call.
-  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE", nullptr), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE", nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, "SOFTWARE", nullptr),
+            ERROR_INVALID_PARAMETER);
   EXPECT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, nullptr),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", nullptr),
+            ERROR_INVALID_PARAMETER);
 }
 
 // A machine whose root is deeper than 260 characters: the registry keeps
@@ -225,9 +234,11 @@ TEST(RegistryBadInput, MachineRootBeyond260Characters) {
   }
   KestInfo fresh(RegistryDataSource);
   EXPECT_EQ(fresh.getInstallLevel(), 7);
-  EXPECT_EQ(namesInFile(deep + "/registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVersion"), "InstallLevel;");
+  EXPECT_EQ(namesInFile(deep + "/registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVersion"),
+            "InstallLevel;");
   char folder[MAX_PATH + 1] = "unchanged";
-  EXPECT_NE(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
+  EXPECT_NE(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder),
+            S_OK);
   EXPECT_STREQ(folder, "");
 }
 

@@ -52,7 +52,9 @@ struct Release {
 };
 using Node = std::unique_ptr<KestSQLite, Release>;
 
-inline Node create(KestBaseType type) { return Node(KestSQLite::CreateInstance(type)); }
+inline Node create(KestBaseType type) {
+  return Node(KestSQLite::CreateInstance(type));
+}
 
 // The store's events, oldest first.
 inline std::vector<pdatest::Event> events() {
@@ -104,7 +106,8 @@ class ClientLock {
                           << "\nCOMMIT;\n";
     _pid = fork();
     if (_pid == 0) {
-      execlp("sh", "sh", "-c", ("sqlite3 -batch -bail '" + db + "' < '" + script + "'").c_str(), nullptr);
+      execlp("sh", "sh", "-c", ("sqlite3 -batch -bail '" + db + "' < '" + script + "'").c_str(),
+             nullptr);
       _exit(127);
     }
     for (int i = 0; i < 1000 && !std::ifstream(marker).good(); ++i)

@@ -111,15 +111,17 @@ TEST(SQLiteBadInput, FileThatIsNoDatabase) {
   machine.installSuite();
   const std::string db = machine.dataDir() + "Quillon.db";
   std::string garbage;
-  for (int i = 0; i < 400; ++i) garbage += "this is not a database, line " + std::to_string(i) + "\n";
+  for (int i = 0; i < 400; ++i)
+    garbage += "this is not a database, line " + std::to_string(i) + "\n";
   std::ofstream(db, std::ios::binary) << garbage;
 
   KestInfo info(SQLiteDataSource);
   EXPECT_EQ(info.getInstallLevel(), 256);
   EXPECT_EQ(info.setHiddenMode(1), 0);
   EXPECT_EQ(info.getHiddenMode(), 0);
-  EXPECT_TRUE(anyEventContains("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                                        "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"));
+  EXPECT_TRUE(anyEventContains("ERROR",
+                               "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                               "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"));
   EXPECT_TRUE(anyEventContains("ERROR", "error=26\n(file is not a database)"));
   EXPECT_EQ(fileBytes(db), garbage);
 }
@@ -144,7 +146,8 @@ TEST(SQLiteBadInput, TruncatedDatabase) {
       for (int i = 0; i < kSettings; ++i) {
         const std::string name = "Name" + std::to_string(i);
         const std::string value = text(*node, name.c_str());
-        if (value != "<default>" && value != "committed" + std::string(200, static_cast<char>('a' + i % 26)))
+        if (value != "<default>" &&
+            value != "committed" + std::string(200, static_cast<char>('a' + i % 26)))
           ++wrong;
       }
       // A write either goes through or fails with its report; it never
@@ -155,8 +158,9 @@ TEST(SQLiteBadInput, TruncatedDatabase) {
     });
     EXPECT_EQ(join(pid), 0) << "keeping " << keep << " of the file";
     if (keep == 0.0) {
-      EXPECT_TRUE(anyEventContains("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                                            "'KestInfo';' failed.\nerror=1\n(SQL logic error)\n"))
+      EXPECT_TRUE(anyEventContains("ERROR",
+                                   "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                                   "'KestInfo';' failed.\nerror=1\n(SQL logic error)\n"))
           << "an empty file is an empty database, without tables";
     } else if (keep < 0.05) {
       EXPECT_TRUE(anyEventContains("ERROR", "(file is not a database)") ||
@@ -174,36 +178,44 @@ TEST(SQLiteBadInput, DatabaseThatCannotBeWritten) {
   pdatest::TempMachine machine;
   machine.installSuite();
   const std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL, 'InstallLevel', '3'), (NULL, 'IOControlHidden', '0');");
+  pdatest::sqlite(
+      db,
+      "INSERT INTO KestInfo VALUES(NULL, 'InstallLevel', '3'), (NULL, 'IOControlHidden', '0');");
   ASSERT_EQ(::chmod(db.c_str(), 0444), 0);
   const std::string before = fileBytes(db);
 
-  EXPECT_EQ(asUserWithoutRights(machine, [] {
-              KestInfo info(SQLiteDataSource);
-              if (info.getInstallLevel() != 3) return 1;
-              if (info.setHiddenMode(1) != 0) return 2;
-              if (info.getHiddenMode() != 0) return 3;
-              return 0;
-            }),
+  EXPECT_EQ(asUserWithoutRights(machine,
+                                [] {
+                                  KestInfo info(SQLiteDataSource);
+                                  if (info.getInstallLevel() != 3) return 1;
+                                  if (info.setHiddenMode(1) != 0) return 2;
+                                  if (info.getHiddenMode() != 0) return 3;
+                                  return 0;
+                                }),
             0);
-  EXPECT_TRUE(anyEventContains("ERROR", "deleteName: DELETE statement failed.\nerror=8\n(attempt to write a "
-                                        "readonly database)\n"));
-  EXPECT_TRUE(anyEventContains("WARNING", "setValueString: ROLLBACK 'INSERT INTO KestInfo VALUES(NULL, "
-                                          "'IOControlHidden', 'True');'.\nROLLBACK result=101\n(SQLITE_DONE)\n"));
+  EXPECT_TRUE(anyEventContains("ERROR",
+                               "deleteName: DELETE statement failed.\nerror=8\n(attempt to write a "
+                               "readonly database)\n"));
+  EXPECT_TRUE(
+      anyEventContains("WARNING",
+                       "setValueString: ROLLBACK 'INSERT INTO KestInfo VALUES(NULL, "
+                       "'IOControlHidden', 'True');'.\nROLLBACK result=101\n(SQLITE_DONE)\n"));
   EXPECT_EQ(fileBytes(db), before);
   EXPECT_FALSE(exists(db + "-lock")) << "the lock file was made where the process may not write";
 
   // The file writable, its folder not.
   ASSERT_EQ(::chmod(db.c_str(), 0666), 0);
   ASSERT_EQ(::chmod(machine.dataDir().c_str(), 0555), 0);
-  EXPECT_EQ(asUserWithoutRights(machine, [] {
-              KestInfo info(SQLiteDataSource);
-              if (info.setHiddenMode(1) != 0) return 1;
-              return info.getInstallLevel() == 3 ? 0 : 2;
-            }),
+  EXPECT_EQ(asUserWithoutRights(machine,
+                                [] {
+                                  KestInfo info(SQLiteDataSource);
+                                  if (info.setHiddenMode(1) != 0) return 1;
+                                  return info.getInstallLevel() == 3 ? 0 : 2;
+                                }),
             0);
   ::chmod(machine.dataDir().c_str(), 0755);
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM KestInfo ORDER BY ID;"), "InstallLevel|3\nIOControlHidden|0\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM KestInfo ORDER BY ID;"),
+            "InstallLevel|3\nIOControlHidden|0\n");
   EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
 }
 #endif
@@ -223,18 +235,23 @@ TEST(SQLiteBadInput, TablesLackingColumns) {
 
   KestInfo info(SQLiteDataSource);
   EXPECT_EQ(info.getInstallLevel(), 256);
-  EXPECT_TRUE(anyEventContains("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                                        "'KestInfo';' failed.\nerror=1\n"));
+  EXPECT_TRUE(anyEventContains("ERROR",
+                               "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                               "'KestInfo';' failed.\nerror=1\n"));
   EXPECT_EQ(info.setHiddenMode(1), 0);
-  EXPECT_TRUE(anyEventContains("ERROR", "setValueString: prepare of Command 'INSERT INTO KestInfo VALUES(NULL, "
-                                        "'IOControlHidden', 'True');' failed.\nBEGIN error=1\n"));
+  EXPECT_TRUE(
+      anyEventContains("ERROR",
+                       "setValueString: prepare of Command 'INSERT INTO KestInfo VALUES(NULL, "
+                       "'IOControlHidden', 'True');' failed.\nBEGIN error=1\n"));
   EXPECT_TRUE(anyEventContains("WARNING", "setValueString: ROLLBACK"));
   EXPECT_EQ(pdatest::sqlite(db, "SELECT ID, NAME FROM KestInfo;"), "1|IOControlHidden\n");
 
   Node config = create(KestConfigBaseType);
   EXPECT_EQ(children(*config), "");
-  EXPECT_TRUE(anyEventContains("ERROR", "readTopLevelConfigInfo: config Query 'SELECT IDKEY, NAME, VALUE FROM "
-                                        "ConfigData ORDER BY IDKEY;' failed.\nerror=1\n"));
+  EXPECT_TRUE(
+      anyEventContains("ERROR",
+                       "readTopLevelConfigInfo: config Query 'SELECT IDKEY, NAME, VALUE FROM "
+                       "ConfigData ORDER BY IDKEY;' failed.\nerror=1\n"));
   EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
 }
 
@@ -251,11 +268,13 @@ TEST(SQLiteBadInput, MissingTablesAndMissingFile) {
   }
   EXPECT_FALSE(exists(db)) << "a missing database was created";
   EXPECT_FALSE(exists(db + "-lock"));
-  EXPECT_EQ(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
-                                 "(unable to open database file)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
+                        "(unable to open database file)\n"),
             1);
-  EXPECT_GE(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READWRITE error=14\n"
-                                 "(unable to open database file)\n"),
+  EXPECT_GE(countEvents("ERROR",
+                        "getDatabaseConnection: Unable to open SQLiteDll for READWRITE error=14\n"
+                        "(unable to open database file)\n"),
             1);
 
   pdatest::sqlite(db, "CREATE TABLE Unrelated(X);");
@@ -263,8 +282,10 @@ TEST(SQLiteBadInput, MissingTablesAndMissingFile) {
   EXPECT_EQ(text(*node, "VisaAddress"), "<default>");
   EXPECT_EQ(dump(*node), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(node->setValueString("VisaAddress", "x"), 0);
-  EXPECT_TRUE(anyEventContains("ERROR", "deleteName: Command 'DELETE FROM VisaInfo WHERE NAME = 'VisaAddress';' "
-                                        "failed.\nerror=1\n"));
+  EXPECT_TRUE(
+      anyEventContains("ERROR",
+                       "deleteName: Command 'DELETE FROM VisaInfo WHERE NAME = 'VisaAddress';' "
+                       "failed.\nerror=1\n"));
   EXPECT_EQ(pdatest::sqlite(db, ".tables"), "Unrelated\n");
 }
 
@@ -285,7 +306,8 @@ TEST(SQLiteBadInput, HotJournalOfADeadWriterIsRolledBackForAReader) {
   EXPECT_EQ(std::string(value), "committed" + std::string(200, 'h'));
   EXPECT_FALSE(exists(db + "-journal")) << "the journal was not rolled back";
   EXPECT_TRUE(events().empty()) << events()[0].message;
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo WHERE VALUE LIKE 'uncommitted%';"), "0\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo WHERE VALUE LIKE 'uncommitted%';"),
+            "0\n");
 }
 
 // The same when the process had read before the writer died: its read-only
@@ -326,8 +348,9 @@ TEST(SQLiteBadInput, PathsOf260CharactersAndMore) {
     EXPECT_STREQ(node->getDbPath(), "");
     EXPECT_EQ(text(*node, "InstallLevel"), "<default>");
     EXPECT_EQ(node->setValueString("InstallLevel", "1"), 0);
-    EXPECT_EQ(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
-                                   "(unable to open database file)\n"),
+    EXPECT_EQ(countEvents("ERROR",
+                          "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
+                          "(unable to open database file)\n"),
               1);
   }
   EXPECT_EQ(pdatest::run("find '" + machine.root() + "' -name 'Quillon.db*' | grep -q ."), 1)
@@ -362,12 +385,14 @@ TEST(SQLiteBadInput, LongNamesAndValues) {
   {
     Node node = create(KestInfoBaseType);
     EXPECT_EQ(node->setValueString(name.c_str(), value.c_str()), 1);
-    EXPECT_EQ(node->setValueString(std::string(1024, 'k').c_str(), std::string(1024, 'w').c_str()), 1);
+    EXPECT_EQ(node->setValueString(std::string(1024, 'k').c_str(), std::string(1024, 'w').c_str()),
+              1);
   }
   EXPECT_EQ(pdatest::sqlite(db, "SELECT length(NAME), length(VALUE) FROM KestInfo ORDER BY ID;"),
             "1500|100004\n1024|1024\n");
   Node fresh = create(KestInfoBaseType);
-  EXPECT_EQ(text(*fresh, std::string(1500, 'n').c_str(), static_cast<unsigned>(value.size() + 1)), value);
+  EXPECT_EQ(text(*fresh, std::string(1500, 'n').c_str(), static_cast<unsigned>(value.size() + 1)),
+            value);
   EXPECT_EQ(text(*fresh, name.c_str(), static_cast<unsigned>(value.size())), "");
   EXPECT_TRUE(events().empty());
 }
@@ -378,7 +403,8 @@ TEST(SQLiteBadInput, BuffersOfZeroAndOneByte) {
   pdatest::TempMachine machine;
   machine.installSuite();
   const std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL, 'One', 'x'), (NULL, 'DmcLoggingLevel', 'FULL');");
+  pdatest::sqlite(
+      db, "INSERT INTO KestInfo VALUES(NULL, 'One', 'x'), (NULL, 'DmcLoggingLevel', 'FULL');");
   Node node = create(KestInfoBaseType);
   char guarded[4] = {'#', '#', '#', '#'};
   node->getValueString("One", guarded, 0, "d");

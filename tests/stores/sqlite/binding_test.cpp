@@ -88,8 +88,8 @@ TEST(SQLiteStore, TypeTablePathsAndRecordTypes) {
     EXPECT_STREQ(node->RecordType(), row.recordType);
     EXPECT_STREQ(PdaTestAccess::KestSQLite_tableName(*node), row.table);
     EXPECT_EQ(PdaTestAccess::KestSQLite_columnCount(*node), row.columns);
-    EXPECT_EQ(node->getDbPath(), row.pxi ? machine.pxiDir() + "RemotePXI.db"
-                                         : machine.dataDir() + "Quillon.db");
+    EXPECT_EQ(node->getDbPath(),
+              row.pxi ? machine.pxiDir() + "RemotePXI.db" : machine.dataDir() + "Quillon.db");
   }
 }
 
@@ -97,8 +97,9 @@ TEST(SQLiteStore, ConstructionOpensNothingAndASecondInstanceReusesTheConnection)
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'InstallLevel','7');"
-                      "INSERT INTO VisaInfo VALUES(NULL,'Mode','3');");
+  pdatest::sqlite(db,
+                  "INSERT INTO KestInfo VALUES(NULL,'InstallLevel','7');"
+                  "INSERT INTO VisaInfo VALUES(NULL,'Mode','3');");
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(PdaTestAccess::KestSQLite_binding(), nullptr);
   EXPECT_EQ(info->getValueInt32("InstallLevel", 256), 7);
@@ -121,8 +122,9 @@ TEST(SQLiteStore, MissingLibraryIsReportedWithItsFullPathAtEveryAttempt) {
   const std::string load = "loadSQLiteDLL: Unable to load DLL\npath = '" + machine.baseDir() +
                            "bin/SQLite.Interop.dll'\n";
   EXPECT_EQ(countEvents("ERROR", load), 1);
-  EXPECT_EQ(countEvents("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                                 "'KestInfo';' failed.\nerror=1\n(sqlite3 DLL open failed.)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                        "'KestInfo';' failed.\nerror=1\n(sqlite3 DLL open failed.)\n"),
             1);
   EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(info->setValueString("A", "1"), 0);  // writes touch nothing either
@@ -139,8 +141,9 @@ TEST(SQLiteStore, MissingDatabaseIsReportedAndOpenedAgainAtTheNextRead) {
   EXPECT_EQ(PdaTestAccess::KestSQLite_readConnection(*first), nullptr);
   Node second = create(KestInfoBaseType);
   second->getValueInt32("X", 0);
-  EXPECT_EQ(countEvents("ERROR", "getDatabaseConnection: Unable to open SQLiteDll for READONLY "
-                                 "error=14\n(unable to open database file)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "getDatabaseConnection: Unable to open SQLiteDll for READONLY "
+                        "error=14\n(unable to open database file)\n"),
             2);
   // Now the file exists: a new instance opens and reads it.
   pdatest::sqlite(machine.createConfigDatabase(), "INSERT INTO KestInfo VALUES(NULL,'X','5');");
@@ -222,5 +225,6 @@ TEST(SQLiteStore, StatementsSurviveNeitherCopiesNorClosingTheConnections) {
   EXPECT_EQ(copy->setValueString("Bus2", "6"), 1);
   EXPECT_EQ(pdatest::sqlite(buses->getDbPath(), "SELECT VALUE FROM PciBuses WHERE NAME='Bus2';"),
             "6\n");
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME || VALUE FROM KestInfo ORDER BY NAME;"), "A1\nB2\nC3\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME || VALUE FROM KestInfo ORDER BY NAME;"),
+            "A1\nB2\nC3\n");
 }

@@ -25,7 +25,8 @@ int countingStep(sqlite3_stmt* statement) {
   return realStep(statement);
 }
 
-int countingPrepare(sqlite3* db, const char* sql, int n, sqlite3_stmt** statement, const char** tail) {
+int countingPrepare(sqlite3* db, const char* sql, int n, sqlite3_stmt** statement,
+                    const char** tail) {
   {
     std::lock_guard<std::mutex> guard(callsMutex);
     ++prepares;
@@ -55,8 +56,8 @@ int stepsOf(sqlite3_stmt* statement) {
 // The elapsed milliseconds of a tryStep report, checking the rest of it.
 double checkTryStepReport(const pdatest::Event& e, const std::string& description,
                           const std::string& timeout) {
-  const std::string head = "tryStep: " + description + "\n Timeout value = " + timeout +
-                           " seconds\n Elapsed time = ";
+  const std::string head =
+      "tryStep: " + description + "\n Timeout value = " + timeout + " seconds\n Elapsed time = ";
   const std::string tail = " milliseconds\n tries = 100\n SQLite result=5\n(database is locked)\n";
   EXPECT_EQ(e.type, "ERROR");
   EXPECT_EQ(e.message.compare(0, head.size(), head), 0) << e.message;
@@ -91,8 +92,9 @@ TEST(SQLiteBusy, WriteFailsAfterAHundredBusyBeginsWithoutARollback) {
   ASSERT_EQ(all.size(), 3u);
   EXPECT_GE(checkTryStepReport(all[0], "SetValueString BEGIN IMMEDIATE", "    10.000000"), 1000.0);
   EXPECT_EQ(all[1].type, "ERROR");
-  EXPECT_EQ(all[1].message, "setValueString: BEGIN 'INSERT INTO KestInfo VALUES(NULL, 'A', 'new');' "
-                            "failed.\nerror=5\n(database is locked)\n");
+  EXPECT_EQ(all[1].message,
+            "setValueString: BEGIN 'INSERT INTO KestInfo VALUES(NULL, 'A', 'new');' "
+            "failed.\nerror=5\n(database is locked)\n");
   EXPECT_GE(checkTryStepReport(all[2], "probe", "     2.500000"), 1000.0);
   EXPECT_EQ(pdatest::sqlite(db, "SELECT VALUE FROM KestInfo;"), "old\n");
   char value[8];
@@ -149,8 +151,9 @@ TEST(SQLiteBusy, ReadGivesUpAfterAHundredBusyPrepares) {
     EXPECT_EQ(prepares, 100);
   }
   EXPECT_EQ(dump(*node), "FAKENAME***=FAKEVALUE***;");
-  EXPECT_EQ(countEvents("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                                 "'VisaInfo';' failed.\nerror=5\n(database is locked)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                        "'VisaInfo';' failed.\nerror=5\n(database is locked)\n"),
             1);
 }
 #endif

@@ -17,10 +17,13 @@ namespace {
 const char kSchema[] =
     "Chassis|CREATE TABLE Chassis(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
     "VALUE TEXT NOT NULL)\n"
-    "PModules|CREATE TABLE PModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
+    "PModules|CREATE TABLE PModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT "
+    "NULL, "
     "VALUE TEXT NOT NULL)\n"
-    "PciBuses|CREATE TABLE PciBuses(ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, VALUE TEXT NOT NULL)\n"
-    "SModules|CREATE TABLE SModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
+    "PciBuses|CREATE TABLE PciBuses(ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, VALUE TEXT NOT "
+    "NULL)\n"
+    "SModules|CREATE TABLE SModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT "
+    "NULL, "
     "VALUE TEXT NOT NULL)\n";
 
 std::string busRows() {
@@ -33,7 +36,9 @@ std::string schemaOf(const std::string& db) {
   return pdatest::sqlite(db, "SELECT name, sql FROM sqlite_master ORDER BY name;");
 }
 
-bool exists(const std::string& path) { return std::ifstream(path).good(); }
+bool exists(const std::string& path) {
+  return std::ifstream(path).good();
+}
 
 }  // namespace
 
@@ -50,9 +55,9 @@ TEST(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
   ASSERT_EQ(all.size(), 10u);
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(all[i].type, "INFORMATION");
-    EXPECT_EQ(all[i].message, "createPxiInfoTable(): COMMIT 'INSERT INTO PciBuses VALUES(NULL, 'Bus" +
-                                  std::to_string(2 * i) +
-                                  "', '0');' succeeded.\nresult=101\n(SQLITE_DONE)\n");
+    EXPECT_EQ(all[i].message,
+              "createPxiInfoTable(): COMMIT 'INSERT INTO PciBuses VALUES(NULL, 'Bus" +
+                  std::to_string(2 * i) + "', '0');' succeeded.\nresult=101\n(SQLITE_DONE)\n");
   }
   // The creation's statements and connection are gone; the node works on.
   EXPECT_EQ(PdaTestAccess::KestSQLite_cachedBegin(*chassis), nullptr);
@@ -62,8 +67,9 @@ TEST(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
 
   // A table that exists already is not created again: reported, rolled back.
   EXPECT_EQ(PdaTestAccess::KestSQLite_createPxiInfoTable(*chassis, "Chassis"), 0);
-  const std::string create = "CREATE TABLE Chassis(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
-                             "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
+  const std::string create =
+      "CREATE TABLE Chassis(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
+      "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
   EXPECT_EQ(countEvents("ERROR", "createPxiInfoTable(): prepare of Command '" + create +
                                      "' failed.\nBEGIN error=1\n(SQL logic error)\n"),
             1);

@@ -31,11 +31,12 @@ TEST(SQLiteRead, NameValueTablesAndThePlaceholder) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'A','1');"
-                      "INSERT INTO KestInfo VALUES(NULL,'a','2');"
-                      "INSERT INTO KestInfo VALUES(NULL,'Empty',NULL);"
-                      "INSERT INTO KestInfo VALUES(NULL,NULL,'x');"
-                      "INSERT INTO KestInfo VALUES(NULL,'','y');");
+  pdatest::sqlite(db,
+                  "INSERT INTO KestInfo VALUES(NULL,'A','1');"
+                  "INSERT INTO KestInfo VALUES(NULL,'a','2');"
+                  "INSERT INTO KestInfo VALUES(NULL,'Empty',NULL);"
+                  "INSERT INTO KestInfo VALUES(NULL,NULL,'x');"
+                  "INSERT INTO KestInfo VALUES(NULL,'','y');");
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(dump(*info), "A=2;Empty=;");  // first spelling, last value
   EXPECT_EQ(info->getValueInt32("Empty", 42), 42);
@@ -60,32 +61,29 @@ TEST(SQLiteRead, ConfigurationTreeAndItsDropRules) {
   std::string db = machine.createConfigDatabase();
   pdatest::sqlite(
       db, row("k01", "RecordType", "Interface") + row("k01", "PersistentId", "P1") +
-              row("k01", "VISAName", "GPIB0") +
-              row("k02", "RecordType", "VxiInterfaceEx") + row("k02", "PersistentId", "P2") +
-              row("k03", "RecordType", "Device") + row("k03", "ParentHashKey", "P1") +
-              row("k03", "VisaAddress", "GPIB0::5::INSTR") + row("k03", "Tag", "first") +
-              row("k04", "RecordType", "interface") + row("k04", "VISAName", "Lower") +
-              row("k05", "RecordType", "Device") + row("k05", "ParentHashKey", "C1") +
-              row("k05", "VisaAddress", "ToChassis") +
+              row("k01", "VISAName", "GPIB0") + row("k02", "RecordType", "VxiInterfaceEx") +
+              row("k02", "PersistentId", "P2") + row("k03", "RecordType", "Device") +
+              row("k03", "ParentHashKey", "P1") + row("k03", "VisaAddress", "GPIB0::5::INSTR") +
+              row("k03", "Tag", "first") + row("k04", "RecordType", "interface") +
+              row("k04", "VISAName", "Lower") + row("k05", "RecordType", "Device") +
+              row("k05", "ParentHashKey", "C1") + row("k05", "VisaAddress", "ToChassis") +
               row("k06", "RecordType", "Chassis") + row("k06", "PersistentId", "C1") +
-              row("k06", "ChassisSN", "SN1") +
-              row("k07", "Foo", "bar") + row("k08", "", "no name") +
-              row("", "RecordType", "Interface") + row("", "VISAName", "Ghost") +
-              row("k09", "RecordType", "Interface") + row("k09", "PersistentId", "P9") +
-              row("k09", "VISAName", "gpib0") +
+              row("k06", "ChassisSN", "SN1") + row("k07", "Foo", "bar") +
+              row("k08", "", "no name") + row("", "RecordType", "Interface") +
+              row("", "VISAName", "Ghost") + row("k09", "RecordType", "Interface") +
+              row("k09", "PersistentId", "P9") + row("k09", "VISAName", "gpib0") +
               row("k10", "RecordType", "Device") + row("k10", "ParentHashKey", "P1") +
               row("k10", "VisaAddress", "GPIB0::5::INSTR") + row("k10", "Tag", "last") +
               row("k11", "RecordType", "Device") + row("k11", "ParentHashKey", "P9") +
-              row("k11", "VisaAddress", "UnderReplaced") +
-              row("k12", "RecordType", "PModule") + row("k12", "PCIBusNumber", "7") +
-              row("k13", "RecordType", "SModule") + row("k13", "ChassisSN", "SN2") +
+              row("k11", "VisaAddress", "UnderReplaced") + row("k12", "RecordType", "PModule") +
+              row("k12", "PCIBusNumber", "7") + row("k13", "RecordType", "SModule") +
+              row("k13", "ChassisSN", "SN2") +
               row("k14", "RecordType", "Interface" + std::string(300, 'x')) +
               row("k14", "VISAName", "TooLong") +
               // Two interfaces share a persistent id: the first record wins the device.
               row("k20", "RecordType", "Interface") + row("k20", "PersistentId", "PX") +
-              row("k20", "VISAName", "ASRL1") +
-              row("k21", "RecordType", "Interface") + row("k21", "PersistentId", "PX") +
-              row("k21", "VISAName", "ASRL2") +
+              row("k20", "VISAName", "ASRL1") + row("k21", "RecordType", "Interface") +
+              row("k21", "PersistentId", "PX") + row("k21", "VISAName", "ASRL2") +
               row("k22", "RecordType", "Device") + row("k22", "ParentHashKey", "PX") +
               row("k22", "VisaAddress", "ASRL::X"));
   Node root = create(KestConfigBaseType);
@@ -144,7 +142,8 @@ TEST(SQLiteRead, PxiTablesGiveOneChildPerRecord) {
   std::string db = machine.pxiDir() + "RemotePXI.db";
   std::string schema;
   for (const char* t : {"Chassis", "PModules", "SModules"})
-    schema += std::string("CREATE TABLE ") + t + "(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
+    schema += std::string("CREATE TABLE ") + t +
+              "(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
               "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
   pdatest::sqlite(db, schema +
                           "INSERT INTO Chassis VALUES(NULL,'SN1','RecordType','Chassis'),"
@@ -174,10 +173,11 @@ TEST(SQLiteRead, AliasesByKindIgnoringCase) {
   EXPECT_EQ(children(*none), "");
   EXPECT_STREQ(none->RecordId(), "Alias");
 
-  pdatest::sqlite(db, "INSERT INTO InstrAliasInfo VALUES(NULL,'scope','AliasVisaId','GPIB0::1'),"
-                      "(NULL,'dmm','aliasvisaid','GPIB0::2'),(NULL,'SCOPE','AliasVisaId','GPIB0::3'),"
-                      "(NULL,'other','AliasOther','x'),(NULL,'','AliasVisaId','y'),"
-                      "(NULL,'nul','AliasVisaId',NULL);");
+  pdatest::sqlite(db,
+                  "INSERT INTO InstrAliasInfo VALUES(NULL,'scope','AliasVisaId','GPIB0::1'),"
+                  "(NULL,'dmm','aliasvisaid','GPIB0::2'),(NULL,'SCOPE','AliasVisaId','GPIB0::3'),"
+                  "(NULL,'other','AliasOther','x'),(NULL,'','AliasVisaId','y'),"
+                  "(NULL,'nul','AliasVisaId',NULL);");
   Node aliases = create(AliasBaseType);
   EXPECT_EQ(children(*aliases), "BrixAlias;VisaAlias;");
   EXPECT_TRUE(aliases->rawNameValueMap().empty());
@@ -197,17 +197,20 @@ TEST(SQLiteRead, AFileThatIsNotADatabase) {
   std::ofstream(db) << std::string(2000, 'x');
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
-  EXPECT_EQ(countEvents("ERROR", "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                                 "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
+                        "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"),
             1);
   Node config = create(KestConfigBaseType);
   EXPECT_EQ(children(*config), "");
   EXPECT_EQ(eventsStarting("readTopLevelConfigInfo: config Query 'SELECT IDKEY, NAME, VALUE FROM "
-                           "ConfigData ORDER BY IDKEY;' failed.\nerror=26\n").size(),
+                           "ConfigData ORDER BY IDKEY;' failed.\nerror=26\n")
+                .size(),
             1u);
   EXPECT_EQ(info->setValueString("A", "1"), 0);
-  EXPECT_EQ(countEvents("ERROR", "setValueString: BEGIN 'INSERT INTO KestInfo VALUES(NULL, 'A', "
-                                 "'1');' failed.\nerror=26\n(file is not a database)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "setValueString: BEGIN 'INSERT INTO KestInfo VALUES(NULL, 'A', "
+                        "'1');' failed.\nerror=26\n(file is not a database)\n"),
             1);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(db).rdbuf()), {}),
             std::string(2000, 'x'));

@@ -9,7 +9,9 @@ using namespace sqltest;
 
 namespace {
 
-std::string query(const std::string& db, const std::string& sql) { return pdatest::sqlite(db, sql); }
+std::string query(const std::string& db, const std::string& sql) {
+  return pdatest::sqlite(db, sql);
+}
 
 std::string text(IKestBase& node, const char* name) {
   char buffer[2048];
@@ -53,7 +55,8 @@ TEST(SQLiteWrite, KeyedTablesWriteUnderTheRecordKey) {
   std::string db = machine.createConfigDatabase();
   Node chassis = create(ChassisBaseType);
   const std::string pxi = chassis->getDbPath();
-  pdatest::sqlite(pxi, "INSERT INTO Chassis VALUES(NULL,'S1','State','0'),(NULL,'S2','State','0');");
+  pdatest::sqlite(pxi,
+                  "INSERT INTO Chassis VALUES(NULL,'S1','State','0'),(NULL,'S2','State','0');");
   chassis->setRecordId("S1");
   EXPECT_EQ(chassis->setValueInt32("State", 1), 1);
   EXPECT_EQ(query(pxi, "SELECT IDKEY, VALUE FROM Chassis ORDER BY IDKEY;"), "S1|1\nS2|0\n");
@@ -65,15 +68,17 @@ TEST(SQLiteWrite, KeyedTablesWriteUnderTheRecordKey) {
   EXPECT_EQ(children(*create(AliasBaseType)), "");
 
   // A configuration record writes under its persistent id, the key it reads by.
-  pdatest::sqlite(db, "DELETE FROM ConfigData; INSERT INTO ConfigData VALUES"
-                      "(NULL,'P1','RecordType','Interface'),(NULL,'P1','PersistentId','P1'),"
-                      "(NULL,'P1','VISAName','GPIB0');");
+  pdatest::sqlite(db,
+                  "DELETE FROM ConfigData; INSERT INTO ConfigData VALUES"
+                  "(NULL,'P1','RecordType','Interface'),(NULL,'P1','PersistentId','P1'),"
+                  "(NULL,'P1','VISAName','GPIB0');");
   Node config = create(KestConfigBaseType);
   int found = 0;
   IKestBase* gpib = config->findMap("GPIB0", &found)->second;
   ASSERT_EQ(found, 1);
   EXPECT_EQ(gpib->setValueString("VISAName", "GPIB1"), 1);
-  EXPECT_EQ(query(db, "SELECT IDKEY, VALUE FROM ConfigData WHERE NAME = 'VISAName';"), "P1|GPIB1\n");
+  EXPECT_EQ(query(db, "SELECT IDKEY, VALUE FROM ConfigData WHERE NAME = 'VISAName';"),
+            "P1|GPIB1\n");
   EXPECT_EQ(children(*create(KestConfigBaseType)), "GPIB1;");
 }
 
@@ -102,11 +107,13 @@ TEST(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.dataDir() + "Quillon.db";
-  pdatest::sqlite(db, "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT, EXTRA TEXT);"
-                      "INSERT INTO KestInfo VALUES(NULL,'A','old',NULL);"
-                      "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT,"
-                      " VALUE TEXT CHECK(VALUE <> 'bad'));"
-                      "INSERT INTO VisaInfo VALUES(NULL,'M','good');");
+  pdatest::sqlite(
+      db,
+      "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT, EXTRA TEXT);"
+      "INSERT INTO KestInfo VALUES(NULL,'A','old',NULL);"
+      "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT,"
+      " VALUE TEXT CHECK(VALUE <> 'bad'));"
+      "INSERT INTO VisaInfo VALUES(NULL,'M','good');");
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(info->setValueString("A", "new"), 0);
   EXPECT_EQ(text(*info, "A"), "old");
@@ -122,8 +129,9 @@ TEST(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
   Node visa = create(VisaInfoBaseType);
   EXPECT_EQ(visa->setValueString("M", "bad"), 0);
   EXPECT_EQ(text(*visa, "M"), "good");
-  EXPECT_EQ(countEvents("ERROR", "setValueString: INSERT 'INSERT INTO VisaInfo VALUES(NULL, 'M', "
-                                 "'bad');' failed.\nerror=19\n(constraint failed)\n"),
+  EXPECT_EQ(countEvents("ERROR",
+                        "setValueString: INSERT 'INSERT INTO VisaInfo VALUES(NULL, 'M', "
+                        "'bad');' failed.\nerror=19\n(constraint failed)\n"),
             1);
   // Nothing was left open: both nodes write again, and so does another process.
   EXPECT_EQ(visa->setValueString("M", "fine"), 1);
@@ -151,8 +159,9 @@ TEST(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
   }
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo WHERE NAME <> 'Shared';"),
-            "50|50\n");
+  EXPECT_EQ(
+      query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo WHERE NAME <> 'Shared';"),
+      "50|50\n");
   EXPECT_EQ(query(db, "SELECT count(*) FROM KestInfo WHERE NAME = 'Shared';"), "1\n");
   EXPECT_EQ(query(db, "SELECT count(*) FROM SorrelParamInfo;"), "51\n");
   EXPECT_TRUE(events().empty());
