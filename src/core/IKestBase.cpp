@@ -127,16 +127,18 @@ int IKestBase::getValueInt32(const char* name, int defaultValue) {
 // finds a terminated text. A null buffer is left alone: there is nothing to
 // write to. A null defaultValue counts as "". buffer may be the caller's own
 // default (a buffer pre-filled with it): the chosen text is taken before the
-// buffer is written, and the copy tolerates the overlap.
+// buffer is written, and the copy tolerates the overlap. The value is looked
+// up whatever the buffer, so that an empty value is dropped by this getter as
+// by every other, also when nothing can be copied.
 void IKestBase::getValueString(const char* name, char* buffer, unsigned int bufferSize,
                                const char* const defaultValue) {
   initializeNameValueMap();
+  const std::string* text = name ? lookUp(_nameValueMap, name) : nullptr;
   if (!buffer) return;
   if (!name || bufferSize == 0) {
     buffer[0] = '\0';
     return;
   }
-  const std::string* text = lookUp(_nameValueMap, name);
   pda::copyWhole(buffer, bufferSize, text ? text->c_str() : defaultValue);
 }
 
