@@ -58,6 +58,15 @@ TEST(RecordsBadInput, StringBuffersOfZeroAndOneByteOnEveryStore) {
     EXPECT_TRUE(whole == "FULL" || whole == "OFF") << whole;
     EXPECT_EQ(b[5], '#');
   }
+
+  // A getter drops an empty value even when its buffer takes nothing.
+  KestInfo info(DeviceIoDataSource);
+  ASSERT_EQ(info.setValueString("Empty", ""), 1);
+  ASSERT_EQ(info.getIKestBase()->rawNameValueMap().count("Empty"), 1u);
+  char b[1] = {'#'};
+  info.getValueString("Empty", b, 0, "dflt");
+  EXPECT_EQ(b[0], '\0');
+  EXPECT_EQ(info.getIKestBase()->rawNameValueMap().count("Empty"), 0u);
 }
 
 // A record without a store answers every read with the caller's default
