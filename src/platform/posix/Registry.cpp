@@ -43,9 +43,11 @@
 //   key once, at index 0, and answers the later indexes from that reading, as
 //   long as this process has changed nothing in the registry since. Any
 //   other index, or a change made by this process, reads the key again. A
-//   change that another process makes during such a walk shows at the next
-//   walk (Windows leaves the answers of a walk over a changing key open too);
-//   each call still checks that the key exists and that the handle may read.
+//   change that another process makes during such a walk, deleting the key
+//   included, shows at the next walk, as if made just after this one
+//   (Windows leaves the answers of a walk over a changing key open too).
+//   Each call checks the handle's rights; whether the key still exists is
+//   checked whenever the key is read.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -208,11 +210,18 @@ LONG checkAlive(const Key& key) {
   return ERROR_SUCCESS;
 }
 
-// A key handle together with its liveness check and right check.
-LONG useKey(HKEY h, REGSAM needed, KeyPtr* out) {
+// A key handle together with its right check.
+LONG useRights(HKEY h, REGSAM needed, KeyPtr* out) {
   LONG rc = findKey(h, out);
   if (rc != ERROR_SUCCESS) return rc;
   if (((*out)->access & needed) != needed) return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
+// A key handle together with its right check and liveness check.
+LONG useKey(HKEY h, REGSAM needed, KeyPtr* out) {
+  LONG rc = useRights(h, needed, out);
+  if (rc != ERROR_SUCCESS) return rc;
   return checkAlive(**out);
 }
 
@@ -595,7 +604,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
     return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  LONG rc = useKey(hKey, KEY_ENUMERATE_SUB_KEYS, &key);
+  LONG rc = useRights(hKey, KEY_ENUMERATE_SUB_KEYS, &key);
   if (rc != ERROR_SUCCESS) return rc;
   Walks& walk = key->walks;
   std::lock_guard<std::mutex> guard(walk.mutex);
@@ -603,6 +612,8 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   if (dwIndex == 0 || !walk.subKeysRead || dwIndex != walk.nextSubKey ||
       walk.subKeysChanges != changes) {
     walk.subKeysRead = false;
+    rc = checkAlive(*key);
+    if (rc != ERROR_SUCCESS) return rc;
     reg::listSubKeys(key->dir, &walk.subKeys);
     walk.subKeysRead = true;
     walk.subKeysChanges = changes;
@@ -629,7 +640,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
+  LONG rc = useRights(hKey, KEY_QUERY_VALUE, &key);
   if (rc != ERROR_SUCCESS) return rc;
   Walks& walk = key->walks;
   std::lock_guard<std::mutex> guard(walk.mutex);
@@ -637,6 +648,8 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   if (dwIndex == 0 || !walk.valuesRead || dwIndex != walk.nextValue ||
       walk.valuesChanges != changes) {
     walk.valuesRead = false;
+    rc = checkAlive(*key);
+    if (rc != ERROR_SUCCESS) return rc;
     rc = readValues(*key, &walk.values);
     if (rc != ERROR_SUCCESS) return rc;
     walk.valuesRead = true;

@@ -149,9 +149,9 @@ ValuesReadResult readValuesFile(const std::string& path, std::vector<RegValue>* 
   values->clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ValuesReadResult::missing : ValuesReadResult::failed;
+  // Read in blocks until the end; a values file is small, so asking for its
+  // size first (to reserve room) would cost a call for nothing.
   std::string bytes;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
   char buf[16384];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
