@@ -30,8 +30,8 @@ std::string formatBytes(double bytes) {
 }
 
 void ResultTable::addTimed(const std::string& id, const std::string& title,
-                           const std::string& libraryBenchmark, const std::string& baselineBenchmark,
-                           Clock clock, double target) {
+                           const std::string& libraryBenchmark,
+                           const std::string& baselineBenchmark, Clock clock, double target) {
   Measure m;
   m.id = id;
   m.title = title;
@@ -42,7 +42,8 @@ void ResultTable::addTimed(const std::string& id, const std::string& title,
   _measures.push_back(m);
 }
 
-void ResultTable::addFigures(const std::string& id, const std::string& title, Unit unit, double target) {
+void ResultTable::addFigures(const std::string& id, const std::string& title, Unit unit,
+                             double target) {
   Measure m;
   m.id = id;
   m.title = title;
@@ -68,7 +69,9 @@ void ResultTable::recordMedian(const std::string& benchmark, double cpuNanosecon
   _medians[benchmark] = Median{cpuNanoseconds, realNanoseconds};
 }
 
-bool ResultTable::hasMedian(const std::string& benchmark) const { return _medians.count(benchmark) != 0; }
+bool ResultTable::hasMedian(const std::string& benchmark) const {
+  return _medians.count(benchmark) != 0;
+}
 
 std::vector<Row> ResultTable::rows() const {
   std::vector<Row> out;
@@ -77,6 +80,7 @@ std::vector<Row> ResultTable::rows() const {
     row.id = m.id;
     row.title = m.title;
     row.target = m.target;
+    row.reference = !(m.target > 0.0);
     row.library = row.baseline = "-";
     double library = 0.0, baseline = 0.0;
     if (m.libraryBenchmark.empty()) {
@@ -100,7 +104,7 @@ std::vector<Row> ResultTable::rows() const {
       row.library = bytes ? formatBytes(library) : formatNanoseconds(library);
       row.baseline = bytes ? formatBytes(baseline) : formatNanoseconds(baseline);
       row.ratio = library / baseline;
-      row.met = row.ratio <= m.target;
+      row.met = !row.reference && row.ratio <= m.target;
     }
     out.push_back(row);
   }
@@ -110,7 +114,7 @@ std::vector<Row> ResultTable::rows() const {
 bool ResultTable::allMet() const {
   bool any = false;
   for (const Row& row : rows()) {
-    if (!row.run) continue;
+    if (!row.run || row.reference) continue;
     any = true;
     if (!row.met) return false;
   }
@@ -124,8 +128,8 @@ std::string ResultTable::render() const {
   for (const Row& row : rows()) {
     out += "| " + row.id + " | " + row.title + " | " + row.library + " | " + row.baseline + " | ";
     out += row.run ? printed("%.2fx", row.ratio) : std::string("-");
-    out += " | " + printed("<= %.2fx", row.target) + " | ";
-    out += !row.run ? "not run" : row.met ? "met" : "MISSED";
+    out += " | " + (row.reference ? std::string("-") : printed("<= %.2fx", row.target)) + " | ";
+    out += !row.run ? "not run" : row.reference ? "reference" : row.met ? "met" : "MISSED";
     out += " |\n";
   }
   return out;

@@ -21,15 +21,19 @@ struct Row {
   std::string baseline;  // the baseline's figure, formatted
   double ratio = 0.0;    // library / baseline; 0 when not run
   double target = 0.0;   // the highest ratio that meets the target
-  bool run = false;      // both figures are known
-  bool met = false;      // run and ratio <= target
+  bool reference = false;  // shown for comparison only: no target to meet
+  bool run = false;        // both figures are known
+  bool met = false;        // run and ratio <= target (a reference row is never met)
 };
 
 class ResultTable {
  public:
-  // A timed measure: the medians of two benchmarks, on the given clock.
-  void addTimed(const std::string& id, const std::string& title, const std::string& libraryBenchmark,
-                const std::string& baselineBenchmark, Clock clock, double target);
+  // A timed measure: the medians of two benchmarks, on the given clock. A
+  // target of 0 makes it a reference row, shown beside the measures it
+  // explains and never judged.
+  void addTimed(const std::string& id, const std::string& title,
+                const std::string& libraryBenchmark, const std::string& baselineBenchmark,
+                Clock clock, double target);
   // A measure whose figures are given by setFigures.
   void addFigures(const std::string& id, const std::string& title, Unit unit, double target);
   void setFigures(const std::string& id, double library, double baseline);
@@ -39,7 +43,8 @@ class ResultTable {
   bool hasMedian(const std::string& benchmark) const;
 
   std::vector<Row> rows() const;
-  // Whether every measure that ran met its target, and at least one ran.
+  // Whether every measure that ran met its target, and at least one ran
+  // (reference rows aside).
   bool allMet() const;
   // The rows as a Markdown table.
   std::string render() const;

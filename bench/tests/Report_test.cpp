@@ -80,11 +80,27 @@ TEST(ResultTable, RendersOneMarkdownRowPerMeasureWithItsVerdict) {
   table.recordMedian("l", 1500.0, 0.0);
   table.recordMedian("b", 1000.0, 0.0);
   const std::string text = table.render();
-  EXPECT_NE(text.find("| 1 | met one | 1.50 us | 1.00 us | 1.50x | <= 2.00x | met |"), std::string::npos)
+  EXPECT_NE(text.find("| 1 | met one | 1.50 us | 1.00 us | 1.50x | <= 2.00x | met |"),
+            std::string::npos)
       << text;
   EXPECT_NE(text.find("| 2 | missed one | 1.50 us | 1.00 us | 1.50x | <= 0.50x | MISSED |"),
             std::string::npos)
       << text;
+}
+
+TEST(ResultTable, AReferenceRowIsShownButNeverJudged) {
+  ResultTable table;
+  table.addTimed("m", "measure", "l", "b", Clock::cpu, 2.0);
+  table.addTimed("r", "reference", "b", "l", Clock::cpu, 0.0);
+  table.recordMedian("l", 100.0, 0.0);
+  table.recordMedian("b", 1000.0, 0.0);
+  const Row reference = rowOf(table.rows(), "r");
+  EXPECT_TRUE(reference.run);
+  EXPECT_TRUE(reference.reference);
+  EXPECT_FALSE(reference.met);
+  EXPECT_DOUBLE_EQ(reference.ratio, 10.0);
+  EXPECT_TRUE(table.allMet()) << "the one judged measure met its target";
+  EXPECT_NE(table.render().find("| 10.00x | - | reference |"), std::string::npos) << table.render();
 }
 
 TEST(Formatting, UnitsChangeAtTheirBoundaries) {
