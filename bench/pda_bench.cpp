@@ -21,9 +21,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
-#include <vector>
 
 #include "Allocations.h"
 #include "BenchData.h"
