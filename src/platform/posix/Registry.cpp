@@ -125,8 +125,13 @@ struct Key {
 // each change is in place.
 std::atomic<unsigned long long> _registryChanges{1};
 
-unsigned long long registryChanges() { return _registryChanges.load(std::memory_order_acquire); }
-void noteRegistryChange() { _registryChanges.fetch_add(1, std::memory_order_acq_rel); }
+unsigned long long registryChanges() {
+  return _registryChanges.load(std::memory_order_acquire);
+}
+void noteRegistryChange() {
+  _registryChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
 using KeyPtr = std::shared_ptr<Key>;
 
 // Never destroyed (PosixSupport.h says why).
