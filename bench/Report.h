@@ -17,10 +17,10 @@ enum class Unit { time, bytes };
 struct Row {
   std::string id;
   std::string title;
-  std::string library;   // the library's figure, formatted; "-" when not run
-  std::string baseline;  // the baseline's figure, formatted
-  double ratio = 0.0;    // library / baseline; 0 when not run
-  double target = 0.0;   // the highest ratio that meets the target
+  std::string library;     // the library's figure, formatted; "-" when not run
+  std::string baseline;    // the baseline's figure, formatted
+  double ratio = 0.0;      // library / baseline; 0 when not run
+  double target = 0.0;     // the highest ratio that meets the target
   bool reference = false;  // shown for comparison only: no target to meet
   bool run = false;        // both figures are known
   bool met = false;        // run and ratio <= target (a reference row is never met)

@@ -297,9 +297,9 @@ struct MemoryFigures {
 // entries (a red-black tree node of the C++ library holding the pair).
 std::size_t typesFloor(const IKestBase* node, bool root) {
   if (!node) return 0;
-  std::size_t total = sizeof(KestSQLite) + node->rawNameValueMap().size() *
-                                               (sizeof(std::_Rb_tree_node_base) +
-                                                sizeof(NameValueMap::value_type));
+  std::size_t total =
+      sizeof(KestSQLite) + node->rawNameValueMap().size() *
+                               (sizeof(std::_Rb_tree_node_base) + sizeof(NameValueMap::value_type));
   if (!root) total += sizeof(std::_Rb_tree_node_base) + sizeof(SubKeyMap::value_type);
   for (const auto& child : node->rawSubKeyMap()) total += typesFloor(child.second, false);
   return total;
@@ -415,7 +415,8 @@ void registerBenchmarks(ResultTable& table) {
   }
   table.addTimed("3c", "KestConfig tree: 20,000 records vs 2,000 records (library vs library)",
                  "config_tree_20000/library", "config_tree_2000/library", Clock::cpu, 12.0);
-  table.addTimed("3d", "the raw query alone: 20,000 records vs 2,000 records (baseline vs baseline)",
+  table.addTimed("3d",
+                 "the raw query alone: 20,000 records vs 2,000 records (baseline vs baseline)",
                  "config_tree_20000/baseline", "config_tree_2000/baseline", Clock::cpu, 0.0);
   pair("4",
        "setValueString through the SQLite store vs raw BEGIN IMMEDIATE, DELETE, INSERT, COMMIT",
