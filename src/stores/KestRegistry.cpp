@@ -98,21 +98,26 @@ KestRegistry::KestRegistry(IKestBase* parent, const char* name, bool openKeys)
   }
 
   // A child opens its key below its parent's read handle; the open-keys flag
-  // does not apply. The create call runs on a handle without the right to
-  // create subkeys, so it opens existing keys only. A parent without a read
+  // does not apply. A child never creates a missing key (a missing "Aliases"
+  // key stays missing): the read handle is opened first, and the create call
+  // on the parent's read handle, which then opens the existing key for
+  // writing, is made only when that succeeded. Windows checks a create below
+  // a handle against the parent key's security, not against the rights of
+  // the handle, so a create alone would add the key. A parent without a read
   // handle, or one that is not a registry node, gives the child no handles.
   auto* registryParent = dynamic_cast<KestRegistry*>(parent);
   if (!registryParent) return;
   if (registryParent->_hReadKey) {
-    HKEY write = nullptr;
-    if (RegCreateKeyExA(registryParent->_hReadKey, _keyName.c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr, &write,
-                        nullptr) == ERROR_SUCCESS)
-      _hWriteKey = write;
     HKEY read = nullptr;
     if (RegOpenKeyExA(registryParent->_hReadKey, _keyName.c_str(), 0, kReadAccess, &read) ==
-        ERROR_SUCCESS)
+        ERROR_SUCCESS) {
       _hReadKey = read;
+      HKEY write = nullptr;
+      if (RegCreateKeyExA(registryParent->_hReadKey, _keyName.c_str(), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr, &write,
+                          nullptr) == ERROR_SUCCESS)
+        _hWriteKey = write;
+    }
   }
   _nameValueMap.clear();
 }

@@ -293,7 +293,7 @@ TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   EXPECT_NE(PdaTestAccess::KestRegistry_readKey(sub), nullptr);
   EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(sub), nullptr);
   EXPECT_EQ(sub.getValueInt32("S", 0), 1);
-  // A child never creates its key: its create call runs on a read handle.
+  // A child never creates its key, only opens one that exists.
   Node<> missing(PdaTestAccess::KestRegistry_make(root.get(), "Missing", false));
   EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*missing), nullptr);
   EXPECT_FALSE(keyExists(key("VISAInfo\\Missing")));
