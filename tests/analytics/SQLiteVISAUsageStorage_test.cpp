@@ -243,13 +243,13 @@ TEST_F(UsageStorage, MissingLibraryIsReportedAndRetriedAtTheNextAdd) {
             messages());
 
   // A file that is no library counts as missing.
-  const std::string library = machine.baseDir() + "bin/SQLite.Interop.dll";
+  const std::string library = (fs::path(machine.baseDir()) / "bin" / "SQLite.Interop.dll").string();
   std::ofstream(library, std::ios::binary) << "not a shared object";
   EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
   EXPECT_EQ(kCreateFailed, messages().at(6));
 
   fs::remove(library);
-  fs::create_symlink(PDA_SQLITE_LIBRARY, library);
+  fs::copy_file(pdatest::sqliteLibrary(), library);
   EXPECT_TRUE(storage.AddVISACUsageRecord("t2", "p2"));
   EXPECT_EQ("p2|t2\n", rows(db, "VISACAccess"));
   EXPECT_EQ(9u, messages().size());

@@ -350,6 +350,31 @@ std::string TempMachine::systemDir() const {
 
 #endif
 
+#if defined(_WIN32)
+
+std::string sqliteLibrary() {
+  const char* dll = std::getenv("PDA_WIN_SQLITE_DLL");
+  if (dll == nullptr || *dll == '\0')
+    throw std::runtime_error("PDA_WIN_SQLITE_DLL does not name the Windows SQLite library");
+  return dll;
+}
+
+const char* libraryWithoutSQLite() {
+  return "kernel32.dll";
+}
+
+#else
+
+std::string sqliteLibrary() {
+  return PDA_SQLITE_LIBRARY;
+}
+
+const char* libraryWithoutSQLite() {
+  return "libc.so.6";
+}
+
+#endif
+
 void TempMachine::installSuite(bool withLibrary) const {
   makeDirs(baseDir() + "bin");
   makeDirs(systemDir());
@@ -357,15 +382,11 @@ void TempMachine::installSuite(bool withLibrary) const {
 #if defined(_WIN32)
   touch(systemDir() + "\\brix32.dll");
   if (withLibrary) {
-    // A Windows SQLite library built for the test run; the test script says
-    // where (a Windows path) in PDA_WIN_SQLITE_DLL.
-    const char* source = std::getenv("PDA_WIN_SQLITE_DLL");
-    if (source == nullptr || *source == '\0')
-      throw std::runtime_error("PDA_WIN_SQLITE_DLL does not name the Windows SQLite library");
+    const std::string source = sqliteLibrary();
     std::string lib = baseDir() + "bin\\SQLite.Interop.dll";
-    if (!CopyFileA(source, lib.c_str(), FALSE))
-      throw std::runtime_error(std::string("cannot copy the SQLite library from ") + source +
-                               " (error " + std::to_string(GetLastError()) + ")");
+    if (!CopyFileA(source.c_str(), lib.c_str(), FALSE))
+      throw std::runtime_error("cannot copy the SQLite library from " + source + " (error " +
+                               std::to_string(GetLastError()) + ")");
   }
 #else
   touch(systemDir() + "/brix32.dll");
@@ -720,7 +741,11 @@ std::vector<Event> readEvents() {
 void regSetRaw(const std::string& key, const std::string& name, unsigned int type,
                const std::string& bytes) {
   HKEY h = createKey(key);
-  LONG rc = RegSetValueExA(h, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+  // Windows adds a terminator to text data given without one when the byte
+  // after the data is a NUL, as a std::string's always is: a byte that is no
+  // NUL follows the data, so that exactly these bytes are stored.
+  std::string guarded = bytes + 'X';
+  LONG rc = RegSetValueExA(h, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(guarded.data()),
                            static_cast<DWORD>(bytes.size()));
   RegCloseKey(h);
   if (rc != ERROR_SUCCESS) throw std::runtime_error("cannot set registry value " + name);

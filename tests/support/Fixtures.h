@@ -42,6 +42,13 @@ class TempMachine {
   std::string _root;
 };
 
+// The real SQLite library of this platform, as a path LoadLibraryA takes:
+// the system's libsqlite3 on POSIX, the Windows SQLite that the test script
+// names in PDA_WIN_SQLITE_DLL on Windows.
+std::string sqliteLibrary();
+// A library that loads but exports none of SQLite's functions.
+const char* libraryWithoutSQLite();
+
 // Runs the sqlite3 client on db with sql on its standard input; returns its
 // standard output. Fails the current test (ADD_FAILURE) when the client exits
 // with an error, and then returns what it printed.

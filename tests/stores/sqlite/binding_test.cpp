@@ -3,18 +3,16 @@
 #include <cstring>
 
 #include "TestAccess.h"
+#include "platform/platform.h"
 
 using namespace sqltest;
 
-namespace {
-const char kLibrary[] = PDA_SQLITE_LIBRARY;
-}
-
 TEST(SQLiteBinding, BindsEveryEntryPointOfTheRealLibrary) {
-  SQLiteDynamic lib(kLibrary);
+  const std::string library = pdatest::sqliteLibrary();
+  SQLiteDynamic lib(library.c_str());
   ASSERT_NE(lib._hModule, nullptr);
   EXPECT_EQ(lib._missingCount, 0);
-  EXPECT_STREQ(lib._dllPath, kLibrary);
+  EXPECT_EQ(lib._dllPath, library);
   EXPECT_STREQ(lib.sqlite3_errstr(5), "database is locked");
   lib.unload();
   EXPECT_EQ(lib._hModule, nullptr);
@@ -23,7 +21,7 @@ TEST(SQLiteBinding, BindsEveryEntryPointOfTheRealLibrary) {
 }
 
 TEST(SQLiteBinding, MissingEntryPointsAnswerWithTheirStubs) {
-  SQLiteDynamic lib("libc.so.6");  // loads, but has none of the seventeen
+  SQLiteDynamic lib(pdatest::libraryWithoutSQLite());  // loads, has none of the 17
   ASSERT_NE(lib._hModule, nullptr);
   EXPECT_EQ(lib._missingCount, 17);
   sqlite3* db = reinterpret_cast<sqlite3*>(&lib);  // must stay untouched
@@ -56,7 +54,7 @@ TEST(SQLiteBinding, UnloadablePathsLoadNothing) {
   EXPECT_EQ(missing._missingCount, -1);
   // 260 characters do not fit with the terminator: not loaded, not shortened.
   std::string longPath = "/" + std::string(258, 'a') + "/";
-  SQLiteDynamic tooLong((longPath + kLibrary).c_str());
+  SQLiteDynamic tooLong((longPath + pdatest::sqliteLibrary()).c_str());
   EXPECT_EQ(tooLong._hModule, nullptr);
   EXPECT_STREQ(tooLong._dllPath, "");
 }
@@ -120,7 +118,7 @@ TEST(SQLiteStore, MissingLibraryIsReportedWithItsFullPathAtEveryAttempt) {
   EXPECT_EQ(info->getLastSQLiteResult(), 1);
   EXPECT_STREQ(info->getLastSQliteResultString(), "sqlite3 DLL open failed.");
   const std::string load = "loadSQLiteDLL: Unable to load DLL\npath = '" + machine.baseDir() +
-                           "bin/SQLite.Interop.dll'\n";
+                           "bin" PDA_PATH_SEP "SQLite.Interop.dll'\n";
   EXPECT_EQ(countEvents("ERROR", load), 1);
   EXPECT_EQ(countEvents("ERROR",
                         "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
@@ -178,7 +176,7 @@ TEST(SQLiteStore, ResultTextsWithoutErrstrAndAfterClosingEverything) {
   ASSERT_NE(bound, nullptr);
   EXPECT_STREQ(PdaTestAccess::KestSQLite_resultText(*node, 5), "database is locked");
 
-  SQLiteDynamic lacking("libc.so.6");
+  SQLiteDynamic lacking(pdatest::libraryWithoutSQLite());
   SQLiteDynamic::errstr_fn real = bound->sqlite3_errstr;
   bound->sqlite3_errstr = lacking.sqlite3_errstr;
   EXPECT_STREQ(PdaTestAccess::KestSQLite_resultText(*node, 5), "sqlite3_errstr function not found");
