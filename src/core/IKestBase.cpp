@@ -81,10 +81,18 @@ void IKestBase::insertChild(const std::string& name, IKestBase* child) {
   return &_nameValueMap;
 }
 
-void IKestBase::setRecordId(const char* value) { _recordId = value ? value : ""; }
-void IKestBase::setRecordType(const char* value) { _recordType = value ? value : ""; }
-void IKestBase::setParentId(const char* value) { _parentId = value ? value : ""; }
-void IKestBase::setPersistentId(const char* value) { _persistentId = value ? value : ""; }
+void IKestBase::setRecordId(const char* value) {
+  _recordId = value ? value : "";
+}
+void IKestBase::setRecordType(const char* value) {
+  _recordType = value ? value : "";
+}
+void IKestBase::setParentId(const char* value) {
+  _parentId = value ? value : "";
+}
+void IKestBase::setPersistentId(const char* value) {
+  _persistentId = value ? value : "";
+}
 
 namespace {
 

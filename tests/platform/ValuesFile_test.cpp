@@ -169,7 +169,7 @@ TEST(ValuesFileFormat, RandomGarbageNeverParses) {
 
 TEST(ValuesFileIo, WriteThenReadAndNoTemporaryLeft) {
   pdatest::TempMachine machine;
-  std::string dir = machine.root();
+  const std::string& dir = machine.root();
   ASSERT_EQ(writeValuesFile(dir, sample()), 0);
   std::vector<RegValue> out;
   ASSERT_EQ(readValuesFile(dir + "/.values", &out), ValuesReadResult::ok);

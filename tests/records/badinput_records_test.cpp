@@ -24,8 +24,10 @@ const char* const kSettingsKey = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion";
 void installWithSettings(const pdatest::TempMachine& machine) {
   machine.installSuite();
   const std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL, 'DmcLoggingLevel', 'FULL');"
-                      "INSERT INTO InstrAliasInfo VALUES(NULL, 'scope', 'AliasVisaId', 'GPIB0::7::INSTR');");
+  pdatest::sqlite(
+      db,
+      "INSERT INTO KestInfo VALUES(NULL, 'DmcLoggingLevel', 'FULL');"
+      "INSERT INTO InstrAliasInfo VALUES(NULL, 'scope', 'AliasVisaId', 'GPIB0::7::INSTR');");
   pdatest::regSetString(kSettingsKey, "DmcLoggingLevel", "FULL");
 }
 
@@ -179,6 +181,7 @@ TEST(RecordsBadInput, LongNamesAndValues) {
   }
   VisaInfo fresh(SQLiteDataSource);
   std::vector<char> buffer(value.size() + 1);
-  fresh.getValueString(std::string(1024, 'N').c_str(), buffer.data(), static_cast<unsigned>(buffer.size()), "");
+  fresh.getValueString(std::string(1024, 'N').c_str(), buffer.data(),
+                       static_cast<unsigned>(buffer.size()), "");
   EXPECT_EQ(std::string(buffer.data()), value);
 }

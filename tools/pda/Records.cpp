@@ -22,7 +22,7 @@ std::string lower(const std::string& text) {
 }
 
 int parseInt32(const char* name, const std::string& text) {
-  std::size_t i = text.size() > 0 && text[0] == '-' ? 1 : 0;
+  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
   bool ok = i < text.size();
   for (std::size_t j = i; j < text.size(); ++j)
     if (!std::isdigit(static_cast<unsigned char>(text[j]))) ok = false;

@@ -38,13 +38,12 @@ std::vector<std::string> translateRegSwitches(int argc, char** argv) {
     for (const auto& s : kSwitches) {
       if (lowered != s.slash) continue;
       mapped = true;
-      if (!s.takesValue) {
-        out.push_back(s.option);
-      } else if (i + 1 < args.size()) {
+      // A switch that takes a value but ends the line is passed on bare, so that
+      // CLI11 reports the missing argument.
+      if (s.takesValue && i + 1 < args.size())
         out.push_back(std::string(s.option) + "=" + args[++i]);
-      } else {
-        out.push_back(s.option);  // CLI11 reports the missing argument
-      }
+      else
+        out.push_back(s.option);
       break;
     }
     if (!mapped) out.push_back(args[i]);
