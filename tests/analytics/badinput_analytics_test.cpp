@@ -137,11 +137,9 @@ TEST(AnalyticsBadInput, TableLackingAColumn) {
 }
 
 #if !defined(_WIN32)
-// Both need a second process made with fork: one without the rights to the
-// file, one that holds the database's lock.
-
 // A file the process may read but not write: the statement is prepared and
 // run, so the add answers true, but the row is refused and lost, silently.
+// The process without rights is a child made with fork, as the user nobody.
 TEST(AnalyticsBadInput, DatabaseThatCannotBeWrittenLosesRowsSilently) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -158,9 +156,12 @@ TEST(AnalyticsBadInput, DatabaseThatCannotBeWrittenLosesRowsSilently) {
   EXPECT_TRUE(messages().empty());
 }
 
+#endif  // !_WIN32
+
 // Another writer holds the database: an add whose connection has read the
 // schema already meets the lock in its step, which has no busy retry; the
-// row is lost and the add still answers true.
+// row is lost and the add still answers true. The writer is the sqlite3
+// client, in a process of its own (under Wine, the Linux host's client).
 TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -170,6 +171,13 @@ TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
   ASSERT_TRUE(storage.AddVISACUsageRecord("t", "before"));
   const std::string marker = db + ".locked";
   const std::string script = db + ".lock.sql";
+#if defined(_WIN32)
+  std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << pdatest::hostPath(marker)
+                        << "'\n.shell sleep 2\nCOMMIT;\n";
+  const std::string holder = pdatest::startOnHost(
+      "sqlite3 -batch \"$1\" < \"$2\"", {pdatest::hostPath(db), pdatest::hostPath(script)});
+  ASSERT_FALSE(holder.empty()) << "the other writer did not start";
+#else
   std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << marker
                         << "'\n.shell sleep 2\nCOMMIT;\n";
   const pid_t holder = ::fork();
@@ -178,15 +186,19 @@ TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
              static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  for (int i = 0; i < 1000 && !std::ifstream(marker).good(); ++i)
+#endif
+  for (int i = 0; i < 2000 && !std::ifstream(marker).good(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(std::ifstream(marker).good()) << "the other writer never took its lock";
   EXPECT_TRUE(storage.AddVISACUsageRecord("t", "while locked"));
+#if defined(_WIN32)
+  EXPECT_EQ(pdatest::waitOnHost(holder, 60), 0);
+#else
   int status = 0;
   ::waitpid(holder, &status, 0);
+#endif
   EXPECT_TRUE(messages().empty());
   EXPECT_TRUE(storage.AddVISACUsageRecord("t", "after"));
   EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName FROM VISACAccess ORDER BY rowid;"),
             "before\nafter\n");
 }
-#endif  // !_WIN32

@@ -215,16 +215,45 @@ std::string windowsArgument(const std::string& text) {
   return out + "\"";
 }
 
+// Waits for the status file of a command started by startOnHost; returns the
+// command's exit status, or -1 when it did not finish within the bound.
+int waitForHostStatus(const std::string& statusFile, ULONGLONG milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  while (GetFileAttributesA(statusFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetTickCount64() > deadline) return -1;
+    Sleep(5);
+  }
+  const int status = std::atoi(readWholeFile(statusFile).c_str());
+  DeleteFileA(statusFile.c_str());
+  return status;
+}
+
+int runOnWineHost(const std::string& script, const std::vector<std::string>& arguments) {
+  const std::string statusFile = startOnHost(script, arguments);
+  if (statusFile.empty()) return -1;
+  // A generous bound: the host's sqlite3 on a test database takes milliseconds.
+  return waitForHostStatus(statusFile, 60000);
+}
+
+#endif
+
+}  // namespace
+
+#if defined(_WIN32)
+
+std::string hostPath(const std::string& windowsPath) {
+  return unixPathOf(windowsPath);
+}
+
 // Runs a program of the Linux host from inside Wine: Wine starts a Unix
 // binary named by its drive path, but does not connect its standard streams
 // to ours and gives no process handle to wait on. So the host's /bin/sh runs
-// the command with its streams on files, writes the exit status to a file
-// last (through a rename, so it is never seen half written), and we wait for
-// that file. Returns the exit status, or -1 when the program could not be
-// started or did not finish in time.
-int runOnWineHost(const std::string& script, const std::vector<std::string>& arguments) {
+// the command with its streams on files and writes the exit status to a file
+// last (through a rename, so it is never seen half written); the caller
+// waits for that file.
+std::string startOnHost(const std::string& script, const std::vector<std::string>& arguments) {
   const std::string shell = dosPathOf("/bin/sh");
-  if (shell.empty()) return -1;
+  if (shell.empty()) return std::string();
   const std::string statusFile = tempFileName();
   DeleteFileA(statusFile.c_str());
   const std::string statusUnix = unixPathOf(statusFile);
@@ -242,23 +271,18 @@ int runOnWineHost(const std::string& script, const std::vector<std::string>& arg
   ZeroMemory(&process, sizeof process);
   if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process))
-    return -1;
+    return std::string();
   if (process.hThread) CloseHandle(process.hThread);
   if (process.hProcess) CloseHandle(process.hProcess);
-  // A generous bound: the host's sqlite3 on a test database takes milliseconds.
-  const ULONGLONG deadline = GetTickCount64() + 60000;
-  while (GetFileAttributesA(statusFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (GetTickCount64() > deadline) return -1;
-    Sleep(5);
-  }
-  const int status = std::atoi(readWholeFile(statusFile).c_str());
-  DeleteFileA(statusFile.c_str());
-  return status;
+  return statusFile;
+}
+
+int waitOnHost(const std::string& started, unsigned int seconds) {
+  if (started.empty()) return -1;
+  return waitForHostStatus(started, static_cast<ULONGLONG>(seconds) * 1000);
 }
 
 #endif
-
-}  // namespace
 
 #if defined(_WIN32)
 

@@ -60,6 +60,18 @@ std::string sqlQuote(const std::string& text);
 // Runs a shell command; returns its exit status and fills out with stdout.
 int run(const std::string& command, std::string* out = nullptr);
 
+#if defined(_WIN32)
+// Under Wine: the host's (Linux) path of a Windows path; "" without Wine.
+std::string hostPath(const std::string& windowsPath);
+// Under Wine: starts script with the host's /bin/sh (arguments as $1, $2 and
+// so on, host paths where they name files) and returns at once, with a token
+// for waitOnHost; "" when the command cannot be started. waitOnHost waits at
+// most seconds for it to end and gives its exit status, -1 when it did not
+// end or did not start.
+std::string startOnHost(const std::string& script, const std::vector<std::string>& arguments);
+int waitOnHost(const std::string& started, unsigned int seconds);
+#endif
+
 struct Event {
   std::string source;
   std::string type;  // "ERROR", "WARNING", "INFORMATION" or "SUCCESS"

@@ -92,7 +92,40 @@ inline std::string children(IKestBase& node) {
   return out;
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The sqlite3 client, in a process of its own, running `begin` on db and then
+// holding that lock for `seconds`. The constructor returns once the lock is
+// held; the destructor waits for the client to commit and end. Under Wine the
+// client is the Linux host's: Wine takes a Windows file lock as a POSIX lock
+// on the same bytes, so the host's client and the Windows SQLite exclude
+// each other as two Windows processes would.
+class ClientLock {
+ public:
+  ClientLock(const std::string& db, const std::string& begin, double seconds) {
+    const std::string marker = db + ".locked";
+    std::remove(marker.c_str());
+    const std::string script = db + ".lock.sql";
+    std::ofstream(script) << begin << ";\n.shell touch '" << pdatest::hostPath(marker)
+                          << "'\n.shell sleep " << seconds << "\nCOMMIT;\n";
+    _started = pdatest::startOnHost("sqlite3 -batch -bail \"$1\" < \"$2\"",
+                                    {pdatest::hostPath(db), pdatest::hostPath(script)});
+    EXPECT_FALSE(_started.empty()) << "the client did not start";
+    _seconds = static_cast<unsigned int>(seconds) + 60;
+    for (int i = 0; i < 2000 && !_started.empty() && !std::ifstream(marker).good(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(std::ifstream(marker).good()) << "the client never took the lock";
+  }
+  ~ClientLock() {
+    EXPECT_EQ(pdatest::waitOnHost(_started, _seconds), 0) << "the lock holder failed";
+  }
+  ClientLock(const ClientLock&) = delete;
+  ClientLock& operator=(const ClientLock&) = delete;
+
+ private:
+  std::string _started;
+  unsigned int _seconds = 0;
+};
+#else
 // The sqlite3 client, in a process of its own, running `begin` on db and then
 // holding that lock for `seconds`. The constructor returns once the lock is
 // held; the destructor waits for the client to commit and end.
@@ -125,6 +158,9 @@ class ClientLock {
  private:
   pid_t _pid = -1;
 };
+#endif
+
+#if !defined(_WIN32)
 
 // Starts body in a child process, which ends with body's result and never
 // returns into the test framework.

@@ -8,7 +8,6 @@
 
 using namespace sqltest;
 
-#if !defined(_WIN32)
 namespace {
 
 SQLiteDynamic::step_fn realStep;
@@ -156,4 +155,3 @@ TEST(SQLiteBusy, ReadGivesUpAfterAHundredBusyPrepares) {
                         "'VisaInfo';' failed.\nerror=5\n(database is locked)\n"),
             1);
 }
-#endif
