@@ -51,48 +51,35 @@ std::string installWithAliases(const pdatest::TempMachine& machine, const std::s
 // ---------------------------------------------------------------------------
 // Built-in defaults and WrenDataSource: no alias tables, names pass through.
 
-TEST(AliasesDefaults, DeviceIoPassesEveryNameThrough) {
-  pdatest::TempMachine machine;
-  KestAliases aliases(DeviceIoDataSource);
-  ASSERT_NE(nullptr, aliases.getIKestBase());
-  EXPECT_STREQ("Alias", aliases.getIKestBase()->RecordType());
+TEST(AliasesDefaults, BuiltInStoresPassEveryNameThrough) {
+  pdatest::TempMachine machine;  // nothing installed: the default is the built-in store
+  EXPECT_EQ(DeviceIoDataSource, KestAliases().getDataSource());
+  for (DataSource source : {DeviceIoDataSource, WrenDataSource}) {
+    SCOPED_TRACE(KestRecord::getDataSourceString(source));
+    KestAliases aliases(source);
+    EXPECT_EQ(source, aliases.getDataSource());
+    ASSERT_NE(nullptr, aliases.getIKestBase());
+    EXPECT_STREQ("Alias", aliases.getIKestBase()->RecordType());
 
-  char address[64] = "junk";
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("MyScope", address, sizeof address));
-  EXPECT_STREQ("MyScope", address);
-  EXPECT_EQ(0, aliases.unaliasBrixAddress("hp3458", address, sizeof address));
-  EXPECT_STREQ("hp3458", address);
+    char address[64] = "junk";
+    EXPECT_EQ(0, aliases.unaliasVisaAddress("MyScope", address, sizeof address));
+    EXPECT_STREQ("MyScope", address);
+    EXPECT_EQ(0, aliases.unaliasBrixAddress("hp3458", address, sizeof address));
+    EXPECT_STREQ("hp3458", address);
+    EXPECT_EQ(0, aliases.unaliasBrixAddress(nullptr, address, sizeof address));
+    EXPECT_STREQ("", address);
 
-  char alias[32] = "x";
-  std::strcpy(address, "y");
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("", alias);
-  EXPECT_STREQ("", address);
-  EXPECT_EQ(0, aliases.getBrixAliasByIndex(-1, alias, sizeof alias, address, sizeof address));
-}
-
-TEST(AliasesDefaults, WrenUsesTheBuiltInDefaultsAndReportsWren) {
-  pdatest::TempMachine machine;
-  KestAliases aliases(WrenDataSource);
-  EXPECT_EQ(WrenDataSource, aliases.getDataSource());
-  ASSERT_NE(nullptr, aliases.getIKestBase());
-  EXPECT_STREQ("Alias", aliases.getIKestBase()->RecordType());
-  char address[32];
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("GPIB0::1::INSTR", address, sizeof address));
-  EXPECT_STREQ("GPIB0::1::INSTR", address);
-}
-
-TEST(AliasesDefaults, NotInstalledMachineDefaultsToBuiltIns) {
-  pdatest::TempMachine machine;  // nothing installed
-  KestAliases aliases;
-  EXPECT_EQ(DeviceIoDataSource, aliases.getDataSource());
-  char address[16];
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("dmm", address, sizeof address));
-  EXPECT_STREQ("dmm", address);
+    char alias[32] = "x";
+    std::strcpy(address, "y");
+    EXPECT_EQ(0, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
+    EXPECT_STREQ("", alias);
+    EXPECT_STREQ("", address);
+    EXPECT_EQ(0, aliases.getBrixAliasByIndex(-1, alias, sizeof alias, address, sizeof address));
+  }
 }
 
 // ---------------------------------------------------------------------------
-// Buffers: never partial, never out of bounds, null and empty handled.
+// Buffers: never partial, never out of bounds.
 
 TEST(AliasesBuffers, NameTooLongForBufferLeavesItEmptyWithinBounds) {
   pdatest::TempMachine machine;
@@ -106,27 +93,6 @@ TEST(AliasesBuffers, NameTooLongForBufferLeavesItEmptyWithinBounds) {
   EXPECT_EQ(0, aliases.unaliasVisaAddress("abcdef", fits.data(), fits.size));
   EXPECT_EQ("abcdef", fits.text());
   EXPECT_TRUE(fits.guardIntact());
-}
-
-TEST(AliasesBuffers, NullOrZeroSizedBuffersAreNeverWritten) {
-  pdatest::TempMachine machine;
-  KestAliases aliases(DeviceIoDataSource);
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("dmm", nullptr, 16));
-  char one = 'Q';
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("dmm", &one, 0));
-  EXPECT_EQ('Q', one);
-
-  char address = 'R';
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(0, nullptr, 10, &address, 0));
-  EXPECT_EQ('R', address);
-}
-
-TEST(AliasesBuffers, NullAliasResolvesToEmptyText) {
-  pdatest::TempMachine machine;
-  KestAliases aliases(DeviceIoDataSource);
-  char address[8] = "junk";
-  EXPECT_EQ(0, aliases.unaliasBrixAddress(nullptr, address, sizeof address));
-  EXPECT_STREQ("", address);
 }
 
 // ---------------------------------------------------------------------------
@@ -260,18 +226,6 @@ TEST(AliasesSQLite, VisaOnlyTableLeavesBrixEmpty) {
   EXPECT_EQ(1, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
   EXPECT_STREQ("x", alias);
   EXPECT_EQ(0, aliases.getVisaAliasByIndex(1, alias, sizeof alias, address, sizeof address));
-}
-
-TEST(AliasesSQLite, EmptyTablePassesThroughAndListsNothing) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, "");
-  KestAliases aliases(SQLiteDataSource);
-  char alias[16];
-  char address[16];
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("FAKENAME***", address, sizeof address));
-  EXPECT_STREQ("FAKENAME***", address);
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_EQ(0, aliases.getBrixAliasByIndex(0, alias, sizeof alias, address, sizeof address));
 }
 
 TEST(AliasesSQLite, EnumerationIsStableAgainstConcurrentChanges) {

@@ -139,32 +139,29 @@ TEST(KestRecordForwarding, InitializeDataSourceResolvesTheCallersVariable) {
 // ---------------------------------------------------------------------------
 // Names of the data sources
 
-TEST(KestRecordNames, EveryDataSourceHasItsName) {
+TEST(KestRecordNames, EveryDataSourceHasItsNameAndOthersAreInvalid) {
   pdatest::TempMachine machine;
-  EXPECT_STREQ(KestRecord::getDataSourceString(UnknownDataSource), "UnknownDataSource");
-  EXPECT_STREQ(KestRecord::getDataSourceString(RegistryDataSource), "RegistryDataSource");
-  EXPECT_STREQ(KestRecord::getDataSourceString(SQLiteDataSource), "SQLiteDataSource");
-  EXPECT_STREQ(KestRecord::getDataSourceString(DeviceIoDataSource), "DeviceIoDataSource");
-  EXPECT_STREQ(KestRecord::getDataSourceString(WrenDataSource), "WrenDataSource");
-}
-
-TEST(KestRecordNames, ValuesOutsideTheEnumerationAreInvalid) {
-  pdatest::TempMachine machine;
-  for (int value : {5, -1, 100, 0x7fffffff}) {
-    const char* name = KestRecord::getDataSourceString(static_cast<DataSource>(value));
+  const struct {
+    int source;
+    const char* name;
+  } cases[] = {
+      {UnknownDataSource, "UnknownDataSource"},
+      {RegistryDataSource, "RegistryDataSource"},
+      {SQLiteDataSource, "SQLiteDataSource"},
+      {DeviceIoDataSource, "DeviceIoDataSource"},
+      {WrenDataSource, "WrenDataSource"},
+      {5, "InvalidDataSource"},
+      {-1, "InvalidDataSource"},
+      {0x7fffffff, "InvalidDataSource"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    const char* name = KestRecord::getDataSourceString(static_cast<DataSource>(c.source));
     ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name, "InvalidDataSource") << value;
+    EXPECT_STREQ(name, c.name);
+    PlainRecord record(nullptr, static_cast<DataSource>(c.source));
+    EXPECT_STREQ(record.getDataSourceString(), c.name);
   }
-}
-
-TEST(KestRecordNames, MemberFormNamesTheRecordsSource) {
-  pdatest::TempMachine machine;
-  PlainRecord none;
-  EXPECT_STREQ(none.getDataSourceString(), "UnknownDataSource");
-  PlainRecord wren(nullptr, WrenDataSource);
-  EXPECT_STREQ(wren.getDataSourceString(), "WrenDataSource");
-  PlainRecord odd(nullptr, static_cast<DataSource>(9));
-  EXPECT_STREQ(odd.getDataSourceString(), "InvalidDataSource");
 }
 
 // ---------------------------------------------------------------------------
@@ -238,17 +235,9 @@ TEST(KestRecordCopies, SelfAssignmentAndAssignmentBetweenSharersAreSafe) {
     a = b;
     b = a;
     EXPECT_EQ(node->referenceCount(), 2);
+    b.replaceRoot(node);  // replacing the root with itself keeps it
+    EXPECT_EQ(node->referenceCount(), 2);
     EXPECT_EQ(CountingNode::destroyed, 0);
   }
   EXPECT_EQ(CountingNode::destroyed, 1);
-}
-
-TEST(KestRecordCopies, ReplacingTheRootWithItselfKeepsIt) {
-  pdatest::TempMachine machine;
-  CountingNode::destroyed = 0;
-  auto* node = new CountingNode;
-  PlainRecord a(node);
-  a.replaceRoot(node);
-  EXPECT_EQ(CountingNode::destroyed, 0);
-  EXPECT_EQ(a.getIKestBase(), node);
 }

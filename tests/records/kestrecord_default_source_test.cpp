@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +43,13 @@ std::string published() {
   return std::string(bytes.c_str());
 }
 
+std::string sz(const std::string& text) {
+  return std::string(text.c_str(), text.size() + 1);
+}
+std::string dword(unsigned int value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
 struct SwitchCase {
   const char* label;
   unsigned int type;
@@ -50,33 +58,50 @@ struct SwitchCase {
   const char* publishedText;
 };
 
-std::string sz(const std::string& text) {
-  return std::string(text.c_str(), text.size() + 1);
-}
-std::string dword(unsigned int value) {
-  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+// The switch in each of its types. The decision is made once per process, so
+// every case is a test of its own.
+const SwitchCase kSwitchCases[] = {
+    {"TextTrue", REG_SZ, sz("True"), RegistryDataSource, "Registry"},
+    {"TextTrueMixedCase", REG_SZ, sz("tRuE"), RegistryDataSource, "Registry"},
+    {"TextTrueWithoutTerminator", REG_SZ, "True", RegistryDataSource, "Registry"},
+    {"TextOfDigits", REG_SZ, sz("1"), SQLiteDataSource, "Database"},
+    {"TextFalse", REG_SZ, sz("False"), SQLiteDataSource, "Database"},
+    {"TextWithTrailingBlank", REG_SZ, sz("True "), SQLiteDataSource, "Database"},
+    {"EmptyTextStillPublishes", REG_SZ, sz(""), SQLiteDataSource, "Database"},
+    {"FifteenCharactersFit", REG_SZ, sz("TrueTrueTrueTru"), SQLiteDataSource, "Database"},
+    {"SixteenCharactersDoNotFit", REG_SZ, sz("TrueTrueTrueTrue"), SQLiteDataSource, "<none>"},
+    // Fills the buffer exactly, with no NUL in it: must not be read past.
+    {"SixteenBytesWithoutTerminator", REG_SZ, "TrueXXXXXXXXXXXX", SQLiteDataSource, "Database"},
+    {"TrueFollowedByNuls", REG_SZ, std::string("True", 4) + std::string(12, '\0'),
+     RegistryDataSource, "Registry"},
+    {"DwordOne", REG_DWORD, dword(1), RegistryDataSource, "Registry"},
+    {"DwordZero", REG_DWORD, dword(0), SQLiteDataSource, "Database"},
+    {"DwordHighByteOnly", REG_DWORD, dword(0x01000000u), RegistryDataSource, "Registry"},
+    {"ShortDwordReadsMissingBytesAsZero", REG_DWORD, std::string("\0", 1), SQLiteDataSource,
+     "Database"},
+    {"BinaryNonZeroFirstByte", REG_BINARY, std::string("\x01\x00", 2), RegistryDataSource,
+     "Registry"},
+    {"BinaryDecidesByFirstByteOnly", REG_BINARY, std::string("\x00\x01", 2), SQLiteDataSource,
+     "Database"},
+    {"EmptyBinary", REG_BINARY, "", SQLiteDataSource, "Database"},
+    {"BinaryOfSeventeenBytesDoesNotFit", REG_BINARY, std::string(17, '\x01'), SQLiteDataSource,
+     "<none>"},
+    {"ExpandableTextTrue", REG_EXPAND_SZ, sz("True"), SQLiteDataSource, "Database"},
+    {"Qword", REG_QWORD, std::string("\x01\0\0\0\0\0\0\0", 8), SQLiteDataSource, "Database"},
+    {"MultiString", REG_MULTI_SZ, std::string("True\0\0", 6), SQLiteDataSource, "Database"},
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SwitchCase& c, std::ostream* os) {
+  *os << c.label;
 }
 
-// Installs the suite, stores the switch and decides.
-void expectDecision(const SwitchCase& c) {
-  SCOPED_TRACE(c.label);
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetRaw(kKey, kSwitch, c.type, c.bytes);
-  EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), c.expected);
-  EXPECT_EQ(published(), c.publishedText);
-}
+class KestRecordSwitch : public ::testing::TestWithParam<SwitchCase> {};
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Not installed: built-in defaults, registry untouched
-
-TEST(KestRecordDefaultSource, NotInstalledUsesTheBuiltInDefaults) {
-  pdatest::TempMachine machine;
-  EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), DeviceIoDataSource);
-  EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), DeviceIoDataSource);
-}
 
 TEST(KestRecordDefaultSource, NotInstalledIgnoresTheSwitchAndPublishesNothing) {
   pdatest::TempMachine machine;
@@ -91,6 +116,9 @@ TEST(KestRecordDefaultSource, NotInstalledIgnoresTheSwitchAndPublishesNothing) {
 TEST(KestRecordDefaultSource, InstalledWithoutTheSettingsKeyUsesSQLite) {
   pdatest::TempMachine machine;
   machine.installSuite();  // registers BaseDir in the 32-bit view only
+  KestInfo record;
+  EXPECT_EQ(record.getDataSource(), SQLiteDataSource);
+  EXPECT_NE(dynamic_cast<KestSQLite*>(record.getIKestBase()), nullptr);
   EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), SQLiteDataSource);
   EXPECT_EQ(published(), "<none>");
 }
@@ -111,79 +139,19 @@ TEST(KestRecordDefaultSource, SwitchInThe32BitViewIsNotRead) {
   EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), SQLiteDataSource);
 }
 
-TEST(KestRecordDefaultSource, TextTrueSelectsTheRegistry) {
-  expectDecision({"True", REG_SZ, sz("True"), RegistryDataSource, "Registry"});
+TEST_P(KestRecordSwitch, DecidesByTheSwitchAndPublishes) {
+  const SwitchCase& c = GetParam();
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  pdatest::regSetRaw(kKey, kSwitch, c.type, c.bytes);
+  EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), c.expected);
+  EXPECT_EQ(published(), c.publishedText);
 }
-TEST(KestRecordDefaultSource, TextTrueMixedCase) {
-  expectDecision({"tRuE", REG_SZ, sz("tRuE"), RegistryDataSource, "Registry"});
-}
-TEST(KestRecordDefaultSource, TextTrueWithoutTerminator) {
-  expectDecision({"True, no NUL", REG_SZ, "True", RegistryDataSource, "Registry"});
-}
-TEST(KestRecordDefaultSource, TextOfDigitsKeepsSQLite) {
-  expectDecision({"1", REG_SZ, sz("1"), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, TextFalseKeepsSQLite) {
-  expectDecision({"False", REG_SZ, sz("False"), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, TextWithTrailingBlankKeepsSQLite) {
-  expectDecision({"True ", REG_SZ, sz("True "), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, EmptyTextKeepsSQLiteButPublishes) {
-  expectDecision({"empty", REG_SZ, sz(""), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, FifteenCharactersFitTheBuffer) {
-  expectDecision({"15 chars", REG_SZ, sz("TrueTrueTrueTru"), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, SixteenCharactersDoNotFitAndNothingIsPublished) {
-  expectDecision({"16 chars", REG_SZ, sz("TrueTrueTrueTrue"), SQLiteDataSource, "<none>"});
-}
-TEST(KestRecordDefaultSource, SixteenBytesWithoutTerminatorAreReadWithinBounds) {
-  // Fills the buffer exactly, with no NUL in it: must not be read past.
-  expectDecision({"16 bytes", REG_SZ, "TrueXXXXXXXXXXXX", SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, TrueFollowedByNulsFillingTheBuffer) {
-  expectDecision({"True + NULs", REG_SZ, std::string("True", 4) + std::string(12, '\0'),
-                  RegistryDataSource, "Registry"});
-}
-TEST(KestRecordDefaultSource, DwordOneSelectsTheRegistry) {
-  expectDecision({"dword 1", REG_DWORD, dword(1), RegistryDataSource, "Registry"});
-}
-TEST(KestRecordDefaultSource, DwordZeroKeepsSQLite) {
-  expectDecision({"dword 0", REG_DWORD, dword(0), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, DwordWithOnlyAHighByteSetSelectsTheRegistry) {
-  expectDecision(
-      {"dword 0x01000000", REG_DWORD, dword(0x01000000u), RegistryDataSource, "Registry"});
-}
-TEST(KestRecordDefaultSource, ShortDwordReadsTheMissingBytesAsZero) {
-  expectDecision({"dword 1 byte", REG_DWORD, std::string("\0", 1), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, BinaryWithNonZeroFirstByteSelectsTheRegistry) {
-  expectDecision(
-      {"binary 01", REG_BINARY, std::string("\x01\x00", 2), RegistryDataSource, "Registry"});
-}
-TEST(KestRecordDefaultSource, BinaryDecidesByItsFirstByteOnly) {
-  expectDecision(
-      {"binary 00 01", REG_BINARY, std::string("\x00\x01", 2), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, EmptyBinaryKeepsSQLite) {
-  expectDecision({"binary empty", REG_BINARY, "", SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, BinaryOfSeventeenBytesDoesNotFit) {
-  expectDecision({"binary 17", REG_BINARY, std::string(17, '\x01'), SQLiteDataSource, "<none>"});
-}
-TEST(KestRecordDefaultSource, ExpandableTextTrueKeepsSQLite) {
-  expectDecision({"expand_sz", REG_EXPAND_SZ, sz("True"), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, QwordKeepsSQLite) {
-  expectDecision(
-      {"qword", REG_QWORD, std::string("\x01\0\0\0\0\0\0\0", 8), SQLiteDataSource, "Database"});
-}
-TEST(KestRecordDefaultSource, MultiStringKeepsSQLite) {
-  expectDecision(
-      {"multi_sz", REG_MULTI_SZ, std::string("True\0\0", 6), SQLiteDataSource, "Database"});
-}
+
+INSTANTIATE_TEST_SUITE_P(Types, KestRecordSwitch, ::testing::ValuesIn(kSwitchCases),
+                         [](const ::testing::TestParamInfo<SwitchCase>& param) {
+                           return std::string(param.param.label);
+                         });
 
 // ---------------------------------------------------------------------------
 // Decided once; publishing failures are ignored
@@ -306,14 +274,6 @@ TEST(KestRecordDefaultSource, InstalledRecordWithoutASourceTakesTheRegistry) {
   KestInfo record;
   EXPECT_EQ(record.getDataSource(), RegistryDataSource);
   EXPECT_NE(dynamic_cast<KestRegistry*>(record.getIKestBase()), nullptr);
-}
-
-TEST(KestRecordDefaultSource, InstalledRecordWithoutASourceTakesSQLite) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  KestInfo record;
-  EXPECT_EQ(record.getDataSource(), SQLiteDataSource);
-  EXPECT_NE(dynamic_cast<KestSQLite*>(record.getIKestBase()), nullptr);
 }
 
 TEST(KestRecordDefaultSource, NamedSourceDoesNotDecideTheDefault) {

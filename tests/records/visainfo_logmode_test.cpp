@@ -46,8 +46,10 @@ void setStoredLogging(const std::string& db, const std::string& text) {
 // ---------------------------------------------------------------------------
 // Keywords.
 
-TEST(VisaLogModeKeywords, EveryKeywordInAnyCase) {
+TEST(VisaLogModeKeywords, KeywordsInAnyCaseAndNothingElse) {
   pdatest::TempMachine machine;
+  VisaInfo missing(DeviceIoDataSource);
+  EXPECT_EQ(LogModeOff, missing.getLogMode());
   const struct {
     const char* text;
     visaLoggingMode mode;
@@ -66,27 +68,18 @@ TEST(VisaLogModeKeywords, EveryKeywordInAnyCase) {
       {"OFF", LogModeOff},
       {"off", LogModeOff},
       {"", LogModeOff},
+      // No trimming, no prefix matching, nothing else.
+      {"EVENTVIEWER ", LogModeOff},
+      {" DEBUGGER", LogModeOff},
+      {"DEBUG", LogModeOff},
+      {"ODSX", LogModeOff},
+      {"2", LogModeOff},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(c.mode, modeOf(c.text));
   }
-}
-
-TEST(VisaLogModeKeywords, NoTrimmingAndNoPrefixMatching) {
-  pdatest::TempMachine machine;
-  EXPECT_EQ(LogModeOff, modeOf("EVENTVIEWER "));
-  EXPECT_EQ(LogModeOff, modeOf(" DEBUGGER"));
-  EXPECT_EQ(LogModeOff, modeOf("DEBUG"));
-  EXPECT_EQ(LogModeOff, modeOf("ODSX"));
-  EXPECT_EQ(LogModeOff, modeOf("2"));
   EXPECT_EQ(LogModeOff, modeOf(std::string(2000, 'A').c_str()));
-}
-
-TEST(VisaLogModeKeywords, MissingValueIsOff) {
-  pdatest::TempMachine machine;
-  VisaInfo record(DeviceIoDataSource);
-  EXPECT_EQ(LogModeOff, record.getLogMode());
 }
 
 // ---------------------------------------------------------------------------

@@ -216,32 +216,6 @@ TEST(VisaInfoSQLite, ValuesWrittenByOtherProgramsAreReadAsStored) {
   EXPECT_EQ("Tessaro", readString(record, &VisaInfo::getManufacturer));
 }
 
-TEST(VisaInfoSQLite, ZeroIsStoredAndReadAsZero) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  machine.createConfigDatabase();
-  VisaInfo record(SQLiteDataSource);
-  EXPECT_NE(0, record.setConfigMaxNbrOfSess(0));
-  EXPECT_EQ(0, record.getConfigMaxNbrOfSess());
-  EXPECT_NE(0, record.setConfigMaxNbrOfProcs(-3));
-  VisaInfo fresh(SQLiteDataSource);
-  EXPECT_EQ(0, fresh.getConfigMaxNbrOfSess());
-  // Negative texts convert to 0 (only leading digits count).
-  EXPECT_EQ(0, fresh.getConfigMaxNbrOfProcs());
-}
-
-TEST(VisaInfoSQLite, CopySharesTheTree) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  machine.createConfigDatabase();
-  VisaInfo* original = new VisaInfo(SQLiteDataSource);
-  VisaInfo copy(*original);
-  EXPECT_NE(0, copy.setSleepMs(15));
-  EXPECT_EQ(15, original->getSleepMs());
-  delete original;
-  EXPECT_EQ(15, copy.getSleepMs());
-}
-
 // ---------------------------------------------------------------------------
 // Registry store: the "VISAInfo" key.
 
