@@ -26,28 +26,22 @@ void expectStoredSettings(InstrumentFavoritesInfo& favorites) {
 
 }  // namespace
 
-TEST(FavoritesStores, SQLiteOnOffAndEverythingElse) {
+TEST(FavoritesStores, OnOffAndEverythingElseOnTheDatabaseAndTheRegistry) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db,
-                  "INSERT INTO InstrumentFavorites(NAME, VALUE) VALUES"
-                  "('Scope','ON'),('Meter','off'),('Counter','1'),('Padded','On '),"
-                  "('Empty','');");
-  InstrumentFavoritesInfo favorites(SQLiteDataSource);
-  expectStoredSettings(favorites);
-}
-
-TEST(FavoritesStores, RegistryOnOffAndEverythingElse) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kFavoritesKey, "Scope", "ON");
-  pdatest::regSetString(kFavoritesKey, "Meter", "off");
-  pdatest::regSetString(kFavoritesKey, "Counter", "1");
-  pdatest::regSetString(kFavoritesKey, "Padded", "On ");
-  pdatest::regSetString(kFavoritesKey, "Empty", "");
-  InstrumentFavoritesInfo favorites(RegistryDataSource);
-  expectStoredSettings(favorites);
+  const char* const stored[][2] = {
+      {"Scope", "ON"}, {"Meter", "off"}, {"Counter", "1"}, {"Padded", "On "}, {"Empty", ""}};
+  for (const auto& value : stored) {
+    pdatest::sqlite(db, "INSERT INTO InstrumentFavorites(NAME, VALUE) VALUES(" +
+                            pdatest::sqlQuote(value[0]) + "," + pdatest::sqlQuote(value[1]) + ");");
+    pdatest::regSetString(kFavoritesKey, value[0], value[1]);
+  }
+  for (DataSource source : {SQLiteDataSource, RegistryDataSource}) {
+    SCOPED_TRACE(KestRecord::getDataSourceString(source));
+    InstrumentFavoritesInfo favorites(source);
+    expectStoredSettings(favorites);
+  }
 }
 
 TEST(FavoritesStores, WritesAreReadBackByANewRecord) {

@@ -77,15 +77,6 @@ TEST(KestRecordNoRoot, StringDefaultIsCopiedOnlyWhenItFits) {
   EXPECT_EQ(read(record, nullptr, 10, "abc"), "abc");
 }
 
-TEST(KestRecordNoRoot, ZeroSizedOrNullBufferIsLeftAlone) {
-  pdatest::TempMachine machine;
-  PlainRecord record;
-  char buffer[4] = {'k', 'e', 'p', '\0'};
-  record.getValueString("Any", buffer, 0, "abc");
-  EXPECT_STREQ(buffer, "kep");
-  record.getValueString("Any", nullptr, 10, "abc");
-}
-
 // ---------------------------------------------------------------------------
 // Forwarding to the root node
 

@@ -136,18 +136,6 @@ TEST(VisaInfoDefaults, WrenHasNoStoreAndRefusesEveryWrite) {
   EXPECT_EQ(LogModeOff, record.getLogMode());
 }
 
-TEST(VisaInfoDefaults, StringDefaultThatDoesNotFitLeavesBufferEmpty) {
-  pdatest::TempMachine machine;
-  VisaInfo record(WrenDataSource);
-  char buffer[20];
-  std::memset(buffer, 'x', sizeof buffer);
-  record.getManufacturer(buffer, 13);  // "not specified" needs 14 bytes
-  EXPECT_STREQ("", buffer);
-  EXPECT_EQ('x', buffer[13]);
-  record.getManufacturer(buffer, 14);
-  EXPECT_STREQ("not specified", buffer);
-}
-
 // ---------------------------------------------------------------------------
 // SQLite store.
 
