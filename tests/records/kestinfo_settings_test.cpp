@@ -97,8 +97,6 @@ TEST(KestInfoDefaults, RecordWithoutAStoreGivesEveryDefaultAndRefusesWrites) {
   EXPECT_EQ(record.getIKestBase(), nullptr);
   for (const NumberCase& c : numberGetters()) EXPECT_EQ(c.get(record), c.fallback) << c.name;
   EXPECT_EQ(readText(record, &KestInfo::getDmcLoggingLevel), "OFF");
-  EXPECT_EQ(readText(record, &KestInfo::getDmcLoggingLevel, 3), "");  // "OFF" needs 4 bytes
-  EXPECT_EQ(readText(record, &KestInfo::getDmcLoggingLevel, 4), "OFF");
   EXPECT_EQ(readText(record, &KestInfo::getCurrentVersion), "");
   for (const SetterCase& c : setters()) EXPECT_EQ(c.set(record), 0) << c.name;
   EXPECT_EQ(record.setHiddenMode(1), 0);

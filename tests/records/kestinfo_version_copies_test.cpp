@@ -76,13 +76,6 @@ TEST(KestInfoVersion, NothingStoredIsReadAgainNextTime) {
   EXPECT_STREQ(f.record.getProductVersionString(), "3.1.0.0");
 }
 
-TEST(KestInfoVersion, RecordWithoutAStoreNeverCaches) {
-  pdatest::TempMachine machine;
-  KestInfo record(WrenDataSource);
-  EXPECT_STREQ(record.getProductVersionString(), "");
-  EXPECT_STREQ(record.getProductVersionString(), "");
-}
-
 // ---------------------------------------------------------------------------
 // Copies share the tree; the version cache is copied as it stands
 

@@ -115,13 +115,6 @@ void expectDefaults(VisaInfo& record) {
 // ---------------------------------------------------------------------------
 // Records without stored values.
 
-TEST(VisaInfoDefaults, DeviceIoAnswersEveryDefault) {
-  pdatest::TempMachine machine;
-  VisaInfo record(DeviceIoDataSource);
-  expectDefaults(record);
-  EXPECT_EQ(LogModeOff, record.getLogMode());
-}
-
 TEST(VisaInfoDefaults, WrenHasNoStoreAndRefusesEveryWrite) {
   pdatest::TempMachine machine;
   VisaInfo record(WrenDataSource);
