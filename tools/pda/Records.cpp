@@ -21,16 +21,17 @@ std::string lower(const std::string& text) {
   return out;
 }
 
+// Numbers from 0 to 2147483647 only: a stored negative number reads back as 0
+// (the records read a minus sign as no digit), so the tool refuses it.
 int parseInt32(const char* name, const std::string& text) {
-  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-  bool ok = i < text.size();
-  for (std::size_t j = i; j < text.size(); ++j)
-    if (!std::isdigit(static_cast<unsigned char>(text[j]))) ok = false;
+  bool ok = !text.empty();
+  for (char c : text)
+    if (!std::isdigit(static_cast<unsigned char>(c))) ok = false;
   errno = 0;
   const long long v = ok ? std::strtoll(text.c_str(), nullptr, 10) : 0;
-  if (!ok || errno == ERANGE || v < INT_MIN || v > INT_MAX)
-    throw UsageError(std::string(name) + " takes a whole number from " + std::to_string(INT_MIN) +
-                     " to " + std::to_string(INT_MAX) + ", not '" + text + "'");
+  if (!ok || errno == ERANGE || v > INT_MAX)
+    throw UsageError(std::string(name) + " takes a whole number from 0 to " +
+                     std::to_string(INT_MAX) + ", not '" + text + "'");
   return static_cast<int>(v);
 }
 

@@ -24,6 +24,11 @@ std::string lower(const std::string& text) {
 
 // Strict decimal: optional minus sign (when allowed), at least one digit,
 // nothing else, within [min, max].
+//
+// Numbers are taken from 0 to 2147483647 only: the records store a number as
+// its signed text and read a stored minus sign as no number at all, so a
+// negative number (or a DWORD above the signed range, stored signed) would
+// read back as 0. The tool refuses what would not read back as written.
 long long parseInteger(const std::string& name, const std::string& text, long long min,
                        long long max) {
   std::size_t i = 0;
@@ -64,7 +69,7 @@ Setting int32Setting(const char* name, IntGetter get, IntSetter set = nullptr) {
   };
   if (set)
     s.write = [name, set](KestInfo& r, const std::string& text) {
-      return (r.*set)(static_cast<int>(parseInteger(name, text, INT_MIN, INT_MAX)));
+      return (r.*set)(static_cast<int>(parseInteger(name, text, 0, INT_MAX)));
     };
   return s;
 }
@@ -79,7 +84,7 @@ Setting dwordSetting(const char* name, DwordGetter get, DwordSetter set = nullpt
   };
   if (set)
     s.write = [name, set](KestInfo& r, const std::string& text) {
-      return (r.*set)(static_cast<unsigned long>(parseInteger(name, text, 0, 4294967295LL)));
+      return (r.*set)(static_cast<unsigned long>(parseInteger(name, text, 0, INT_MAX)));
     };
   return s;
 }
