@@ -12,6 +12,7 @@
 
 #  include <atomic>
 #  include <cstring>
+#  include <map>
 #  include <string>
 #  include <thread>
 #  include <vector>
@@ -115,6 +116,59 @@ TEST(Win32ExternalClients, LibraryReadsWhatSqliteClientWrote) {
   pdatest::sqlite(db, "INSERT INTO KestInfo(NAME, VALUE) VALUES('InstallLevel', '77');");
   KestInfo info(SQLiteDataSource);
   EXPECT_EQ(77, info.getInstallLevel());
+}
+
+// --- processes writing at once ---------------------------------------------
+
+// Several pda tool processes set one setting each in the same configuration
+// database at the same moment: the Windows SQLite's file locks make them
+// wait for one another, the store retries a busy step, and every value is
+// kept.
+TEST(Win32Processes, SettingsWrittenByProcessesAtOnceAreAllKept) {
+  const std::string tool = pdatest::windowsPathOfHost(PDA_TOOL_PATH);
+  if (std::string(PDA_TOOL_PATH).empty() || !fileExists(tool))
+    GTEST_SKIP() << "the pda tool was not built beside the tests";
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  // Name and value of each process's setting, in the order SQL sorts names.
+  std::map<std::string, std::string> written;
+  int value = 1000;
+  for (const char* setting : {"NkoStartupTimeoutMilliseconds", "WaitForIOReadyMilliseconds",
+                              "IoControlStartupTimeoutMilliseconds", "AutoStartIOServer",
+                              "VisaPxiImplementation", "Gpib32Status"})
+    written[setting] = std::to_string(value++);
+
+  std::vector<PROCESS_INFORMATION> processes;
+  for (const auto& setting : written) {
+    std::string line =
+        "\"" + tool + "\" set " + setting.first + " " + setting.second + " --source sqlite";
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process))
+        << line << " (error " << GetLastError() << ")";
+    CloseHandle(process.hThread);
+    processes.push_back(process);
+  }
+  for (const PROCESS_INFORMATION& process : processes) {
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000));
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(process.hProcess);
+  }
+
+  std::string expected, names;
+  for (const auto& setting : written) {
+    expected += setting.first + "|" + setting.second + "\n";
+    names += (names.empty() ? "'" : ",'") + setting.first + "'";
+  }
+  EXPECT_EQ(expected, pdatest::sqlite(db, "SELECT NAME, VALUE FROM KestInfo WHERE NAME IN (" +
+                                              names + ") ORDER BY NAME;"));
 }
 
 // --- the DLL's entry point --------------------------------------------------

@@ -245,6 +245,10 @@ std::string hostPath(const std::string& windowsPath) {
   return unixPathOf(windowsPath);
 }
 
+std::string windowsPathOfHost(const std::string& hostPath) {
+  return dosPathOf(hostPath);
+}
+
 // Runs a program of the Linux host from inside Wine: Wine starts a Unix
 // binary named by its drive path, but does not connect its standard streams
 // to ours and gives no process handle to wait on. So the host's /bin/sh runs

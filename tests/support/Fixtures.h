@@ -61,8 +61,10 @@ std::string sqlQuote(const std::string& text);
 int run(const std::string& command, std::string* out = nullptr);
 
 #if defined(_WIN32)
-// Under Wine: the host's (Linux) path of a Windows path; "" without Wine.
+// Under Wine: the host's (Linux) path of a Windows path, and the Windows
+// path of a host path; "" without Wine.
 std::string hostPath(const std::string& windowsPath);
+std::string windowsPathOfHost(const std::string& hostPath);
 // Under Wine: starts script with the host's /bin/sh (arguments as $1, $2 and
 // so on, host paths where they name files) and returns at once, with a token
 // for waitOnHost; "" when the command cannot be started. waitOnHost waits at
