@@ -12,6 +12,7 @@
 #  include <unistd.h>
 
 #  include <cstdlib>
+#  include <filesystem>
 #  include <fstream>
 #  include <string>
 #  include <vector>
@@ -434,6 +435,116 @@ TEST(RegistryKeys, DeleteRefusesKeysWithSubkeysAndInvalidatesHandles) {
   std::string out;
   pdatest::run("ls -A " + hklm(machine, "SOFTWARE/Del"), &out);
   EXPECT_EQ(out, ".lock\n");
+}
+
+// ------------------------------------------------- handles over changed keys
+
+namespace {
+
+std::size_t openDescriptors() {
+  std::size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++n;
+  }
+  return n;
+}
+
+std::string valueOf(HKEY h, const char* name) {
+  DWORD type = 0;
+  std::string bytes;
+  return queryRaw(h, name, &type, &bytes) == ERROR_SUCCESS ? bytes : "<" + std::string(name) + ">";
+}
+
+}  // namespace
+
+// Another process deletes a key and its parent and makes both anew under the
+// same names: every old handle answers ERROR_KEY_DELETED, also where the
+// stand-in looks at a key through its parent's directory, and new handles
+// see the new keys.
+TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
+  pdatest::TempMachine machine;
+  Key made;
+  ASSERT_EQ(createKey("SOFTWARE\\Renewed\\Parent\\Child", kAll, &made), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(made.get(), "V", REG_SZ, "old"), ERROR_SUCCESS);
+  RegCloseKey(made.release());
+  Key parent, child, childWrite;
+  ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &parent), ERROR_SUCCESS);
+  ASSERT_EQ(openKey("child", kRead, &child, parent.get()), ERROR_SUCCESS) << "found without case";
+  ASSERT_EQ(createKey("Child", kAll, &childWrite, nullptr, parent.get()), ERROR_SUCCESS);
+  EXPECT_EQ(valueOf(child.get(), "V"), "old");
+
+  ASSERT_EQ(pdatest::inChild([] {
+              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent\\Child"),
+                        ERROR_SUCCESS);
+              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent"),
+                        ERROR_SUCCESS);
+              Key again;
+              EXPECT_EQ(createKey("SOFTWARE\\Renewed\\Parent\\Child", kAll, &again), ERROR_SUCCESS);
+              EXPECT_EQ(setRaw(again.get(), "V", REG_SZ, "new"), ERROR_SUCCESS);
+            }),
+            0);
+
+  HKEY h = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(parent.get(), "Child", 0, kRead, &h), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCreateKeyExA(parent.get(), "Child", 0, nullptr, 0, kAll, nullptr, &h, nullptr),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(RegOpenKeyExA(child.get(), "", 0, kRead, &h), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegQueryValueExA(child.get(), "V", nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  char name[64];
+  DWORD length = sizeof name;
+  EXPECT_EQ(RegEnumValueA(child.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  length = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  DWORD count = 0;
+  EXPECT_EQ(RegQueryInfoKeyA(parent.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(setRaw(childWrite.get(), "V", REG_SZ, "lost"), ERROR_KEY_DELETED);
+
+  Key newParent, newChild;
+  ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &newParent), ERROR_SUCCESS);
+  ASSERT_EQ(openKey("Child", kRead, &newChild, newParent.get()), ERROR_SUCCESS);
+  EXPECT_EQ(valueOf(newChild.get(), "V"), "new");
+  EXPECT_EQ(subKeyNames(newParent.get()), std::vector<std::string>{"Child"});
+}
+
+// A tree of many keys is read through a bounded number of descriptors, and
+// keys whose parent's descriptor has been let go still answer.
+TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
+  pdatest::TempMachine machine;
+  const int kParents = 80;
+  for (int i = 0; i < kParents; ++i) {
+    Key k;
+    const std::string path = "SOFTWARE\\Many\\P" + std::to_string(i) + "\\Leaf";
+    ASSERT_EQ(createKey(path, kAll, &k), ERROR_SUCCESS);
+    ASSERT_EQ(setRaw(k.get(), "V", REG_SZ, std::to_string(i)), ERROR_SUCCESS);
+  }
+  const std::size_t before = openDescriptors();
+  std::vector<Key> parents(kParents), leaves(kParents);
+  for (int i = 0; i < kParents; ++i) {
+    ASSERT_EQ(openKey("SOFTWARE\\Many\\P" + std::to_string(i), kRead, &parents[i]), ERROR_SUCCESS);
+    ASSERT_EQ(openKey("Leaf", kRead, &leaves[i], parents[i].get()), ERROR_SUCCESS);
+    ASSERT_EQ(valueOf(leaves[i].get(), "V"), std::to_string(i));
+  }
+  EXPECT_LE(openDescriptors(), before + 32) << "one descriptor per handle would be 160";
+
+  // Read again in the other order, long after the first parents left the cache.
+  for (int i = kParents - 1; i >= 0; --i) {
+    EXPECT_EQ(valueOf(leaves[i].get(), "V"), std::to_string(i));
+    EXPECT_EQ(subKeyNames(parents[i].get()), std::vector<std::string>{"Leaf"});
+  }
+  ASSERT_EQ(RegDeleteKeyA(parents[3].get(), "LEAF"), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(leaves[3].get(), "V", nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(valueOf(leaves[4].get(), "V"), "4");
+  EXPECT_TRUE(subKeyNames(parents[3].get()).empty());
+  leaves.clear();
+  parents.clear();
+  EXPECT_LE(openDescriptors(), before + 32);
 }
 
 // ---------------------------------------------------------------- rights

@@ -8,6 +8,7 @@
 
 #  include "platform/posix/ValuesFile.h"
 
+#  include <fcntl.h>
 #  include <gtest/gtest.h>
 #  include <sys/stat.h>
 #  include <unistd.h>
@@ -22,6 +23,7 @@
 
 using pda::platform::parseValues;
 using pda::platform::readValuesFile;
+using pda::platform::readValuesFileAt;
 using pda::platform::RegValue;
 using pda::platform::serializeValues;
 using pda::platform::ValuesReadResult;
@@ -198,6 +200,39 @@ TEST(ValuesFileIo, MissingGarbageAndUnreadableFilesAreTold) {
   EXPECT_EQ(readValuesFile(machine.path("adir"), &out), ValuesReadResult::failed);
 
   EXPECT_NE(writeValuesFile(machine.path("no/such/dir"), sample()), 0);
+}
+
+// Files around the size of one read, read whole both by path and below a
+// directory descriptor; a valid file with a byte more is garbage at any size.
+TEST(ValuesFileIo, FilesAroundTheReadBlockAreReadWhole) {
+  pdatest::TempMachine machine;
+  const std::string& dir = machine.root();
+  const int dirFd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(dirFd, 0);
+  // One value named "V": 33 bytes of header, lengths, type and CRC around its data.
+  for (std::size_t size : {std::size_t{33}, std::size_t{16383}, std::size_t{16384},
+                           std::size_t{16385}, std::size_t{32768}, std::size_t{100000}}) {
+    std::vector<RegValue> values{value("V", 3, std::string(size - 33, 'x'))};
+    if (!values[0].data.empty()) values[0].data.back() = 'y';
+    ASSERT_EQ(writeValuesFile(dir, values), 0);
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/.values").c_str(), &st), 0);
+    ASSERT_EQ(static_cast<std::size_t>(st.st_size), size);
+    std::vector<RegValue> out;
+    ASSERT_EQ(readValuesFile(dir + "/.values", &out), ValuesReadResult::ok) << size;
+    expectSame(values, out);
+    ASSERT_EQ(readValuesFileAt(dirFd, ".values", &out), ValuesReadResult::ok) << size;
+    expectSame(values, out);
+
+    std::ofstream(dir + "/.values", std::ios::app | std::ios::binary) << 'z';
+    out.push_back(value("x", 1, ""));
+    EXPECT_EQ(readValuesFileAt(dirFd, ".values", &out), ValuesReadResult::garbage) << size + 1;
+    EXPECT_TRUE(out.empty());
+  }
+  std::vector<RegValue> out;
+  EXPECT_EQ(readValuesFileAt(dirFd, "missing", &out), ValuesReadResult::missing);
+  EXPECT_EQ(readValuesFileAt(dirFd, ".", &out), ValuesReadResult::failed);
+  close(dirFd);
 }
 
 #endif  // !_WIN32

@@ -48,6 +48,10 @@
 //   (Windows leaves the answers of a walk over a changing key open too).
 //   Each call checks the handle's rights; whether the key still exists is
 //   checked whenever the key is read.
+// - A key is looked at below its parent's directory, through a descriptor
+//   that the stand-in keeps open for the directories used last (at most 32
+//   descriptors for the whole process, see reg::KeyDir), rather than along
+//   its whole path from the root; the answers are the same.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +121,13 @@ struct Key {
   REGSAM access = 0;
   bool hiveRoot = false;
   reg::DirIdentity identity;  // of dir when opened; not used for a hive root
+  // The parent key's directory and its identity when this key was found in
+  // it, when known (not below a hive root), and this key's entry there: the
+  // key is then looked at through the parent's descriptor (reg::KeyDir).
+  bool parentKnown = false;
+  std::string parentDir;
+  reg::DirIdentity parentIdentity;
+  std::string fileName;
   Walks walks;
 };
 
@@ -169,14 +180,25 @@ bool mayWrite(const std::string& dir) {
   }
 }
 
-REGSAM mapGenericRights(REGSAM sam, const std::string& dir) {
+// mayWrite() for the key in dir, asked through its entry fileName in the
+// directory of parent when that is at hand, which answers the same for an
+// existing key with a path of one name.
+bool mayWriteKey(const std::string& dir, const reg::KeyDir* parent, const std::string& fileName) {
+  if (parent && !posix::envSwitch("PDA_REGISTRY_READONLY") &&
+      ::faccessat(parent->fd, fileName.c_str(), W_OK, 0) == 0)
+    return true;
+  return mayWrite(dir);
+}
+
+template <typename MayWrite>
+REGSAM mapGenericRights(REGSAM sam, MayWrite mayWriteIt) {
   REGSAM rights = sam & ~(kViewFlags | kGenericRead | kGenericWrite | kGenericExecute |
                           kGenericAll | kMaximumAllowed);
   if (sam & kGenericRead) rights |= KEY_READ;
   if (sam & kGenericWrite) rights |= KEY_WRITE;
   if (sam & kGenericExecute) rights |= KEY_EXECUTE;
   if (sam & kGenericAll) rights |= KEY_ALL_ACCESS;
-  if (sam & kMaximumAllowed) rights |= mayWrite(dir) ? KEY_ALL_ACCESS : KEY_READ;
+  if (sam & kMaximumAllowed) rights |= mayWriteIt() ? KEY_ALL_ACCESS : KEY_READ;
   return rights;
 }
 
@@ -207,12 +229,28 @@ HKEY addHandle(KeyPtr key) {
   return h;
 }
 
-// The key still exists, as the same directory it was opened as.
-LONG checkAlive(const Key& key) {
+// The descriptor of the key's parent directory, when the key knows it and
+// the parent's directory is still the one the key was found in.
+std::shared_ptr<const reg::KeyDir> parentDirOf(const Key& key) {
+  if (!key.parentKnown) return nullptr;
+  return reg::openKeyDir(key.parentDir, key.parentIdentity);
+}
+
+// The key still exists, as the same directory it was opened as. Looked at
+// below the parent's directory when it is at hand: that answers the same (see
+// reg::KeyDir) with a path of one name.
+LONG checkAlive(const Key& key, const reg::KeyDir* parent) {
   if (key.hiveRoot) return ERROR_SUCCESS;
   reg::DirIdentity now;
-  if (!reg::identify(key.dir, &now) || now != key.identity) return ERROR_KEY_DELETED;
+  bool found =
+      parent ? reg::identifyAt(parent->fd, key.fileName, &now) : reg::identify(key.dir, &now);
+  if (!found || now != key.identity) return ERROR_KEY_DELETED;
   return ERROR_SUCCESS;
+}
+
+LONG checkAlive(const Key& key) {
+  if (key.hiveRoot) return ERROR_SUCCESS;
+  return checkAlive(key, parentDirOf(key).get());
 }
 
 // A key handle together with its right check.
@@ -223,11 +261,13 @@ LONG useRights(HKEY h, REGSAM needed, KeyPtr* out) {
   return ERROR_SUCCESS;
 }
 
-// A key handle together with its right check and liveness check.
-LONG useKey(HKEY h, REGSAM needed, KeyPtr* out) {
+// A key handle together with its right check and liveness check, and the
+// descriptor of its parent's directory when it has one.
+LONG useKey(HKEY h, REGSAM needed, KeyPtr* out, std::shared_ptr<const reg::KeyDir>* parent) {
   LONG rc = useRights(h, needed, out);
   if (rc != ERROR_SUCCESS) return rc;
-  return checkAlive(**out);
+  *parent = parentDirOf(**out);
+  return checkAlive(**out, parent->get());
 }
 
 LONG splitPath(const char* subKey, std::vector<std::string>* out) {
@@ -284,8 +324,8 @@ void planWalk(const Key& base, const std::vector<std::string>& names, REGSAM sam
 }
 
 // Creates the subkey name in the key walk->dir (or finds it, when another
-// writer created it first) and descends into it.
-LONG createStep(Walk* walk, const std::string& name) {
+// writer created it first) and descends into it; fileName is its entry.
+LONG createStep(Walk* walk, const std::string& name, std::string* fileName) {
   std::string encoded = reg::encodeKeyName(name);
   if (encoded.size() > NAME_MAX) return ERROR_INVALID_PARAMETER;
   reg::WriterGuard writers;
@@ -308,6 +348,7 @@ LONG createStep(Walk* walk, const std::string& name) {
   }
   walk->dir += "/" + found.fileName;
   walk->path.push_back(found.name);
+  *fileName = std::move(found.fileName);
   return ERROR_SUCCESS;
 }
 
@@ -322,25 +363,65 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   std::vector<std::string> names;
   rc = splitPath(subKey, &names);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = checkAlive(*base);
-  if (rc != ERROR_SUCCESS) return rc;
 
   Walk walk;
   planWalk(*base, names, sam, &walk);
-  bool created = false;
+  auto key = std::make_shared<Key>();
+  // The directory the walk stands in, and its identity when known: the parent
+  // of the key found next.
+  bool dirKnown = walk.fromHandle && !base->hiveRoot;
+  reg::DirIdentity dirIdentity = base->identity;
+  std::shared_ptr<const reg::KeyDir> parent;
   // The identity of the last key found on the way, when the search gave it:
   // that is the key being opened, so it need not be looked at once more.
   reg::DirIdentity lastIdentity;
   bool lastIdentified = false;
-  for (std::size_t i = 0; i < walk.rest.size(); ++i) {
+  bool baseAlive = base->hiveRoot;
+  std::size_t next = 0;
+  if (dirKnown && !walk.rest.empty()) {
+    // The first name is looked up in the handle's own directory through its
+    // descriptor: found there, it also shows that the handle's key still
+    // exists (reg::KeyDir says why), which would take a look of its own.
+    if (auto dir = reg::openKeyDir(base->dir, base->identity)) {
+      reg::SubKey found;
+      if (reg::findSubKeyIn(dir->fd, walk.rest[0], &found)) {
+        baseAlive = true;
+        parent = std::move(dir);
+        key->parentKnown = true;
+        key->parentIdentity = dirIdentity;
+        key->fileName = found.fileName;
+        walk.dir += "/" + found.fileName;
+        walk.path.push_back(found.name);
+        lastIdentity = found.identity;
+        lastIdentified = found.identified;
+        dirKnown = found.identified;
+        dirIdentity = found.identity;
+        next = 1;
+      }
+    }
+  }
+  if (!baseAlive) {
+    rc = checkAlive(*base);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
+
+  bool created = false;
+  for (std::size_t i = next; i < walk.rest.size(); ++i) {
     const std::string& name = walk.rest[i];
-    reg::SubKey found;
+    parent.reset();
+    key->parentKnown = dirKnown;
+    key->parentIdentity = dirIdentity;
+    dirKnown = false;
     lastIdentified = false;
+    reg::SubKey found;
     if (reg::findSubKey(walk.dir, name, &found)) {
+      key->fileName = found.fileName;
       walk.dir += "/" + found.fileName;
       walk.path.push_back(found.name);
       lastIdentity = found.identity;
       lastIdentified = found.identified;
+      dirKnown = found.identified;
+      dirIdentity = found.identity;
       continue;
     }
     if (!create) return ERROR_FILE_NOT_FOUND;
@@ -349,18 +430,37 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
     if (walk.fromHandle && i == 0 && !(base->access & KEY_CREATE_SUB_KEY))
       return ERROR_ACCESS_DENIED;
     if (!mayWrite(walk.dir)) return ERROR_ACCESS_DENIED;
-    rc = createStep(&walk, name);
+    rc = createStep(&walk, name, &key->fileName);
     if (rc != ERROR_SUCCESS) return rc;
     created = true;
   }
 
-  auto key = std::make_shared<Key>();
   key->hive = walk.hive;
   key->path = walk.path;
   key->dir = walk.dir;
   key->hiveRoot = key->path.empty();
-  key->access = mapGenericRights(sam, walk.dir);
-  if ((key->access & kWriteRights) && !mayWrite(walk.dir)) return ERROR_ACCESS_DENIED;
+  if (walk.rest.empty() && !key->hiveRoot) {
+    // The handle's own key again, just checked to exist.
+    key->parentKnown = base->parentKnown;
+    key->parentIdentity = base->parentIdentity;
+    key->fileName = base->fileName;
+    lastIdentity = base->identity;
+    lastIdentified = true;
+  }
+  if (key->hiveRoot) key->parentKnown = false;
+  if (key->parentKnown) {
+    key->parentDir = parentOf(key->dir);
+    if (!parent) parent = reg::openKeyDir(key->parentDir, key->parentIdentity);
+  }
+  // Whether the process may write the key: asked once, and only when a write
+  // right depends on it.
+  int writable = -1;
+  auto mayWriteIt = [&]() {
+    if (writable < 0) writable = mayWriteKey(key->dir, parent.get(), key->fileName) ? 1 : 0;
+    return writable == 1;
+  };
+  key->access = mapGenericRights(sam, mayWriteIt);
+  if ((key->access & kWriteRights) && !mayWriteIt()) return ERROR_ACCESS_DENIED;
   if (!key->hiveRoot) {
     if (lastIdentified)
       key->identity = lastIdentity;
@@ -372,8 +472,14 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   return ERROR_SUCCESS;
 }
 
-LONG readValues(const Key& key, std::vector<RegValue>* values) {
-  switch (pda::platform::readValuesFile(key.dir + "/" + pda::platform::kValuesFileName, values)) {
+// The values of key, read below its parent's directory when that is at hand.
+LONG readValues(const Key& key, const reg::KeyDir* parent, std::vector<RegValue>* values) {
+  ValuesReadResult result =
+      parent
+          ? pda::platform::readValuesFileAt(
+                parent->fd, key.fileName + "/" + pda::platform::kValuesFileName, values)
+          : pda::platform::readValuesFile(key.dir + "/" + pda::platform::kValuesFileName, values);
+  switch (result) {
     case ValuesReadResult::ok:
     case ValuesReadResult::missing:
     case ValuesReadResult::garbage:
@@ -382,6 +488,14 @@ LONG readValues(const Key& key, std::vector<RegValue>* values) {
       break;
   }
   return static_cast<LONG>(posix::win32FromErrno(errno, ERROR_CANTREAD));
+}
+
+// The subkeys of key, listed below its parent's directory when that is at hand.
+void listSubKeys(const Key& key, const reg::KeyDir* parent, std::vector<reg::SubKey>* out) {
+  if (parent)
+    reg::listSubKeysAt(parent->fd, key.fileName, out);
+  else
+    reg::listSubKeys(key.dir, out);
 }
 
 std::vector<RegValue>::iterator findValue(std::vector<RegValue>& values, const char* name) {
@@ -404,10 +518,11 @@ LONG changeValues(const Key& key, Change change) {
   if (rc != ERROR_SUCCESS) return rc;
   // Under the lock: the key may have been deleted (and another made under its
   // name) since the caller looked.
-  rc = checkAlive(key);
+  std::shared_ptr<const reg::KeyDir> parent = parentDirOf(key);
+  rc = checkAlive(key, parent.get());
   if (rc != ERROR_SUCCESS) return rc;
   std::vector<RegValue> values;
-  rc = readValues(key, &values);
+  rc = readValues(key, parent.get(), &values);
   if (rc != ERROR_SUCCESS) return rc;
   rc = change(values);
   if (rc != ERROR_SUCCESS) return rc;
@@ -502,10 +617,11 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
                       LPBYTE lpData, LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
+  std::shared_ptr<const reg::KeyDir> parent;
+  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   std::vector<RegValue> values;
-  rc = readValues(*key, &values);
+  rc = readValues(*key, parent.get(), &values);
   if (rc != ERROR_SUCCESS) return rc;
   auto it = findValue(values, lpValueName ? lpValueName : "");
   if (it == values.end()) return ERROR_FILE_NOT_FOUND;
@@ -519,7 +635,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
   std::string name = lpValueName ? lpValueName : "";
   if (name.size() > pda::platform::kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  LONG rc = useKey(hKey, KEY_SET_VALUE, &key);
+  std::shared_ptr<const reg::KeyDir> parent;
+  LONG rc = useKey(hKey, KEY_SET_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   std::string data;
   if (cbData > 0) data.assign(reinterpret_cast<const char*>(lpData), cbData);
@@ -528,7 +645,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
     // decisions above). Looked at without the key's lock: a writer that
     // changes it meanwhile simply comes after this call.
     std::vector<RegValue> current;
-    if (readValues(*key, &current) == ERROR_SUCCESS) {
+    if (readValues(*key, parent.get(), &current) == ERROR_SUCCESS) {
       auto it = findValue(current, name.c_str());
       if (it != current.end() && it->type == dwType && it->data == data) return ERROR_SUCCESS;
     }
@@ -552,7 +669,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   KeyPtr key;
-  LONG rc = useKey(hKey, KEY_SET_VALUE, &key);
+  std::shared_ptr<const reg::KeyDir> parent;
+  LONG rc = useKey(hKey, KEY_SET_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   const char* name = lpValueName ? lpValueName : "";
   return changeValues(*key, [&](std::vector<RegValue>& values) -> LONG {
@@ -617,9 +735,10 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   if (dwIndex == 0 || !walk.subKeysRead || dwIndex != walk.nextSubKey ||
       walk.subKeysChanges != changes) {
     walk.subKeysRead = false;
-    rc = checkAlive(*key);
+    std::shared_ptr<const reg::KeyDir> parent = parentDirOf(*key);
+    rc = checkAlive(*key, parent.get());
     if (rc != ERROR_SUCCESS) return rc;
-    reg::listSubKeys(key->dir, &walk.subKeys);
+    listSubKeys(*key, parent.get(), &walk.subKeys);
     walk.subKeysRead = true;
     walk.subKeysChanges = changes;
   }
@@ -653,9 +772,10 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   if (dwIndex == 0 || !walk.valuesRead || dwIndex != walk.nextValue ||
       walk.valuesChanges != changes) {
     walk.valuesRead = false;
-    rc = checkAlive(*key);
+    std::shared_ptr<const reg::KeyDir> parent = parentDirOf(*key);
+    rc = checkAlive(*key, parent.get());
     if (rc != ERROR_SUCCESS) return rc;
-    rc = readValues(*key, &walk.values);
+    rc = readValues(*key, parent.get(), &walk.values);
     if (rc != ERROR_SUCCESS) return rc;
     walk.valuesRead = true;
     walk.valuesChanges = changes;
@@ -678,14 +798,18 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
   if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key);
+  std::shared_ptr<const reg::KeyDir> parent;
+  LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   if (lpClass && *lpcchClass == 0) return ERROR_MORE_DATA;
+  // The subkeys and the values are read only when the caller asks about them.
   std::vector<reg::SubKey> subKeys;
-  reg::listSubKeys(key->dir, &subKeys);
+  if (lpcSubKeys || lpcbMaxSubKeyLen) listSubKeys(*key, parent.get(), &subKeys);
   std::vector<RegValue> values;
-  rc = readValues(*key, &values);
-  if (rc != ERROR_SUCCESS) return rc;
+  if (lpcValues || lpcbMaxValueNameLen || lpcbMaxValueLen) {
+    rc = readValues(*key, parent.get(), &values);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
 
   std::size_t maxSubKey = 0, maxName = 0, maxData = 0;
   for (const reg::SubKey& s : subKeys) maxSubKey = std::max(maxSubKey, s.name.size());

@@ -30,11 +30,23 @@ int hexValue(char c) {
   return -1;
 }
 
-bool isDirectory(const std::string& parent, const struct dirent* entry) {
-  if (entry->d_type == DT_DIR) return true;
-  if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
+bool isDirectory(int dirFd, const char* name, unsigned char type) {
+  if (type == DT_DIR) return true;
+  if (type != DT_UNKNOWN && type != DT_LNK) return false;
   struct stat st;
-  return ::stat((parent + "/" + entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool identityFrom(const struct statx& st, DirIdentity* id) {
+  if (!(st.stx_mask & STATX_TYPE) || !S_ISDIR(st.stx_mode)) return false;
+  *id = DirIdentity();
+  id->dev = (static_cast<unsigned long long>(st.stx_dev_major) << 32) | st.stx_dev_minor;
+  id->ino = st.stx_ino;
+  if (st.stx_mask & STATX_BTIME) {
+    id->birthSeconds = st.stx_btime.tv_sec;
+    id->birthNanoseconds = st.stx_btime.tv_nsec;
+  }
+  return true;
 }
 
 // Never destroyed (PosixSupport.h says why).
@@ -83,17 +95,32 @@ bool decodeKeyName(const char* fileName, std::string* name) {
 }
 
 int listSubKeys(const std::string& dir, std::vector<SubKey>* out) {
+  return listSubKeysAt(AT_FDCWD, dir, out);
+}
+
+int listSubKeysAt(int dirFd, const std::string& path, std::vector<SubKey>* out) {
   out->clear();
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return errno;
-  while (struct dirent* entry = ::readdir(d)) {
-    SubKey key;
-    if (!decodeKeyName(entry->d_name, &key.name)) continue;
-    if (!isDirectory(dir, entry)) continue;
-    key.fileName = entry->d_name;
-    out->push_back(std::move(key));
+  // The entries are read with getdents64 directly: opendir would add a stat
+  // of the directory that the walk has no use for.
+  int fd = ::openat(dirFd, path.empty() ? "." : path.c_str(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  alignas(struct dirent64) char buffer[32768];
+  for (;;) {
+    ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      SubKey key;
+      if (!decodeKeyName(entry->d_name, &key.name)) continue;
+      if (!isDirectory(fd, entry->d_name, entry->d_type)) continue;
+      key.fileName = entry->d_name;
+      out->push_back(std::move(key));
+    }
   }
-  ::closedir(d);
+  ::close(fd);
   std::sort(out->begin(), out->end(), [](const SubKey& a, const SubKey& b) {
     int c = pda::ciCompare(a.name.c_str(), b.name.c_str());
     return c != 0 ? c < 0 : a.name < b.name;
@@ -101,12 +128,15 @@ int listSubKeys(const std::string& dir, std::vector<SubKey>* out) {
   return 0;
 }
 
-bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) {
+namespace {
+
+// findSubKey over the directory at path relative to dirFd.
+bool findSubKeyAt(int dirFd, const std::string& path, const std::string& name, SubKey* found) {
   // The usual case first: the name spelled as stored. Its identity comes with
   // the same look, so that opening the key needs no second one.
   std::string fileName = encodeKeyName(name);
   DirIdentity identity;
-  if (identify(dir + "/" + fileName, &identity)) {
+  if (identifyAt(dirFd, path.empty() ? fileName : path + "/" + fileName, &identity)) {
     found->name = name;
     found->fileName = fileName;
     found->identity = identity;
@@ -114,7 +144,7 @@ bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) 
     return true;
   }
   std::vector<SubKey> keys;
-  listSubKeys(dir, &keys);
+  listSubKeysAt(dirFd, path, &keys);
   for (SubKey& key : keys) {
     if (pda::ciEquals(key.name.c_str(), name.c_str())) {
       *found = std::move(key);
@@ -124,19 +154,77 @@ bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) 
   return false;
 }
 
+}  // namespace
+
+bool findSubKey(const std::string& dir, const std::string& name, SubKey* found) {
+  return findSubKeyAt(AT_FDCWD, dir, name, found);
+}
+
+bool findSubKeyIn(int dirFd, const std::string& name, SubKey* found) {
+  return findSubKeyAt(dirFd, std::string(), name, found);
+}
+
 bool identify(const std::string& dir, DirIdentity* id) {
+  return identifyAt(AT_FDCWD, dir, id);
+}
+
+bool identifyAt(int dirFd, const std::string& path, DirIdentity* id) {
   struct statx st;
-  if (::statx(AT_FDCWD, dir.c_str(), 0, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0 ||
-      !(st.stx_mask & STATX_TYPE) || !S_ISDIR(st.stx_mode))
-    return false;
-  *id = DirIdentity();
-  id->dev = (static_cast<unsigned long long>(st.stx_dev_major) << 32) | st.stx_dev_minor;
-  id->ino = st.stx_ino;
-  if (st.stx_mask & STATX_BTIME) {
-    id->birthSeconds = st.stx_btime.tv_sec;
-    id->birthNanoseconds = st.stx_btime.tv_nsec;
+  return ::statx(dirFd, path.c_str(), 0, STATX_TYPE | STATX_INO | STATX_BTIME, &st) == 0 &&
+         identityFrom(st, id);
+}
+
+KeyDir::~KeyDir() {
+  if (fd >= 0) ::close(fd);
+}
+
+namespace {
+
+// The directories used last, most recent first. A tree of keys is read one
+// key with its subkeys after another, so a few suffice; each holds one
+// descriptor for as long as it stays in the cache (or a caller still uses it).
+constexpr std::size_t kKeyDirCacheSize = 32;
+
+struct KeyDirCache {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<const KeyDir>> recent;
+};
+
+// Never destroyed (PosixSupport.h says why).
+KeyDirCache& keyDirCache() {
+  static auto* cache = new KeyDirCache;
+  return *cache;
+}
+
+}  // namespace
+
+std::shared_ptr<const KeyDir> openKeyDir(const std::string& dir, const DirIdentity& identity) {
+  KeyDirCache& cache = keyDirCache();
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    for (std::size_t i = 0; i < cache.recent.size(); ++i) {
+      if (cache.recent[i]->identity != identity) continue;
+      std::shared_ptr<const KeyDir> hit = cache.recent[i];
+      std::rotate(cache.recent.begin(), cache.recent.begin() + static_cast<std::ptrdiff_t>(i),
+                  cache.recent.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return hit;
+    }
   }
-  return true;
+  auto opened = std::make_shared<KeyDir>();
+  opened->fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (opened->fd < 0) return nullptr;
+  struct statx st;
+  if (::statx(opened->fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0 ||
+      !identityFrom(st, &opened->identity) || opened->identity != identity)
+    return nullptr;
+  std::shared_ptr<const KeyDir> evicted;  // closed after the cache's lock
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  if (cache.recent.size() >= kKeyDirCacheSize) {
+    evicted = std::move(cache.recent.back());
+    cache.recent.pop_back();
+  }
+  cache.recent.insert(cache.recent.begin(), opened);
+  return opened;
 }
 
 KeyLock::~KeyLock() {

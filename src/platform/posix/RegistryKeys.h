@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct DirIdentity {
   bool operator!=(const DirIdentity& o) const { return !(*this == o); }
 };
 bool identify(const std::string& dir, DirIdentity* id);
+// The same for path relative to the directory descriptor dirFd.
+bool identifyAt(int dirFd, const std::string& path, DirIdentity* id);
 
 struct SubKey {
   std::string name;      // as created
@@ -61,11 +64,41 @@ struct SubKey {
 // Returns 0, or the errno of opening dir; a missing dir is a key without
 // subkeys and returns ENOENT with out empty.
 int listSubKeys(const std::string& dir, std::vector<SubKey>* out);
+// The same for the directory at path relative to the descriptor dirFd ("" for
+// dirFd's own directory).
+int listSubKeysAt(int dirFd, const std::string& path, std::vector<SubKey>* out);
 
 // Finds the subkey called name (without regard to case) in dir; fills found
 // with its stored name and directory entry, and with its identity when the
 // name is stored as spelled.
 bool findSubKey(const std::string& dir, const std::string& name, SubKey* found);
+// The same in the directory of the descriptor dirFd.
+bool findSubKeyIn(int dirFd, const std::string& name, SubKey* found);
+
+// A read-only descriptor (O_PATH) of one key directory, so that the keys
+// below it are looked at with one short path instead of the whole path from
+// the root. It stays the same directory whatever happens to its path: a key
+// deleted (and maybe made anew under its name) leaves the descriptor on the
+// deleted directory, where no subkey can be found any more, because a key is
+// deleted only when it has no subkeys and nothing is ever created in it after.
+// So a subkey found through it shows that the key still exists, and a key
+// found missing through the descriptor of its parent is missing at its path
+// too (as it would be when the parent itself was deleted: its subkeys went
+// first).
+struct KeyDir {
+  int fd = -1;
+  DirIdentity identity;
+  KeyDir() = default;
+  ~KeyDir();
+  KeyDir(const KeyDir&) = delete;
+  KeyDir& operator=(const KeyDir&) = delete;
+};
+
+// The descriptor of the directory dir that has identity, from a small cache of
+// the directories used last (so that the keys below one key share one), or
+// opened now; null when dir is no longer that directory or cannot be opened.
+// Safe for concurrent use by multiple threads.
+std::shared_ptr<const KeyDir> openKeyDir(const std::string& dir, const DirIdentity& identity);
 
 // Excludes other writers of one key: an exclusive flock on "<dir>/.lock" for
 // other processes. flock does not order the threads of one process reliably,

@@ -146,15 +146,24 @@ bool parseValues(const void* bytes, std::size_t size, std::vector<RegValue>* out
 }
 
 ValuesReadResult readValuesFile(const std::string& path, std::vector<RegValue>* values) {
+  return readValuesFileAt(AT_FDCWD, path, values);
+}
+
+ValuesReadResult readValuesFileAt(int dirFd, const std::string& path,
+                                  std::vector<RegValue>* values) {
   values->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::openat(dirFd, path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ValuesReadResult::missing : ValuesReadResult::failed;
-  // Read in blocks until the end; a values file is small, so asking for its
-  // size first (to reserve room) would cost a call for nothing.
+  // A values file is small and is never changed in place (a writer renames a
+  // whole new file over it), so one read into a block usually takes all of
+  // it. A read that fills less than the block ended at the end of a regular
+  // file, and a file that parses then is complete: its CRC covers every byte
+  // before it. Anything else is read on to the end before it is judged, so
+  // that a short read never turns a good file into garbage.
+  char block[16384];
   std::string bytes;
-  char buf[16384];
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    ssize_t n = ::read(fd, block, sizeof block);
     if (n < 0) {
       if (errno == EINTR) continue;
       int saved = errno;
@@ -163,7 +172,13 @@ ValuesReadResult readValuesFile(const std::string& path, std::vector<RegValue>* 
       return ValuesReadResult::failed;
     }
     if (n == 0) break;
-    bytes.append(buf, static_cast<std::size_t>(n));
+    if (bytes.empty() && static_cast<std::size_t>(n) < sizeof block) {
+      if (parseValues(block, static_cast<std::size_t>(n), values)) {
+        ::close(fd);
+        return ValuesReadResult::ok;
+      }
+    }
+    bytes.append(block, static_cast<std::size_t>(n));
   }
   ::close(fd);
   return parseValues(bytes.data(), bytes.size(), values) ? ValuesReadResult::ok

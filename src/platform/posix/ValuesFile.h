@@ -53,6 +53,10 @@ enum class ValuesReadResult {
 
 // Reads and parses the values file at path. On anything but ok, values is empty.
 ValuesReadResult readValuesFile(const std::string& path, std::vector<RegValue>* values);
+// The same for path relative to the directory descriptor dirFd (or to the
+// working directory with AT_FDCWD, which any absolute path ignores).
+ValuesReadResult readValuesFileAt(int dirFd, const std::string& path,
+                                  std::vector<RegValue>* values);
 
 // Replaces the values file "<dir>/.values" as a whole: writes a temporary file
 // in dir, flushes it to disk and renames it over the old one, so that a reader
