@@ -134,6 +134,19 @@ TEST(ValuesFileFormat, ForgedFilesWithValidChecksumAreRejected) {
   // A NUL inside a name, and two names equal but for case.
   EXPECT_FALSE(parses(serializeValues({value(std::string("a\0b", 3), 1, "")})));
   EXPECT_FALSE(parses(serializeValues({value("Name", 1, "1"), value("nAME", 1, "2")})));
+  // The same among few and among many names, wherever the pair stands.
+  for (std::size_t count : {3u, 32u, 33u, 200u}) {
+    std::vector<RegValue> many;
+    for (std::size_t i = 0; i < count; ++i) many.push_back(value("v" + std::to_string(i), 1, ""));
+    EXPECT_TRUE(parses(serializeValues(many))) << count;
+    many.push_back(value("V" + std::to_string(count / 2), 1, ""));
+    EXPECT_FALSE(parses(serializeValues(many))) << count;
+    many.back().name = "V" + std::to_string(count);
+    many.insert(many.begin(), value("v" + std::to_string(count), 1, ""));
+    EXPECT_FALSE(parses(serializeValues(many))) << count;
+    many.back().name += "x";
+    EXPECT_TRUE(parses(serializeValues(many))) << count;
+  }
   // Another version.
   EXPECT_FALSE(parses(sealed("PDAVALUES 2\n" + u32(0))));
   // A valid file followed by a second checksum.

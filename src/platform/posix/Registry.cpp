@@ -125,7 +125,7 @@ struct Key {
   // it, when known (not below a hive root), and this key's entry there: the
   // key is then looked at through the parent's descriptor (reg::KeyDir).
   bool parentKnown = false;
-  std::string parentDir;
+  std::size_t parentDirLength = 0;  // of dir, the parent's directory
   reg::DirIdentity parentIdentity;
   std::string fileName;
   Walks walks;
@@ -233,7 +233,7 @@ HKEY addHandle(KeyPtr key) {
 // the parent's directory is still the one the key was found in.
 std::shared_ptr<const reg::KeyDir> parentDirOf(const Key& key) {
   if (!key.parentKnown) return nullptr;
-  return reg::openKeyDir(key.parentDir, key.parentIdentity);
+  return reg::openKeyDir(key.dir, key.parentDirLength, key.parentIdentity);
 }
 
 // The key still exists, as the same directory it was opened as. Looked at
@@ -303,15 +303,17 @@ struct Walk {
   bool fromHandle = true;         // dir is the handle's key
 };
 
-void planWalk(const Key& base, const std::vector<std::string>& names, REGSAM sam, Walk* walk) {
+void planWalk(const Key& base, std::vector<std::string>&& names, REGSAM sam, Walk* walk) {
   walk->hive = base.hive;
   walk->dir = base.dir;
   walk->path = base.path;
-  walk->rest = names;
   walk->fromHandle = true;
   if (base.hive != kMachineHive || !(sam & KEY_WOW64_32KEY) ||
-      posix::envSwitch("PDA_EMULATE_32BIT"))
+      posix::envSwitch("PDA_EMULATE_32BIT")) {
+    walk->rest = std::move(names);
     return;
+  }
+  walk->rest = names;
   std::vector<std::string> full = base.path;
   full.insert(full.end(), names.begin(), names.end());
   if (full.empty() || !pda::ciEquals(full[0].c_str(), "SOFTWARE")) return;
@@ -365,7 +367,7 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   if (rc != ERROR_SUCCESS) return rc;
 
   Walk walk;
-  planWalk(*base, names, sam, &walk);
+  planWalk(*base, std::move(names), sam, &walk);
   auto key = std::make_shared<Key>();
   // The directory the walk stands in, and its identity when known: the parent
   // of the key found next.
@@ -382,7 +384,7 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
     // The first name is looked up in the handle's own directory through its
     // descriptor: found there, it also shows that the handle's key still
     // exists (reg::KeyDir says why), which would take a look of its own.
-    if (auto dir = reg::openKeyDir(base->dir, base->identity)) {
+    if (auto dir = reg::openKeyDir(base->dir, base->dir.size(), base->identity)) {
       reg::SubKey found;
       if (reg::findSubKeyIn(dir->fd, walk.rest[0], &found)) {
         baseAlive = true;
@@ -436,8 +438,8 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   }
 
   key->hive = walk.hive;
-  key->path = walk.path;
-  key->dir = walk.dir;
+  key->path = std::move(walk.path);
+  key->dir = std::move(walk.dir);
   key->hiveRoot = key->path.empty();
   if (walk.rest.empty() && !key->hiveRoot) {
     // The handle's own key again, just checked to exist.
@@ -449,8 +451,8 @@ LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY resul
   }
   if (key->hiveRoot) key->parentKnown = false;
   if (key->parentKnown) {
-    key->parentDir = parentOf(key->dir);
-    if (!parent) parent = reg::openKeyDir(key->parentDir, key->parentIdentity);
+    key->parentDirLength = key->dir.size() - key->fileName.size() - 1;
+    if (!parent) parent = parentDirOf(*key);
   }
   // Whether the process may write the key: asked once, and only when a write
   // right depends on it.

@@ -198,7 +198,8 @@ KeyDirCache& keyDirCache() {
 
 }  // namespace
 
-std::shared_ptr<const KeyDir> openKeyDir(const std::string& dir, const DirIdentity& identity) {
+std::shared_ptr<const KeyDir> openKeyDir(const std::string& path, std::size_t length,
+                                         const DirIdentity& identity) {
   KeyDirCache& cache = keyDirCache();
   {
     std::lock_guard<std::mutex> lock(cache.mutex);
@@ -211,7 +212,7 @@ std::shared_ptr<const KeyDir> openKeyDir(const std::string& dir, const DirIdenti
     }
   }
   auto opened = std::make_shared<KeyDir>();
-  opened->fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  opened->fd = ::open(path.substr(0, length).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (opened->fd < 0) return nullptr;
   struct statx st;
   if (::statx(opened->fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0 ||

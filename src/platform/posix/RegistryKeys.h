@@ -94,11 +94,13 @@ struct KeyDir {
   KeyDir& operator=(const KeyDir&) = delete;
 };
 
-// The descriptor of the directory dir that has identity, from a small cache of
+// The descriptor of the directory that has identity, from a small cache of
 // the directories used last (so that the keys below one key share one), or
-// opened now; null when dir is no longer that directory or cannot be opened.
-// Safe for concurrent use by multiple threads.
-std::shared_ptr<const KeyDir> openKeyDir(const std::string& dir, const DirIdentity& identity);
+// else opened at the first length characters of path; null when that is no
+// longer the directory or cannot be opened. Safe for concurrent use by
+// multiple threads.
+std::shared_ptr<const KeyDir> openKeyDir(const std::string& path, std::size_t length,
+                                         const DirIdentity& identity);
 
 // Excludes other writers of one key: an exclusive flock on "<dir>/.lock" for
 // other processes. flock does not order the threads of one process reliably,

@@ -24,19 +24,34 @@ constexpr std::size_t kMagicSize = sizeof kMagic - 1;
 // The smallest record: three lengths and a type, with an empty name and no data.
 constexpr std::size_t kMinRecordSize = 12;
 
+// CRC-32 (IEEE), eight bytes at a time ("slicing by 8"): the files are read
+// far more often than they are written, and the byte-wise loop was a tenth of
+// the time spent reading one.
 uint32_t crc32(const unsigned char* p, std::size_t n) {
-  static const struct Table {
-    uint32_t entry[256];
-    Table() {
+  static const struct Tables {
+    uint32_t t[8][256];
+    Tables() {
       for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        entry[i] = c;
+        t[0][i] = c;
       }
+      for (uint32_t i = 0; i < 256; ++i)
+        for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFFu];
     }
-  } table;
+  } tables;
+  const auto& t = tables.t;
   uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) c = table.entry[(c ^ p[i]) & 0xFFu] ^ (c >> 8);
+  for (; n >= 8; p += 8, n -= 8) {
+    const uint32_t lo =
+        c ^ (static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+             (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+    const uint32_t hi = static_cast<uint32_t>(p[4]) | (static_cast<uint32_t>(p[5]) << 8) |
+                        (static_cast<uint32_t>(p[6]) << 16) | (static_cast<uint32_t>(p[7]) << 24);
+    c = t[7][lo & 0xFFu] ^ t[6][(lo >> 8) & 0xFFu] ^ t[5][(lo >> 16) & 0xFFu] ^ t[4][lo >> 24] ^
+        t[3][hi & 0xFFu] ^ t[2][(hi >> 8) & 0xFFu] ^ t[1][(hi >> 16) & 0xFFu] ^ t[0][hi >> 24];
+  }
+  for (; n > 0; ++p, --n) c = t[0][(c ^ *p) & 0xFFu] ^ (c >> 8);
   return c ^ 0xFFFFFFFFu;
 }
 
@@ -76,6 +91,32 @@ std::string lowered(const std::string& s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
+}
+
+bool equalLowered(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Whether two names are equal without regard to case. A key holds a handful
+// of values, which are compared pair by pair without copying a name; many
+// are lowered once and sorted.
+bool hasDuplicateName(const std::vector<RegValue>& values) {
+  if (values.size() <= 32) {
+    for (std::size_t i = 0; i < values.size(); ++i)
+      for (std::size_t j = i + 1; j < values.size(); ++j)
+        if (equalLowered(values[i].name, values[j].name)) return true;
+    return false;
+  }
+  std::vector<std::string> names;
+  names.reserve(values.size());
+  for (const RegValue& v : values) names.push_back(lowered(v.name));
+  std::sort(names.begin(), names.end());
+  return std::adjacent_find(names.begin(), names.end()) != names.end();
 }
 
 }  // namespace
@@ -135,11 +176,7 @@ bool parseValues(const void* bytes, std::size_t size, std::vector<RegValue>* out
 
   // Names are unique without regard to case; a file that says otherwise was
   // not written by us.
-  std::vector<std::string> names;
-  names.reserve(values.size());
-  for (const RegValue& v : values) names.push_back(lowered(v.name));
-  std::sort(names.begin(), names.end());
-  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return false;
+  if (hasDuplicateName(values)) return false;
 
   *out = std::move(values);
   return true;
