@@ -309,12 +309,14 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
   pdatest::TempMachine machine;
   Key parent;
   ASSERT_EQ(createKey("SOFTWARE\\Enum", kAll, &parent), ERROR_SUCCESS);
-  for (const char* n : {"delta", "Bravo", "alpha", "Charlie", "_under", "10", "9"}) {
+  for (const char* n : {"delta", "Bravo", "alpha", "Charlie", "_under", "10", "9",
+                        "\xC3\xA9t\xC3\xA9", "alphabet", "ALPH"}) {
     Key k;
     ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS);
   }
   EXPECT_EQ(subKeyNames(parent.get()),
-            (std::vector<std::string>{"10", "9", "_under", "alpha", "Bravo", "Charlie", "delta"}));
+            (std::vector<std::string>{"10", "9", "_under", "ALPH", "alpha", "alphabet", "Bravo",
+                                      "Charlie", "delta", "\xC3\xA9t\xC3\xA9"}));
   ASSERT_EQ(setRaw(parent.get(), "Second", REG_BINARY, std::string(300, 'x')), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(parent.get(), "A", REG_SZ, "1"), ERROR_SUCCESS);
 
@@ -327,8 +329,8 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
             ERROR_SUCCESS);
   EXPECT_EQ(std::string(cls), "");
   EXPECT_EQ(clsSize, 0u);
-  EXPECT_EQ(subKeys, 7u);
-  EXPECT_EQ(maxSub, 7u);  // "Charlie"
+  EXPECT_EQ(subKeys, 10u);
+  EXPECT_EQ(maxSub, 8u);  // "alphabet"
   EXPECT_EQ(values, 2u);
   EXPECT_EQ(maxName, 6u);  // "Second"
   EXPECT_EQ(maxData, 300u);
@@ -341,14 +343,14 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
   // Past the end, and a name that does not fit.
   char name[4];
   DWORD size = sizeof name;
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 7, name, &size, nullptr, nullptr, nullptr, nullptr),
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 10, name, &size, nullptr, nullptr, nullptr, nullptr),
             ERROR_NO_MORE_ITEMS);
   size = 5;  // "Bravo" needs 6 with its terminator
   char big[16];
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 4, big, &size, nullptr, nullptr, nullptr, nullptr),
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 6, big, &size, nullptr, nullptr, nullptr, nullptr),
             ERROR_MORE_DATA);
   size = 6;
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 4, big, &size, nullptr, nullptr, nullptr, nullptr),
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 6, big, &size, nullptr, nullptr, nullptr, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(size, 5u);
   EXPECT_STREQ(big, "Bravo");

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 
@@ -53,6 +54,32 @@ bool identityFrom(const struct statx& st, DirIdentity* id) {
 std::mutex& writerMutex() {
   static auto* m = new std::mutex;
   return *m;
+}
+
+// Sorts keys in case-insensitive name order, as pda::ciCompare orders names,
+// and names equal but for case by their bytes. Each name is folded to lower
+// case once, rather than at every comparison, and the keys are moved once.
+void sortByName(std::vector<SubKey>* keys) {
+  const std::size_t n = keys->size();
+  if (n < 2) return;
+  std::vector<std::string> folded(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string& name = (*keys)[i].name;
+    folded[i].resize(name.size());
+    for (std::size_t k = 0; k < name.size(); ++k)
+      folded[i][k] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[k])));
+  }
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  // Folded names hold no NUL and compare as unsigned bytes, as ciCompare does.
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    int c = folded[a].compare(folded[b]);
+    return c != 0 ? c < 0 : (*keys)[a].name < (*keys)[b].name;
+  });
+  std::vector<SubKey> sorted;
+  sorted.reserve(n);
+  for (std::size_t i : order) sorted.push_back(std::move((*keys)[i]));
+  keys->swap(sorted);
 }
 
 }  // namespace
@@ -121,10 +148,7 @@ int listSubKeysAt(int dirFd, const std::string& path, std::vector<SubKey>* out) 
     }
   }
   ::close(fd);
-  std::sort(out->begin(), out->end(), [](const SubKey& a, const SubKey& b) {
-    int c = pda::ciCompare(a.name.c_str(), b.name.c_str());
-    return c != 0 ? c < 0 : a.name < b.name;
-  });
+  sortByName(out);
   return 0;
 }
 
