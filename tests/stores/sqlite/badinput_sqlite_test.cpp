@@ -1,8 +1,8 @@
-// Bad configuration databases and bad input to the SQLite store: a file that
-// is no database, a cut one, one that cannot be written, tables that lack a
-// column or are missing, a writer that died mid-transaction, paths beyond 260
-// characters, names and values beyond 1,024 characters and buffers of 0 and 1
-// bytes. Each gives the documented result and report, and never a crash.
+// Bad configuration databases and bad input to the SQLite store: a cut
+// database, one that cannot be written, tables that lack a column or are
+// missing, a writer that died mid-transaction, paths beyond 260 characters,
+// and names and values beyond 1,024 characters. Each gives the documented
+// result and report, and never a crash.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -104,28 +104,6 @@ int asUserWithoutRights(const pdatest::TempMachine& machine, Body body) {
 #endif
 
 }  // namespace
-
-// A file that is no database: reads give the defaults and report the
-// library's answer; a write returns 0, and the file is left as it was.
-TEST(SQLiteBadInput, FileThatIsNoDatabase) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.dataDir() + "Quillon.db";
-  std::string garbage;
-  for (int i = 0; i < 400; ++i)
-    garbage += "this is not a database, line " + std::to_string(i) + "\n";
-  std::ofstream(db, std::ios::binary) << garbage;
-
-  KestInfo info(SQLiteDataSource);
-  EXPECT_EQ(info.getInstallLevel(), 256);
-  EXPECT_EQ(info.setHiddenMode(1), 0);
-  EXPECT_EQ(info.getHiddenMode(), 0);
-  EXPECT_TRUE(anyEventContains("ERROR",
-                               "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
-                               "'KestInfo';' failed.\nerror=26\n(file is not a database)\n"));
-  EXPECT_TRUE(anyEventContains("ERROR", "error=26\n(file is not a database)"));
-  EXPECT_EQ(fileBytes(db), garbage);
-}
 
 #if !defined(_WIN32)
 // A database cut short: what can be read is read, every value is either the
@@ -410,34 +388,4 @@ TEST(SQLiteBadInput, LongNamesAndValues) {
             value);
   EXPECT_EQ(text(*fresh, name.c_str(), static_cast<unsigned>(value.size())), "");
   EXPECT_TRUE(events().empty());
-}
-
-// Buffers of 0 and 1 bytes: nothing is written past them, the first byte is
-// always the terminator unless the text fits whole.
-TEST(SQLiteBadInput, BuffersOfZeroAndOneByte) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(
-      db, "INSERT INTO KestInfo VALUES(NULL, 'One', 'x'), (NULL, 'DmcLoggingLevel', 'FULL');");
-  Node node = create(KestInfoBaseType);
-  char guarded[4] = {'#', '#', '#', '#'};
-  node->getValueString("One", guarded, 0, "d");
-  EXPECT_EQ(guarded[0], '\0');
-  EXPECT_EQ(guarded[1], '#');
-  guarded[0] = '#';
-  node->getValueString("One", guarded, 1, "d");
-  EXPECT_EQ(guarded[0], '\0');
-  EXPECT_EQ(guarded[1], '#');
-  node->getValueString("One", guarded, 2, "d");
-  EXPECT_STREQ(guarded, "x");
-  EXPECT_EQ(guarded[2], '#');
-
-  KestInfo info(SQLiteDataSource);
-  char level[5] = {'#', '#', '#', '#', '#'};
-  info.getDmcLoggingLevel(level, 4);  // "FULL" needs 5 bytes
-  EXPECT_EQ(level[0], '\0');
-  EXPECT_EQ(level[4], '#');
-  info.getDmcLoggingLevel(level, 5);
-  EXPECT_STREQ(level, "FULL");
 }

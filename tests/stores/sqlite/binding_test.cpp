@@ -59,38 +59,6 @@ TEST(SQLiteBinding, UnloadablePathsLoadNothing) {
   EXPECT_STREQ(tooLong._dllPath, "");
 }
 
-TEST(SQLiteStore, TypeTablePathsAndRecordTypes) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  struct Row {
-    int type;
-    const char* recordType;
-    const char* table;
-    int columns;
-    bool pxi;
-  } rows[] = {{0, "", "", 0, false},
-              {1, "KestInfo", "KestInfo", 3, false},
-              {2, "VisaInfo", "VisaInfo", 3, false},
-              {3, "KestConfig", "ConfigData", 4, false},
-              {4, "SorrelParams", "SorrelParamInfo", 3, false},
-              {5, "Alias", "ConfigData", 4, false},
-              {6, "InstrumentFavorites", "InstrumentFavorites", 3, false},
-              {7, "Chassis", "Chassis", 4, true},
-              {8, "PModules", "PModules", 4, true},
-              {9, "SModules", "SModules", 4, true},
-              {10, "PciBus", "PciBuses", 3, true},
-              {11, "", "", 0, false}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.type);
-    Node node = create(static_cast<KestBaseType>(row.type));
-    EXPECT_STREQ(node->RecordType(), row.recordType);
-    EXPECT_STREQ(PdaTestAccess::KestSQLite_tableName(*node), row.table);
-    EXPECT_EQ(PdaTestAccess::KestSQLite_columnCount(*node), row.columns);
-    EXPECT_EQ(node->getDbPath(),
-              row.pxi ? machine.pxiDir() + "RemotePXI.db" : machine.dataDir() + "Quillon.db");
-  }
-}
-
 TEST(SQLiteStore, ConstructionOpensNothingAndASecondInstanceReusesTheConnection) {
   pdatest::TempMachine machine;
   machine.installSuite();
