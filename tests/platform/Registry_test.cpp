@@ -13,7 +13,6 @@
 
 #  include <cstdlib>
 #  include <filesystem>
-#  include <fstream>
 #  include <string>
 #  include <vector>
 
@@ -206,35 +205,6 @@ TEST(RegistryValues, BadArgumentsAreRefused) {
   std::string longest(16383, 'v');
   EXPECT_EQ(setRaw(k.get(), longest.c_str(), REG_SZ, "x"), ERROR_SUCCESS);
   EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"x", longest}));
-}
-
-TEST(RegistryValues, GarbageValuesFileReadsAsNoValues) {
-  pdatest::TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Garbage", kAll, &k), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), "Kept", REG_SZ, "v"), ERROR_SUCCESS);
-  std::string file = hklm(machine, "SOFTWARE/Garbage/.values");
-  ASSERT_TRUE(std::ifstream(file).good());
-  std::ofstream(file, std::ios::trunc) << "\x01\x02 not a values file \xff";
-
-  DWORD values = 99, type;
-  std::string bytes;
-  ASSERT_EQ(RegQueryInfoKeyA(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                             nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(values, 0u);
-  EXPECT_EQ(queryRaw(k.get(), "Kept", &type, &bytes), ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(valueNames(k.get()).empty());
-
-  // A file cut short (as by a full disk) is no better.
-  ASSERT_EQ(setRaw(k.get(), "A", REG_SZ, "a"), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), "B", REG_SZ, "b"), ERROR_SUCCESS);
-  ASSERT_EQ(truncate(file.c_str(), 20), 0);
-  EXPECT_TRUE(valueNames(k.get()).empty());
-
-  // The key is usable again at the next write.
-  ASSERT_EQ(setRaw(k.get(), "New", REG_SZ, "n"), ERROR_SUCCESS);
-  EXPECT_EQ(valueNames(k.get()), std::vector<std::string>{"New"});
 }
 
 // ---------------------------------------------------------------- keys
