@@ -197,25 +197,6 @@ TEST(RegistryBadInput, NamesAndValuesOf1024CharactersAndMore) {
     EXPECT_STREQ(buffer, "<default>");
     EXPECT_EQ(fresh.getValueInt32("Then", 0), 0);
   }
-
-  // Data of exactly 1,024 bytes still fits (a text of 1,023 characters with
-  // its terminator); a name of 1,024 characters does not.
-  pdatest::TempMachine second;
-  second.installSuite();
-  const std::string fits(1023, 'f');
-  const std::string longName(1024, 'N');
-  {
-    KestInfo info(RegistryDataSource);
-    EXPECT_EQ(info.setValueString("Fits", fits.c_str()), 1);
-    EXPECT_EQ(info.setValueString(longName.c_str(), "x"), 1);
-    EXPECT_EQ(info.setValueString("Then", "3"), 1);
-  }
-  KestInfo fresh(RegistryDataSource);
-  char buffer[2048];
-  fresh.getValueString("Fits", buffer, sizeof buffer, "<default>");
-  EXPECT_EQ(std::string(buffer), fits);
-  EXPECT_EQ(fresh.getValueInt32(longName.c_str(), -1), -1);
-  EXPECT_EQ(fresh.getValueInt32("Then", -1), -1);
 }
 
 // A value name beyond the registry's limit of 16,383 characters is refused:
