@@ -82,11 +82,17 @@ class Rows {
 
   // The next row.
   bool next() {
-    int result = _stepped ? _statement.stepRetrying() : firstStep();
+    if (_stepped) {
+      int result = _statement.step();
+      if (result == kRow) return true;
+      if (isBusy(result)) result = _statement.stepRetrying();
+      return ended(result);
+    }
+    int result = firstStep();
     // A connection that had read the schema before a writer died meets the
     // hot journal only here, at the first step; that step is run once more
     // after the journal has been rolled back.
-    if (result == kReadOnly && !_stepped && _recover) {
+    if (result == kReadOnly && _recover) {
       _reading.reset();
       if (_recover()) {
         _statement.reset();
@@ -95,12 +101,7 @@ class Rows {
     }
     _stepped = true;
     _turn.reset();
-    _last = result;
-    if (result != kRow) {
-      _statement.reset();  // the read lock goes with the statement's end
-      _reading.reset();
-    }
-    return result == kRow;
+    return ended(result);
   }
   const char* text(int column) const { return _statement.text(column); }
   // The result that ended the rows: SQLITE_DONE for a complete read.
@@ -108,6 +109,15 @@ class Rows {
 
  private:
   static const int kPatience = 10;  // busy results before the reader takes its turn
+
+  // Whether result is a row; when not, the rows have ended with it.
+  bool ended(int result) {
+    if (result == kRow) return true;
+    _last = result;
+    _statement.reset();  // the read lock goes with the statement's end
+    _reading.reset();
+    return false;
+  }
 
   // File::reading, held for the life of the object.
   class Reading {

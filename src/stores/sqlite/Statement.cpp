@@ -54,12 +54,6 @@ int Statement::prepare(sqlite3* db, const char* sql, int nByte) {
   return result;
 }
 
-int Statement::step() {
-  if (!_lib) return kError;
-  if (!_statement) return kMisuse;
-  return _lib->sqlite3_step(_statement);
-}
-
 int Statement::stepRetrying(int* attempts) {
   return sqlite::stepRetrying(_lib, _statement, attempts);
 }
@@ -67,11 +61,6 @@ int Statement::stepRetrying(int* attempts) {
 int Statement::reset() {
   if (!_lib || !_statement) return kOk;
   return _lib->sqlite3_reset(_statement);
-}
-
-const char* Statement::text(int column) const {
-  if (!_lib || !_statement) return nullptr;
-  return reinterpret_cast<const char*>(_lib->sqlite3_column_text(_statement, column));
 }
 
 int Statement::finalize() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pda/SQLiteDynamic.h"
+#include "stores/sqlite/Codes.h"
 
 namespace pda {
 namespace sqlite {
@@ -33,15 +34,22 @@ class Statement {
     return prepare(db, sql.c_str(), static_cast<int>(sql.size() + 1));
   }
 
-  // One step; SQLITE_MISUSE when nothing is prepared.
-  int step();
+  // One step; SQLITE_MISUSE when nothing is prepared (SQLITE_ERROR without
+  // a binding).
+  int step() {
+    if (!_statement) return _lib ? kMisuse : kError;
+    return _lib->sqlite3_step(_statement);
+  }
   // Steps up to 100 times while the result is busy or locked, sleeping
   // 10 ms after each; attempts (when given) gets the number of steps made.
   int stepRetrying(int* attempts = nullptr);
   int reset();
   // A column of the current row as text; null for a NULL column. Valid until
   // the next step.
-  const char* text(int column) const;
+  const char* text(int column) const {
+    if (!_statement) return nullptr;
+    return reinterpret_cast<const char*>(_lib->sqlite3_column_text(_statement, column));
+  }
   // Releases the statement; SQLITE_OK when there was none.
   int finalize();
 
