@@ -69,25 +69,33 @@ bool loadBinding(const char* path) {
 // could never be finalized once the library is gone.
 void closeAll() {
   State& s = state();
-  MutexLock lock(s.mutex);
-  SQLiteDynamic* const lib = s.binding;
-  if (!lib) return;
-  for (auto& entry : s.files) {
-    File& file = *entry.second;
-    MutexLock guard(file.guard);
-    for (sqlite3_stmt* statement : file.statements) lib->sqlite3_finalize(statement);
-    file.statements.clear();
-    for (sqlite3* db : {file.readWrite, file.readOnly}) {
+  SQLiteDynamic* lib;
+  std::vector<File*> files;
+  {
+    MutexLock lock(s.mutex);
+    lib = s.binding;
+    if (!lib) return;
+    for (auto& entry : s.files) files.push_back(entry.second);
+  }
+  // Each file's guard is taken alone (it comes before the process mutex).
+  for (File* file : files) {
+    MutexLock guard(file->guard);
+    for (sqlite3_stmt* statement : file->statements) lib->sqlite3_finalize(statement);
+    file->statements.clear();
+    for (sqlite3* db : {file->readWrite, file->readOnly}) {
       if (db) lib->sqlite3_close_v2(db);
     }
-    for (sqlite3* db : file.retired) lib->sqlite3_close_v2(db);
-    file.retired.clear();
-    file.readWrite = file.readOnly = nullptr;
-    ++file.generation;
+    for (sqlite3* db : file->retired) lib->sqlite3_close_v2(db);
+    file->retired.clear();
+    file->readWrite = file->readOnly = nullptr;
+    ++file->generation;
+  }
+  {
+    MutexLock lock(s.mutex);
+    s.binding = nullptr;
   }
   lib->unload();
   delete lib;
-  s.binding = nullptr;
 }
 
 File& fileAt(const std::string& path) {
