@@ -43,6 +43,8 @@ const TransactionReports kSetValueReports = {
     "setValueString: BEGIN '%s' failed.\nerror=%d\n(%s)\n",
     "setValueString: COMMIT '%s' failed.\nerror=%d\n(%s)\n",
     "setValueString: ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+    &storeTryStep,
+    &storeReport,
 };
 
 const TransactionReports kCreateTableReports = {
@@ -51,6 +53,8 @@ const TransactionReports kCreateTableReports = {
     "createPxiInfoTable(): BEGIN '%s' failed.\nerror=%d\n(%s)\n",
     "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n",
     "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+    &storeTryStep,
+    &storeReport,
 };
 
 const TransactionReports kBusRowReports = {
@@ -59,6 +63,8 @@ const TransactionReports kBusRowReports = {
     "createPxiInfoTable(): BEGIN '%s' failed.\nerror=%d\n(%s)\n",
     "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n",
     "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+    &storeTryStep,
+    &storeReport,
 };
 
 }  // namespace

@@ -186,6 +186,15 @@ int tryStep(SQLiteDynamic* lib, sqlite3_stmt* statement, const char* description
   return result;
 }
 
+int storeTryStep(SQLiteDynamic* lib, sqlite3_stmt* statement, const char* description) {
+  return tryStep(lib, statement, description, 10.0);
+}
+
+void storeReport(SQLiteDynamic* lib, unsigned short type, const char* format,
+                 const std::string& text, int result) {
+  logEvent(kSource, type, format, text.c_str(), result, resultText(lib, result));
+}
+
 // ---------------------------------------------------------------------------
 // The writers' locks
 

@@ -118,6 +118,13 @@ const char* lastResultText(int lastResult);
 int tryStep(SQLiteDynamic* lib, sqlite3_stmt* statement, const char* description,
             double timeoutValue);
 
+// The store's step and report for its transactions (TransactionReports):
+// tryStep with the timeout value 10 seconds, and the event log's source
+// "SQLite" with the result's text.
+int storeTryStep(SQLiteDynamic* lib, sqlite3_stmt* statement, const char* description);
+void storeReport(SQLiteDynamic* lib, unsigned short type, const char* format,
+                 const std::string& text, int result);
+
 // Holds the writers' locks of a file (3 and 4 above) for its life. The
 // process's other writers of the file are waited for in the order of
 // arrival, while their line moves: a writer gives up (and its write fails

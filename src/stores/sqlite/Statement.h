@@ -5,14 +5,56 @@
 // the remote PXI database, the usage analytics) and the tool's own database
 // access go through it, so no statement is ever left unfinalized (a
 // statement left open keeps a read lock that makes every writer fail).
+// Header-only and free of the library's internals, so that the pda tool
+// compiles it too.
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "pda/SQLiteDynamic.h"
 #include "stores/sqlite/Codes.h"
 
 namespace pda {
 namespace sqlite {
+
+// Calls prepare through lib up to 100 times, sleeping 10 ms after each busy
+// or locked result. SQLITE_ERROR without a binding, SQLITE_MISUSE without a
+// connection, an SQL text or a place for the statement.
+inline int prepareRetrying(SQLiteDynamic* lib, sqlite3* db, const char* sql, int nByte,
+                           sqlite3_stmt** statement) {
+  int result = kError;
+  for (int attempt = 1; attempt <= kBusyAttempts; ++attempt) {
+    if (!lib) return kError;
+    if (!db || !sql || !statement) return kMisuse;
+    result = lib->sqlite3_prepare_v2(db, sql, nByte, statement, nullptr);
+    if (!isBusy(result)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusySleepMs));
+  }
+  return result;
+}
+
+// Steps a statement up to 100 times while the result is busy or locked,
+// sleeping 10 ms after each; attempts (when given) gets the number of steps
+// made.
+inline int stepRetrying(SQLiteDynamic* lib, sqlite3_stmt* statement, int* attempts) {
+  int result = kError;
+  int made = 0;
+  while (made < kBusyAttempts) {
+    ++made;
+    if (!lib) {
+      result = kError;
+    } else if (!statement) {
+      result = kMisuse;
+    } else {
+      result = lib->sqlite3_step(statement);
+    }
+    if (!isBusy(result)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusySleepMs));
+  }
+  if (attempts) *attempts = made;
+  return result;
+}
 
 class Statement {
  public:
@@ -26,10 +68,22 @@ class Statement {
   // Prepares sql (nByte bytes, the terminating NUL included) on db, once.
   // A statement prepared before is finalized first. On a missing connection
   // the result is SQLITE_MISUSE, without calling the library.
-  int prepareOnce(sqlite3* db, const char* sql, int nByte);
+  int prepareOnce(sqlite3* db, const char* sql, int nByte) {
+    finalize();
+    if (!_lib) return kError;
+    if (!db || !sql) return kMisuse;
+    const int result = _lib->sqlite3_prepare_v2(db, sql, nByte, &_statement, nullptr);
+    if (result != kOk) finalize();  // a failed prepare may still leave a statement
+    return result;
+  }
   // The same, tried up to 100 times with a 10 ms sleep after each busy or
   // locked result. Nothing is reported: the callers report.
-  int prepare(sqlite3* db, const char* sql, int nByte);
+  int prepare(sqlite3* db, const char* sql, int nByte) {
+    finalize();
+    const int result = prepareRetrying(_lib, db, sql, nByte, &_statement);
+    if (result != kOk) finalize();
+    return result;
+  }
   int prepare(sqlite3* db, const std::string& sql) {
     return prepare(db, sql.c_str(), static_cast<int>(sql.size() + 1));
   }
@@ -42,8 +96,10 @@ class Statement {
   }
   // Steps up to 100 times while the result is busy or locked, sleeping
   // 10 ms after each; attempts (when given) gets the number of steps made.
-  int stepRetrying(int* attempts = nullptr);
-  int reset();
+  int stepRetrying(int* attempts = nullptr) {
+    return sqlite::stepRetrying(_lib, _statement, attempts);
+  }
+  int reset() { return _lib && _statement ? _lib->sqlite3_reset(_statement) : kOk; }
   // A column of the current row as text; null for a NULL column. Valid until
   // the next step.
   const char* text(int column) const {
@@ -51,7 +107,12 @@ class Statement {
     return reinterpret_cast<const char*>(_lib->sqlite3_column_text(_statement, column));
   }
   // Releases the statement; SQLITE_OK when there was none.
-  int finalize();
+  int finalize() {
+    if (!_statement) return kOk;
+    sqlite3_stmt* const statement = _statement;
+    _statement = nullptr;
+    return _lib ? _lib->sqlite3_finalize(statement) : kOk;
+  }
 
   // Gives up the statement without finalizing it: its new owner does.
   sqlite3_stmt* release() noexcept {
@@ -68,16 +129,6 @@ class Statement {
   SQLiteDynamic* _lib;
   sqlite3_stmt* _statement = nullptr;
 };
-
-// Calls prepare through lib up to 100 times, sleeping 10 ms after each busy
-// or locked result. SQLITE_ERROR without a binding, SQLITE_MISUSE without a
-// connection, an SQL text or a place for the statement.
-int prepareRetrying(SQLiteDynamic* lib, sqlite3* db, const char* sql, int nByte,
-                    sqlite3_stmt** statement);
-
-// Steps a statement up to 100 times while the result is busy or locked,
-// sleeping 10 ms after each; attempts gets the number of steps made.
-int stepRetrying(SQLiteDynamic* lib, sqlite3_stmt* statement, int* attempts);
 
 }  // namespace sqlite
 }  // namespace pda
