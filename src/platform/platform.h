@@ -104,8 +104,10 @@ double monotonicMilliseconds();
 // or runs exec.)
 void* lockFile(const char* path);
 void unlockFile(void* lock) noexcept;
-// The same lock, waited for at most milliseconds (0: taken only when free at
-// once); null also when the wait ran out.
+// The same lock, waited for while it changes hands: the wait ends (null)
+// when the lock has stayed with one holder for milliseconds, as with a
+// holder that was stopped, however long the line before it was. Holders
+// count their turns in the lock file (bytes 8 to 15) for the waiters to see.
 void* lockFileWithin(const char* path, unsigned milliseconds);
 
 // Gives the file at from the name to, unless a file of that name exists: in

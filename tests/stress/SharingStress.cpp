@@ -78,6 +78,8 @@ TEST(SharingStress, ThreadsWriteThroughOneNode) {
     }
   });
   const double ms = nowMs() - start;
+  std::string detail;
+  EXPECT_EQ(countEvents("ERROR", &detail), 0) << detail;
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(staleReads.load(), 0) << "a write was not read back by a new record";
   const auto rows = tableRows(db, "KestInfo");
@@ -158,6 +160,7 @@ TEST(SharingStress, FirstUseOfTheRemotePxiDatabaseWithAFailedCreation) {
     EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
   }
   EXPECT_EQ(missing, 0) << "an addition reported success and is not in the file";
+  EXPECT_EQ(refused, rounds * threads * perThread) << "an addition failed once files could grow";
   EXPECT_GT(added, 0);
   report("sharing-pxi-first-use",
          {{"rounds", rounds}, {"added", added}, {"refused", refused}, {"missing", missing}});

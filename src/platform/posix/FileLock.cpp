@@ -28,10 +28,19 @@ struct FileLock {
 
 namespace {
 
+// How often the lock has changed hands: a counter of 8 bytes at offset 8 of
+// the lock file, raised by every holder that can write the file. 0 when it
+// cannot be read.
+unsigned long long handOvers(int fd) {
+  unsigned long long count = 0;
+  if (::pread(fd, &count, sizeof count, 8) != static_cast<ssize_t>(sizeof count)) return 0;
+  return count;
+}
+
 // A lock file that this process may not write (created by another user) is
 // opened for reading: flock needs no more. A waitMs of -1 waits as long as
 // it takes; otherwise the lock is tried without blocking, every millisecond,
-// until the time is up.
+// for as long as it changes hands at least once every waitMs.
 void* lockWithin(const char* path, long waitMs) {
   if (!path || !*path) return nullptr;
   int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -46,6 +55,7 @@ void* lockWithin(const char* path, long waitMs) {
   }
   struct timespec start;
   ::clock_gettime(CLOCK_MONOTONIC, &start);
+  unsigned long long seen = waitMs < 0 ? 0 : handOvers(fd);
   while (::flock(fd, waitMs < 0 ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK || waitMs < 0) {
@@ -54,6 +64,11 @@ void* lockWithin(const char* path, long waitMs) {
     }
     struct timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const unsigned long long count = handOvers(fd);
+    if (count != seen) {  // the line moves: wait on
+      seen = count;
+      start = now;
+    }
     const long elapsedMs =
         (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
     if (elapsedMs >= waitMs) {
@@ -61,6 +76,10 @@ void* lockWithin(const char* path, long waitMs) {
       return nullptr;
     }
     ::usleep(1000);
+  }
+  const unsigned long long next = handOvers(fd) + 1;
+  if (::pwrite(fd, &next, sizeof next, 8) != static_cast<ssize_t>(sizeof next)) {
+    // A lock file this process may only read: the lock holds all the same.
   }
   FileLock* lock = new (std::nothrow) FileLock{fd};
   if (!lock) ::close(fd);  // closing releases the lock

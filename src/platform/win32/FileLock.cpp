@@ -17,8 +17,21 @@ struct FileLock {
 
 namespace {
 
+// How often the lock has changed hands: a counter of 8 bytes at offset 8 of
+// the lock file (outside the locked first byte, so that waiters may read it),
+// raised by every holder that can write the file. 0 when it cannot be read.
+unsigned long long handOvers(HANDLE file) {
+  unsigned long long count = 0;
+  OVERLAPPED at = {};
+  at.Offset = 8;
+  DWORD read = 0;
+  if (!ReadFile(file, &count, sizeof count, &read, &at) || read != sizeof count) return 0;
+  return count;
+}
+
 // A waitMs of -1 waits as long as it takes; otherwise the lock is tried
-// without blocking, every millisecond, until the time is up.
+// without blocking, every millisecond, for as long as it changes hands at
+// least once every waitMs.
 void* lockWithin(const char* path, long waitMs) {
   if (path == nullptr || *path == '\0') return nullptr;
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -36,17 +49,33 @@ void* lockWithin(const char* path, long waitMs) {
     CloseHandle(file);
     return nullptr;
   }
-  const ULONGLONG start = GetTickCount64();
+  ULONGLONG start = GetTickCount64();
+  unsigned long long seen = waitMs < 0 ? 0 : handOvers(file);
   for (;;) {
     OVERLAPPED at = {};
     const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (waitMs < 0 ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
     if (LockFileEx(file, flags, 0, 1, 0, &at)) break;
-    if (waitMs < 0 || GetLastError() != ERROR_LOCK_VIOLATION ||
-        GetTickCount64() - start >= static_cast<ULONGLONG>(waitMs)) {
+    if (waitMs < 0 || GetLastError() != ERROR_LOCK_VIOLATION) {
+      CloseHandle(file);
+      return nullptr;
+    }
+    const unsigned long long count = handOvers(file);
+    if (count != seen) {  // the line moves: wait on
+      seen = count;
+      start = GetTickCount64();
+    }
+    if (GetTickCount64() - start >= static_cast<ULONGLONG>(waitMs)) {
       CloseHandle(file);
       return nullptr;
     }
     ::Sleep(1);
+  }
+  {
+    const unsigned long long next = handOvers(file) + 1;
+    OVERLAPPED at = {};
+    at.Offset = 8;
+    DWORD written = 0;
+    WriteFile(file, &next, sizeof next, &written, &at);  // read-only lock files count nothing
   }
   FileLock* lock = new (std::nothrow) FileLock{file};
   if (lock == nullptr) CloseHandle(file);  // closing releases the lock

@@ -220,8 +220,8 @@ void letWaitersIn(const File& file) {
 // moves: each holds the lock for one transaction, whose BEGIN, DELETE and
 // COMMIT each wait for a busy database about a second at most, so a thread
 // gives up only when the lock has not changed hands for three seconds. The
-// writers of other processes are waited for a second at most: one of them
-// may have been stopped while it held the file lock.
+// writers of other processes likewise, up to a second without a hand-over:
+// one of them may have been stopped while it held the file lock.
 bool lockWriters(File& file) PDA_TRY_ACQUIRE(true, file.writers) {
   letWaitersIn(file);
   if (!file.writers.tryLock(std::chrono::milliseconds(3 * kLockWaitMs))) return false;

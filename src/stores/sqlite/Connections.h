@@ -16,7 +16,7 @@
 //      read-write connection;
 //   4. the writers' file lock "<database>-lock": orders the writers of
 //      other processes; taken only by the thread that holds 3, and waited
-//      for a second at most;
+//      for while it changes hands, a second at most without a hand-over;
 //   5. File::reading: one read statement at a time on the file's shared
 //      read connection, from its first step to its end;
 //   6. File::guard: the file's connection handles and statements;
@@ -130,9 +130,10 @@ void storeReport(SQLiteDynamic* lib, unsigned short type, const char* format,
 // arrival, while their line moves: a writer gives up (and its write fails
 // with SQLITE_BUSY, as it would at BEGIN IMMEDIATE) only when the lock has
 // not changed hands for three seconds, each holder's transaction being
-// bounded. The writers of other processes are waited for a second at most;
-// after that the writer goes on without the file lock and meets them at
-// BEGIN IMMEDIATE, whose retries are bounded too. So a writer never waits
+// bounded. The writers of other processes are waited for likewise, while
+// the file lock changes hands, up to a second without a hand-over; after
+// that the writer goes on without the file lock and meets them at BEGIN
+// IMMEDIATE, whose retries are bounded too. So a writer never waits
 // without bound, even for a process that was stopped while it held the
 // file lock. Nested writers of one thread (a DELETE inside a write) take the
 // locks once.
@@ -152,7 +153,7 @@ class WriterLock {
 };
 
 // A reader's turn among the writers of other processes: the writers' file
-// lock of the file (4 above), waited for a second at most, and held without
+// lock of the file (4 above), waited for as a writer waits, and held without
 // the process's own writers' lock. Readers of this process do not queue with
 // its writers: threads of one process share its read connection, and a
 // reader there needs no turn to get in after a commit of its own process.
