@@ -12,6 +12,7 @@
 
 #include "Command.h"
 #include "Records.h"
+#include "StoreHealth.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -53,6 +54,7 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
 
 // The stored chassis name matching serial without regard to case; "" if none.
 std::string knownChassis(const std::string& serial) {
+  throwIfAny(pxiProblems());
   PxiTypeInfo record(ChassisBaseType);
   IKestBase* root = record.getIKestBase();
   if (!root) throw WriteError("the remote PXI database is not available");
@@ -93,6 +95,7 @@ void runRemove(const ChassisOptions& o) {
 }
 
 void runList(const ChassisOptions& o) {
+  throwIfAny(pxiProblems());
   PxiTypeInfo record(ChassisBaseType);
   IKestBase* root = record.getIKestBase();
   if (!root) throw WriteError("the remote PXI database is not available");
