@@ -282,8 +282,11 @@ std::vector<std::string> damagedValuesFiles(const std::string& key) {
 std::string libraryLoadProblem(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
-    const char* why = dlerror();
-    return why ? why : "cannot load '" + path + "'";
+    // dlerror names the path first; the callers name it already.
+    const char* error = dlerror();
+    std::string why = error ? error : "";
+    if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+    return why.empty() ? "cannot be loaded" : why;
   }
   const bool sqlite = dlsym(handle, "sqlite3_open_v2") != nullptr;
   dlclose(handle);

@@ -95,6 +95,12 @@ std::string withoutPath(const std::string& message, const std::string& path) {
 
 }  // namespace
 
+std::vector<Problem> registryValueSizeProblems() {
+  std::vector<Problem> problems;
+  oversizedValues(kRegistryStoreKey, &problems);
+  return problems;
+}
+
 DataSource resolveSource(DataSource requested) {
   return requested != UnknownDataSource ? requested : KestRecord::getGlobalDefaultDataSource();
 }

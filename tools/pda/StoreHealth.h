@@ -36,6 +36,11 @@ std::vector<Problem> readProblems(DataSource resolved);
 // The remote PXI database and its library (a database not made yet is fine).
 std::vector<Problem> pxiProblems();
 
+// Registry values the registry store's reader cannot take (a name of 1,024
+// characters or more, data of more than 1,024 bytes) in the store's key and
+// below: each hides itself and every value after it in its key.
+std::vector<Problem> registryValueSizeProblems();
+
 // Throws WriteError (exit status 1) naming the first problem.
 void throwIfAny(const std::vector<Problem>& problems);
 // readProblems of the store a record made for requested uses, thrown.
