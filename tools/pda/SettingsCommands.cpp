@@ -59,6 +59,10 @@ void runGet(const GetOptions& options) {
 void runSet(const SetOptions& options) {
   const Setting& setting = requireSetting(options.name);
   if (!setting.write) throw UsageError(std::string(setting.name) + " is read-only");
+  // Bad input is a usage error whatever the store: the value is parsed first,
+  // by a write to a record without a store, which keeps nothing.
+  KestInfo parseOnly(WrenDataSource);
+  setting.write(parseOnly, options.value);
   const DataSource source = resolveSource(options.source.dataSource());
   checkWritable(source, setting.name, options.value);
   KestInfo record(source);

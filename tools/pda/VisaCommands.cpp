@@ -51,6 +51,9 @@ void runGet(const VisaOptions& o) {
 
 void runSet(const VisaOptions& o) {
   const VisaSetting& s = requireVisaSetting(o.name);
+  // Bad input is a usage error whatever the store (see pda set).
+  VisaInfo parseOnly(WrenDataSource);
+  s.write(parseOnly, o.value);
   const DataSource source = resolveSource(o.source.dataSource());
   checkWritable(source, s.name, o.value);
   VisaInfo record(source);
