@@ -298,14 +298,21 @@ std::string eventLogPath() {
 }
 
 std::string eventLogProblem() {
+  // Checked without creating anything: the log itself when it exists, else
+  // the nearest directory that would hold it.
   const std::string path = eventLogPath();
   std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
-  if (ec) return "cannot create '" + fs::path(path).parent_path().string() + "': " + ec.message();
-  // Opened for appending and closed again: nothing is written.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return "cannot append to '" + path + "': " + std::strerror(errno);
-  ::close(fd);
+  if (fs::exists(path, ec)) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return "cannot append to '" + path + "': " + std::strerror(errno);
+    ::close(fd);
+    return "";
+  }
+  fs::path dir = fs::path(path).parent_path();
+  while (!fs::exists(dir, ec) && dir.has_parent_path() && dir.parent_path() != dir)
+    dir = dir.parent_path();
+  if (::access(dir.c_str(), W_OK | X_OK) != 0)
+    return "cannot create '" + path + "' in '" + dir.string() + "': " + std::strerror(errno);
   return "";
 }
 
