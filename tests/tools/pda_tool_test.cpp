@@ -154,8 +154,8 @@ TEST(PdaShow, InstalledSuiteWithTheRegistrySwitchExplainsTheChoice) {
   EXPECT_EQ(doc["dataSource"]["chosen"], "RegistryDataSource");
   EXPECT_EQ(doc["dataSource"]["installed"], true);
   EXPECT_EQ(doc["dataSource"]["registrySwitch"]["type"], "REG_SZ");
-  EXPECT_EQ(doc["dataSource"]["registrySwitch"]["value"], "\"TRUE\"");
-  EXPECT_EQ(doc["dataSource"]["published"]["value"], "\"Registry\"");
+  EXPECT_EQ(doc["dataSource"]["registrySwitch"]["value"], "TRUE");
+  EXPECT_EQ(doc["dataSource"]["published"]["value"], "Registry");
   EXPECT_NE(doc["dataSource"]["reason"].get<std::string>().find("registry"), std::string::npos);
 }
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "CommandLine.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -41,6 +42,14 @@ std::string unescape(const std::string& text) {
     out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
   }
   return out;
+}
+
+// A field of digits as a JSON number; anything else stays text.
+Json number(const std::string& text) {
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string::npos)
+    return Json(text);
+  return Json(std::stoll(text));
 }
 
 std::vector<std::string> split(const std::string& line) {
@@ -85,10 +94,10 @@ void runLog(const LogOptions& o) {
     for (const Event& e : events) {
       Json entry = Json::object();
       entry["time"] = e.time;
-      entry["pid"] = e.pid;
+      entry["pid"] = number(e.pid);
       entry["source"] = unescape(e.source);
       entry["type"] = e.type;
-      entry["id"] = e.id;
+      entry["id"] = number(e.id);
       entry["message"] = unescape(e.message);
       list.push_back(entry);
     }
@@ -118,7 +127,7 @@ void registerLog(CLI::App& app) {
       })
       ->type_name("TYPE");
   log->add_option("--last", o->last, "Only the last N events (after the type filter)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(wholeNumber(0, 2147483647))
       ->type_name("N");
   log->add_flag("--json", o->json, "Print JSON (messages with their line breaks restored)");
   log->footer("Examples:\n  pda log --type error --last 5\n  pda log --json");

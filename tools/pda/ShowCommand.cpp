@@ -69,7 +69,13 @@ Json registryValueJson(const RegistryValue& v) {
   if (!v.present) return Json(nullptr);
   Json out = Json::object();
   out["type"] = v.typeName();
-  out["value"] = v.display();
+  // Text without the quotes the table shows, a DWORD as a number.
+  if (v.type == REG_SZ || v.type == REG_EXPAND_SZ)
+    out["value"] = v.bytes.substr(0, v.bytes.find('\0'));
+  else if (v.type == REG_DWORD && v.bytes.size() == 4)
+    out["value"] = std::stoull(v.display());
+  else
+    out["value"] = v.display();
   return out;
 }
 
