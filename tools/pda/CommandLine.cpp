@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 

@@ -2,10 +2,14 @@
 // of the emulated machine, <root>/EventLog/Application.log, one event a line:
 // time, pid, source, TYPE, event id, message (line breaks escaped).
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -74,6 +78,10 @@ void runLog(const LogOptions& o) {
   const std::string path = machineRoot() + "/EventLog/Application.log";
   std::vector<Event> events;
   std::ifstream in(path);
+  // A log that exists but cannot be opened is a failure, not an empty log.
+  std::error_code ec;
+  if (!in && std::filesystem::exists(path, ec))
+    throw WriteError("cannot read the event log '" + path + "': " + std::strerror(errno));
   if (in) {
     std::string line;
     while (std::getline(in, line)) {
