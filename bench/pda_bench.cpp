@@ -25,8 +25,8 @@
 
 #include <unistd.h>
 
-#include "Allocations.h"
 #include "../tools/pda/Schema.h"
+#include "Allocations.h"
 #include "BenchData.h"
 #include "Report.h"
 #include "pda/KestConfig.h"
@@ -48,7 +48,7 @@ const std::size_t kIndexedLargeConfig = kLargeConfig + 1;
 
 // The records of a configuration data set.
 std::size_t recordsIn(std::size_t set) {
-  return set == kIndexedSmallConfig ? kSmallConfig
+  return set == kIndexedSmallConfig   ? kSmallConfig
          : set == kIndexedLargeConfig ? kLargeConfig
                                       : set;
 }
@@ -434,8 +434,10 @@ void registerBenchmarks(ResultTable& table) {
                  "config_tree_20000/baseline", "config_tree_2000/baseline", Clock::cpu, 0.0);
   for (std::size_t set : {kIndexedSmallConfig, kIndexedLargeConfig}) {
     const std::string name = "config_tree_indexed_" + std::to_string(recordsIn(set));
-    timed(name + "/library", [set](benchmark::State& s) { configLibrary(s, set); }, Clock::cpu);
-    timed(name + "/baseline", [set](benchmark::State& s) { configBaseline(s, set); }, Clock::cpu);
+    timed(
+        name + "/library", [set](benchmark::State& s) { configLibrary(s, set); }, Clock::cpu);
+    timed(
+        name + "/baseline", [set](benchmark::State& s) { configBaseline(s, set); }, Clock::cpu);
   }
   table.addTimed("3e",
                  "KestConfig tree, 20,000 records: with pda init's index vs without (library vs "
@@ -488,8 +490,7 @@ int run(int argc, char** argv) {
   createConfigDatabase(*context.sqlite, parked, settings, configRows(kLargeConfig));
   context.parked[kLargeConfig] = parked;
   for (std::size_t set : {kIndexedSmallConfig, kIndexedLargeConfig}) {
-    const std::string indexed =
-        context.machine->dataDir() + "bench-" + std::to_string(set) + ".db";
+    const std::string indexed = context.machine->dataDir() + "bench-" + std::to_string(set) + ".db";
     createConfigDatabase(*context.sqlite, indexed, settings, configRows(recordsIn(set)));
     sqlite3* db = context.sqlite->open(indexed, RawSQLite::kOpenReadWrite);
     context.sqlite->exec(db, pdatool::schema::kConfigIndex);

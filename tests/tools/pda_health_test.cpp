@@ -65,13 +65,14 @@ TEST(PdaHealth, BrokenStoresFailWithTheStoreAndItsReason) {
   struct Case {
     const char* name;
     std::function<void(const pdatest::TempMachine&)> breakIt;
-    std::string prefix;                      // shell text before the tool
+    std::string prefix;                              // shell text before the tool
     std::vector<std::vector<std::string>> commands;  // each must fail with status 1
-    const char* reason;                      // in each message and in doctor's report
+    const char* reason;                              // in each message and in doctor's report
   };
   const std::vector<std::vector<std::string>> readers = {
-      {"get", "IOControlHidden"}, {"alias", "list"}, {"visa", "get", "DefaultQSize"},
-      {"favorite", "x"},          {"set", "IOControlHidden", "true"}, {"unset", "IOControlHidden"}};
+      {"get", "IOControlHidden"},         {"alias", "list"},
+      {"visa", "get", "DefaultQSize"},    {"favorite", "x"},
+      {"set", "IOControlHidden", "true"}, {"unset", "IOControlHidden"}};
   const Case cases[] = {
       {"not a database",
        [](const pdatest::TempMachine& m) {
@@ -243,7 +244,7 @@ TEST(PdaDoctor, FreshInitPassesAndFixRepairsWhatItClaims) {
   EXPECT_EQ(pdatest::sqlite(configDb(machine),
                             "EXPLAIN QUERY PLAN SELECT IDKEY, NAME, VALUE FROM ConfigData "
                             "ORDER BY IDKEY;")
-                .find("USING COVERING INDEX ConfigDataByIdKey") != std::string::npos,
+                    .find("USING COVERING INDEX ConfigDataByIdKey") != std::string::npos,
             true);
   unsigned int type = 0;
   std::string published;

@@ -108,8 +108,8 @@ void runList(const ChassisOptions& o) {
       entry["serial"] = child.first;
       // The numeric fields as numbers, the rest as stored.
       for (const auto& pair : nodeValues(child.second)) {
-        const bool numeric = pair.first == "ManfID" || pair.first == "ModelID" ||
-                             pair.first == "State";
+        const bool numeric =
+            pair.first == "ManfID" || pair.first == "ModelID" || pair.first == "State";
         char* end = nullptr;
         const long long value = std::strtoll(pair.second.c_str(), &end, 10);
         if (numeric && !pair.second.empty() && end && *end == '\0')

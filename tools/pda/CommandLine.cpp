@@ -81,8 +81,8 @@ CLI::Validator wholeNumber(long long min, long long max) {
       [min, max, range](std::string& text) -> std::string {
         bool digits = !text.empty();
         for (std::size_t i = 0; i < text.size(); ++i)
-          if (!(std::isdigit(static_cast<unsigned char>(text[i])) || (i == 0 && text[i] == '-' &&
-                                                                         text.size() > 1)))
+          if (!(std::isdigit(static_cast<unsigned char>(text[i])) ||
+                (i == 0 && text[i] == '-' && text.size() > 1)))
             digits = false;
         errno = 0;
         const long long value = digits ? std::strtoll(text.c_str(), nullptr, 10) : 0;

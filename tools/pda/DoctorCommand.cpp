@@ -115,7 +115,8 @@ std::string missingSchema(const std::string& library, Database& db, const char* 
       continue;
     }
     for (const std::string& column : table.second)
-      if (!have->count(column)) missing += (missing.empty() ? "" : ", ") + table.first + "." + column;
+      if (!have->count(column))
+        missing += (missing.empty() ? "" : ", ") + table.first + "." + column;
   }
   return missing;
 }
@@ -143,8 +144,8 @@ void checkDatabase(Checks& checks, const std::string& library, const DatabaseSpe
   const std::string journal = spec.path + "-journal";
   std::error_code ec;
   if (exists(journal) && fs::file_size(journal, ec) > 0 && !ec) {
-    checks.fail(name + " journal",
-                journal + " was left by a writer that stopped (a stale lock)", [library, spec]() {
+    checks.fail(name + " journal", journal + " was left by a writer that stopped (a stale lock)",
+                [library, spec]() {
                   Database db(library, spec.path, kOpenReadWrite);
                   db.query("SELECT count(*) FROM sqlite_master");
                   return "rolled back the journal left beside " + spec.path;
@@ -218,17 +219,17 @@ void checkSwitch(Checks& checks, bool installed) {
   const std::string expected = haveSwitch ? expectedChoice(sw) : "Database";
   if (havePublished && shown == expected)
     return checks.pass("store switch", "the published choice \"" + shown + "\" matches the switch");
-  checks.fail("store switch",
-              havePublished ? "the published choice \"" + shown + "\" contradicts the switch (" +
-                                  expected + ")"
-                            : "the switch is set but no choice (\"" + expected + "\") is published",
-              [expected]() {
-                const long rc =
-                    seam::regSetText(kSwitchKey, "_UnmanagedCodePersistedDataStore", expected);
-                if (rc != seam::kRegOk)
-                  throw WriteError("cannot publish the store choice: " + seam::regErrorText(rc));
-                return "published \"" + expected + "\" as _UnmanagedCodePersistedDataStore";
-              });
+  checks.fail(
+      "store switch",
+      havePublished
+          ? "the published choice \"" + shown + "\" contradicts the switch (" + expected + ")"
+          : "the switch is set but no choice (\"" + expected + "\") is published",
+      [expected]() {
+        const long rc = seam::regSetText(kSwitchKey, "_UnmanagedCodePersistedDataStore", expected);
+        if (rc != seam::kRegOk)
+          throw WriteError("cannot publish the store choice: " + seam::regErrorText(rc));
+        return "published \"" + expected + "\" as _UnmanagedCodePersistedDataStore";
+      });
 }
 
 Checks runChecks() {
@@ -289,10 +290,10 @@ Checks runChecks() {
     if (damaged.empty())
       checks.pass("registry files", "every values file is intact");
     else
-      checks.fail("registry files",
-                  damaged.front() + " is damaged (its key reads as empty)" +
-                      (damaged.size() > 1 ? " and " + std::to_string(damaged.size() - 1) + " more"
-                                          : ""));
+      checks.fail(
+          "registry files",
+          damaged.front() + " is damaged (its key reads as empty)" +
+              (damaged.size() > 1 ? " and " + std::to_string(damaged.size() - 1) + " more" : ""));
     const std::vector<Problem> sizes = registryValueSizeProblems();
     if (sizes.empty())
       checks.pass("registry values", "every value fits the registry store's reader");

@@ -79,7 +79,8 @@ class Made {
 std::string absoluteDir(const std::string& dir, const char* what) {
   std::error_code ec;
   const fs::path absolute = fs::absolute(dir, ec);
-  if (ec) throw UsageError(std::string("cannot use '") + dir + "' as " + what + ": " + ec.message());
+  if (ec)
+    throw UsageError(std::string("cannot use '") + dir + "' as " + what + ": " + ec.message());
   return absolute.lexically_normal().string();
 }
 

@@ -50,8 +50,7 @@ std::string unescape(const std::string& text) {
 
 // A field of digits as a JSON number; anything else stays text.
 Json number(const std::string& text) {
-  if (text.empty() || text.size() > 18 ||
-      text.find_first_not_of("0123456789") != std::string::npos)
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
     return Json(text);
   return Json(std::stoll(text));
 }

@@ -137,8 +137,9 @@ long regReadValues(const std::string& key, std::vector<RegEntry>* values) {
                        &dataLength);
     if (rc == ERROR_NO_MORE_ITEMS) return kRegOk;
     if (rc != kRegOk) return rc;
-    values->push_back(RegEntry{std::string(name.data(), nameLength), type,
-                               std::string(reinterpret_cast<const char*>(data.data()), dataLength)});
+    values->push_back(
+        RegEntry{std::string(name.data(), nameLength), type,
+                 std::string(reinterpret_cast<const char*>(data.data()), dataLength)});
   }
 }
 

@@ -300,7 +300,8 @@ void runShow(const ShowOptions& options) {
     for (const auto& table : other.pxi) pxi[table.first->name] = table.second;
     doc["pxi"] = pxi;
     Json list = Json::array();
-    for (const Problem& p : problems) list.push_back(Json{{"store", p.store}, {"reason", p.reason}});
+    for (const Problem& p : problems)
+      list.push_back(Json{{"store", p.store}, {"reason", p.reason}});
     doc["problems"] = list;
     std::cout << doc.dump(2) << '\n';
     std::cout.flush();

@@ -207,7 +207,8 @@ std::string writeRefusal(DataSource resolved) {
   if (resolved == SQLiteDataSource) {
     const std::string path = configDatabasePath();
     const std::string problem = databaseWriteProblem(sqliteLibraryPath(), path);
-    if (!problem.empty()) return "the SQLite configuration database " + quoted(path) + ": " + problem;
+    if (!problem.empty())
+      return "the SQLite configuration database " + quoted(path) + ": " + problem;
     return "SQLite refused the write (pda log --type error has the library's report)";
   }
   return std::string(describeDataSource(resolved)) + " keep nothing";

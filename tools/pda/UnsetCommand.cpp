@@ -90,7 +90,8 @@ void runVisaUnset(const UnsetOptions& o) {
                     [setting](VisaInfo& r) { return displayText(setting->read(r)); });
 }
 
-void addUnset(CLI::App& parent, const char* help, const char* footer, void (*run)(const UnsetOptions&)) {
+void addUnset(CLI::App& parent, const char* help, const char* footer,
+              void (*run)(const UnsetOptions&)) {
   auto o = std::make_shared<UnsetOptions>();
   CLI::App* unset = parent.add_subcommand("unset", help);
   unset->add_option("NAME", o->name, "Stored value name, in any letter case")->required();

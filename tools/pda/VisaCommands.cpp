@@ -59,8 +59,7 @@ void runSet(const VisaOptions& o) {
   VisaInfo record(source);
   if (!s.write(record, o.value))
     throw WriteError(std::string("cannot set ") + s.name + ": " + writeRefusal(source));
-  const std::string expected =
-      s.kind == Kind::String ? o.value : displayText(s.read(record));
+  const std::string expected = s.kind == Kind::String ? o.value : displayText(s.read(record));
   VisaInfo fresh(source);
   const std::string readBack = displayText(s.read(fresh));
   if (readBack != expected || !isStoredIn(fresh, s.name))
