@@ -67,11 +67,6 @@ class Checks {
     _list.push_back(Check{name, false, detail, std::move(fix)});
   }
   const std::vector<Check>& list() const { return _list; }
-  bool allOk() const {
-    for (const Check& c : _list)
-      if (!c.ok) return false;
-    return true;
-  }
 
  private:
   std::vector<Check> _list;
@@ -344,11 +339,11 @@ void runDoctor(const DoctorOptions& o) {
   Json doc = Json::object();
   print(checks, fixed, o.json ? &doc : nullptr);
   if (o.json) std::cout << doc.dump(2) << '\n';
-  if (!checks.allOk()) {
-    std::size_t failed = 0;
-    const Check* first = nullptr;
-    for (const Check& c : checks.list())
-      if (!c.ok && ++failed == 1) first = &c;
+  std::size_t failed = 0;
+  const Check* first = nullptr;
+  for (const Check& c : checks.list())
+    if (!c.ok && ++failed == 1) first = &c;
+  if (first) {
     std::cout.flush();
     throw WriteError(first->name + ": " + first->detail +
                      (failed > 1 ? " (and " + std::to_string(failed - 1) + " more)" : ""));

@@ -85,7 +85,7 @@ std::string absoluteDir(const std::string& dir, const char* what) {
 }
 
 void createDatabase(Made& made, const std::string& library, const std::string& path,
-                    std::vector<const char*> statements) {
+                    const std::vector<const char*>& statements) {
   made.add(path);
   Database db(library, path, kOpenReadWriteCreate);
   db.execute("BEGIN");
