@@ -56,13 +56,14 @@ std::string show(const std::string& text) {
   return out;
 }
 
-// The rows that must stay: those whose name (and key) differ from the ones
-// given. nameColumn is the NAME column; keyColumn the IDKEY column or -1.
+// The rows that must stay: those whose name (in any letter case, as every
+// reader compares names) and key differ from the ones given. nameColumn is
+// the NAME column; keyColumn the IDKEY column or -1.
 Rows kept(const Rows& rows, int nameColumn, int keyColumn, const std::string& name,
           const std::string& key) {
   Rows out;
   for (const auto& row : rows) {
-    const bool sameName = row[nameColumn] == name;
+    const bool sameName = ciEqual(row[nameColumn], name);
     const bool sameKey = keyColumn < 0 || row[keyColumn] == key;
     if (!(sameName && sameKey)) out.push_back(row);
   }
@@ -153,8 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         continue;
       }
       if (rc != 1) fail("a keyed write of '" + show(name) + "' failed");
-      // A configuration node writes under its persistent id when it has one.
-      const std::string written = byPersistentId && key.empty() ? "not the key" : key;
+      // A node that was not read from the table writes under its record key
+      // (RecordId), whatever its persistent id.
+      const std::string written = byPersistentId ? "not the key" : key;
       checkWrite(before, after, 2, 1, name, value, written);
     } else if (op == 2) {  // a delete of a setting
       const Rows before = db.rows(kSettingsRows);

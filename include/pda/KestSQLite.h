@@ -10,9 +10,11 @@
 #include "pda/SQLiteDynamic.h"
 
 namespace pda {
-struct SQLiteConnectionPair;  // the process-wide connections of one database file
-}
-class KestSQLiteLock;
+namespace sqlite {
+class File;  // the process-wide connections of one database file
+struct TransactionStatements;
+}  // namespace sqlite
+}  // namespace pda
 
 // The SQLite store: a node of the record tree filled from, and written back
 // to, the configuration database "Quillon.db" (types 1 to 6) or the remote
@@ -66,9 +68,9 @@ class PDA_API KestSQLite : public IKestBase {
 
  private:
   friend struct ::PdaTestAccess;
-  friend class ::KestSQLiteLock;
-  friend class KestRecord;
-  friend class PxiTypeInfo;
+
+  // Holds the instance lock for its life.
+  class InstanceLock;
 
   // Interfaces of a configuration read by persistent id; the first interface
   // of the record list with a given id is the one kept.
@@ -108,18 +110,21 @@ class PDA_API KestSQLite : public IKestBase {
   int createPxiInfoTable(const char* tableName);
 
   // Plumbing shared by the reads and writes.
-  static SQLiteDynamic* currentBinding();
-  pda::SQLiteConnectionPair* connections();
+  pda::sqlite::File* file();
   sqlite3* readConnection();
   sqlite3* writeConnection();
   int prepareCached(sqlite3_stmt*& slot, const char* text);
   void dropStatementsOfClosedConnections();
-  void resetTransactionStatements();
+  bool transactionStatements(pda::sqlite::TransactionStatements& statements);
   void createRemotePxiDatabase();
-  int readKeyedRecords(KestBaseType childType, std::string& sql, std::vector<IKestBase*>& nodes);
-  int prepareRead(const std::string& sql, sqlite3_stmt** statement);
+  static bool buildRemotePxiDatabase(sqlite3* db, void* node);
+  bool readKeyedRecords(KestBaseType childType, std::string& sql, int& result, bool& prepared,
+                        std::vector<IKestBase*>& nodes);
+  int prepareRead(const std::string& sql, void* rows);
   bool rollBackHotJournal();
+  void reportFailedRead(const char* format, const char* sql, int result, bool prepared);
   std::string recordKey() const;
+  int deleteRows(const char* name, const std::string& key);
 
   const char* _dbFileName;
   sqlite3_stmt* _pBeginStmt;
@@ -130,11 +135,10 @@ class PDA_API KestSQLite : public IKestBase {
   void* _cs;  // the instance's recursive lock, created at its first use
   int _lastSQLiteResult;
   KestBaseType _baseType;
-  pda::SQLiteConnectionPair* _connections;  // this file's connections; null until first needed
-  sqlite3* _pCreationDb;                    // the connection of a remote PXI database being created
+  pda::sqlite::File* _file;  // this file's connections; null until first needed
+  sqlite3* _pCreationDb;     // the connection of a remote PXI database being created
   unsigned _stmtGeneration;  // which opening of the connections the statements belong to
-
-  // Process-wide: the binding, shared by every instance; the connections are
-  // kept per database file (see the implementation).
-  static SQLiteDynamic* _pSQLite;
+  // The record key ("IDKEY") under which a configuration record was read;
+  // empty for every other node.
+  std::string _readKey;
 };

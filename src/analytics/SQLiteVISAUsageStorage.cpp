@@ -8,6 +8,9 @@
 #include "pda/SQLiteDynamic.h"
 #include "pda/VISAUsageStorage.h"
 #include "platform/platform.h"
+#include "stores/sqlite/Codes.h"
+#include "stores/sqlite/Connections.h"
+#include "stores/sqlite/Statement.h"
 
 namespace {
 
@@ -187,10 +190,14 @@ namespace {
 
 // Prepares, steps and finalizes one statement on the connection. The
 // statement is copied into a cleared buffer of bufferSize bytes and prepared
-// with that byte limit, so SQLite never reads past the buffer. Returns
-// whether the statement was prepared and run; the step's own result is not
-// examined (a row the database rejects is silently lost, by design of the
-// analytics). Every SQLite result lands in lastResult, the finalize last.
+// with that byte limit, so SQLite never reads past the buffer. The prepare
+// and the step are each tried up to 100 times while the database is busy
+// (another process writing), with a 10 ms sleep after each busy result.
+// Returns whether the statement was prepared and run; a row that the
+// database still did not take is reported with its statement and the
+// reason, and the call still counts as made (the analytics lose a row
+// rather than fail their caller). Every SQLite result lands in lastResult,
+// the finalize last.
 bool runStatement(SQLiteDynamic& lib, sqlite3* db, const std::string& sql, std::size_t bufferSize,
                   int& lastResult) {
   if (sql.size() >= bufferSize) {
@@ -200,17 +207,18 @@ bool runStatement(SQLiteDynamic& lib, sqlite3* db, const std::string& sql, std::
   std::unique_ptr<char[]> buffer(new char[bufferSize]());
   sql.copy(buffer.get(), sql.size());
 
-  sqlite3_stmt* statement = nullptr;
-  const int prepared =
-      lib.sqlite3_prepare_v2(db, buffer.get(), static_cast<int>(bufferSize), &statement, nullptr);
+  pda::sqlite::Statement statement(&lib);
+  const int prepared = statement.prepare(db, buffer.get(), static_cast<int>(bufferSize));
   if (prepared != kSqliteOk) {
     lastResult = prepared;
-    // A failed prepare leaves no statement; finalizing null is harmless.
-    if (statement) lib.sqlite3_finalize(statement);
     return false;
   }
-  lastResult = lib.sqlite3_step(statement);
-  lastResult = lib.sqlite3_finalize(statement);
+  const int stepped = statement.stepRetrying();
+  lastResult = stepped;
+  if (stepped != pda::sqlite::kDone)
+    logEvent(kSource, kInformation, "SQLiteVISAUsageStorage: Usage row lost: '%s'\nerror=%d\n(%s)",
+             sql.c_str(), stepped, pda::sqlite::resultText(&lib, stepped));
+  lastResult = statement.finalize();
   return true;
 }
 

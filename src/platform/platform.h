@@ -104,6 +104,15 @@ double monotonicMilliseconds();
 // or runs exec.)
 void* lockFile(const char* path);
 void unlockFile(void* lock) noexcept;
+// The same lock, waited for at most milliseconds (0: taken only when free at
+// once); null also when the wait ran out.
+void* lockFileWithin(const char* path, unsigned milliseconds);
+
+// Gives the file at from the name to, unless a file of that name exists: in
+// one step, so no other process ever sees a name without its whole file.
+// 0 when done (from is gone), 1 when to exists (from is left in place), -1
+// on any other failure.
+int publishFile(const char* from, const char* to);
 
 #if !defined(_WIN32)
 // The directory under which the emulated machine lives: $PDA_ROOT, or

@@ -6,28 +6,9 @@
 #include "core/Paths.h"
 #include "pda/Version.h"
 #include "platform/platform.h"
+#include "stores/RecordKinds.h"
 
 namespace {
-
-// The record type a node of each kind carries when it is constructed.
-const char* recordTypeFor(KestBaseType type) {
-  switch (type) {
-    case KestInfoBaseType:
-      return "KestInfo";
-    case VisaInfoBaseType:
-      return "VisaInfo";
-    case KestConfigBaseType:
-      return "KestConfig";
-    case SorrelParamsBaseType:
-      return "SorrelParams";
-    case AliasBaseType:
-      return "Alias";
-    case InstrumentFavoritesBaseType:
-      return "InstrumentFavorites";
-    default:
-      return "";
-  }
-}
 
 // Plug-and-play identity of the built-in GPIB card. Fixed values: callers
 // compare them with what a real card reports, so they never change between
@@ -52,7 +33,8 @@ KestDeviceIoConfig::KestDeviceIoConfig(IKestBase* parent, KestBaseType type)
     : IKestBase(), _baseType(type) {
   _parent = parent;
   if (parent) _parentId = parent->RecordId();
-  _recordType = recordTypeFor(type);
+  const pda::RecordKind& kind = pda::recordKind(type);
+  _recordType = kind.builtInStore ? kind.recordType : "";
 }
 
 KestDeviceIoConfig::KestDeviceIoConfig(const KestDeviceIoConfig& other)
@@ -91,29 +73,19 @@ void KestDeviceIoConfig::initializeNameValueMap() {
 void KestDeviceIoConfig::initializeMaps() {
   if (!_subKeyMap.empty() || !_nameValueMap.empty()) return;
   if (_parent) return;
+  // The builder of each kind the built-in defaults have, by KestBaseType.
+  static void (KestDeviceIoConfig::*const kBuilders[])() = {
+      nullptr,
+      &KestDeviceIoConfig::createKestInfo,
+      &KestDeviceIoConfig::createVisaInfo,
+      &KestDeviceIoConfig::createKestConfig,
+      &KestDeviceIoConfig::createSorrelParams,
+      &KestDeviceIoConfig::createVisaBrixAlias,
+      &KestDeviceIoConfig::createInstrumentFavoritesInfo,
+  };
+  if (!pda::recordKind(_baseType).builtInStore) return;
   try {
-    switch (_baseType) {
-      case KestInfoBaseType:
-        createKestInfo();
-        break;
-      case VisaInfoBaseType:
-        createVisaInfo();
-        break;
-      case KestConfigBaseType:
-        createKestConfig();
-        break;
-      case SorrelParamsBaseType:
-        createSorrelParams();
-        break;
-      case AliasBaseType:
-        createVisaBrixAlias();
-        break;
-      case InstrumentFavoritesBaseType:
-        createInstrumentFavoritesInfo();
-        break;
-      default:
-        break;
-    }
+    (this->*kBuilders[_baseType])();
   } catch (...) {
     reInitialize();
     throw;

@@ -11,14 +11,25 @@
 // a long value is stored as it is, never shortened and never refused for its
 // length (SQLite itself refuses a statement beyond its own limit, and that
 // failure is reported like any other prepare failure).
+//
+// Order. A write takes the node's lock, then formats its statement with the
+// record key the node has at that moment, runs its transaction, and only
+// after COMMIT brings the node's values up to date (reading the node first
+// if it was never read). So two threads writing through one node are
+// serialised from start to end, and the node's first read never runs
+// outside the lock or inside a transaction.
 
 #include <cstring>
-#include <mutex>
+#include <set>
 
 #include "core/Text.h"
 #include "pda/DirUtilities.h"
-#include "platform/platform.h"
-#include "stores/KestSQLiteShared.h"
+#include "pda/KestSQLite.h"
+#include "stores/KestSQLiteLock.h"
+#include "stores/sqlite/Codes.h"
+#include "stores/sqlite/Connections.h"
+#include "stores/sqlite/Statement.h"
+#include "stores/sqlite/Transaction.h"
 
 using namespace pda::sqlite;
 
@@ -26,45 +37,40 @@ namespace {
 
 const char kSource[] = "SQLite";
 
-// The step, reset and finalize of statements already prepared. Without a
-// binding nothing is called: a step answers SQLITE_ERROR, the others succeed
-// (there can be no statement to release then).
-int stepOnce(SQLiteDynamic* lib, sqlite3_stmt* statement) {
-  if (!lib) return kError;
-  if (!statement) return kMisuse;
-  return lib->sqlite3_step(statement);
-}
+const TransactionReports kSetValueReports = {
+    "SetValueString BEGIN IMMEDIATE",
+    "setValueString COMMIT",
+    "setValueString: BEGIN '%s' failed.\nerror=%d\n(%s)\n",
+    "setValueString: COMMIT '%s' failed.\nerror=%d\n(%s)\n",
+    "setValueString: ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+};
 
-int finalizeOnce(SQLiteDynamic* lib, sqlite3_stmt* statement) {
-  if (!lib || !statement) return kOk;
-  return lib->sqlite3_finalize(statement);
-}
+const TransactionReports kCreateTableReports = {
+    "createPxiInfoTable() BEGIN IMMEDIATE",
+    "createPxiInfoTable() COMMIT",
+    "createPxiInfoTable(): BEGIN '%s' failed.\nerror=%d\n(%s)\n",
+    "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n",
+    "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+};
+
+const TransactionReports kBusRowReports = {
+    "INSERT into PciBuses table BEGIN IMMEDIATE",
+    "INSERT into PciBuses table COMMIT",
+    "createPxiInfoTable(): BEGIN '%s' failed.\nerror=%d\n(%s)\n",
+    "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n",
+    "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
+};
 
 }  // namespace
 
-pda::WriterFileLock::WriterFileLock(SQLiteConnectionPair* pair) : _pair(pair) {
-  if (_pair && _pair->writerDepth++ == 0)
-    _pair->writerFileLock = pda::platform::lockFile((_pair->path + "-lock").c_str());
-}
-
-pda::WriterFileLock::~WriterFileLock() {
-  if (_pair && --_pair->writerDepth == 0) {
-    pda::platform::unlockFile(_pair->writerFileLock);
-    _pair->writerFileLock = nullptr;
-  }
-}
-
-// The record key of a row written through this node. For the PXI tables and
-// the aliases it is the node's RecordId (the PXI engine sets it to the
-// chassis serial number before writing). A configuration record read from
-// "ConfigData" is named by its "VISAName" or "VisaAddress", but its own values
-// are selected by its persistent id; its rows are written under that
-// persistent id, so that what is written through the node is what the node
-// reads back and is grouped with the record's other rows. A configuration
-// node without a persistent id (the root) uses its RecordId.
+// The record key of a row written through this node: the key a
+// configuration record was read under, since that is the key under which
+// every reader, in this process or another, finds the record's rows again
+// (a record's persistent id and its key need not be the same text); for
+// every other node its RecordId (the PXI engine sets it to the chassis
+// serial number before writing; a caller may set the key of an alias node).
 std::string KestSQLite::recordKey() const {
-  if (_baseType == KestConfigBaseType && !_persistentId.empty()) return _persistentId;
-  return _recordId;
+  return _readKey.empty() ? _recordId : _readKey;
 }
 
 int KestSQLite::setValueBool(const char* name, int value) {
@@ -80,148 +86,143 @@ int KestSQLite::setValueInt32(const char* name, int value) {
 // A null or empty name is refused with 0 before the database is touched: a
 // row without a name is skipped by every read, so it could never be read
 // back. A null value is stored as "".
-//
-// The node is read before the transaction, and the value it held is put back
-// when the transaction is rolled back: the delete inside the transaction has
-// already removed the name from the node's map by then, and a failed write
-// must leave the node as it was, like the database.
 int KestSQLite::setValueString(const char* name, const char* const value) {
   if (!name || !*name) return 0;
   const char* const text = value ? value : "";
-  initializeNameValueMap();
 
   getDatabaseConnection(true);
-  KestSQLiteLock lock(*this);
-  sqlite3_stmt* const begin = getBeginStmt();
-  sqlite3_stmt* const commit = getCommitStmt();
-  sqlite3_stmt* const rollback = getRollbackStmt();
-  if (!begin || !commit || !rollback) return 0;
+  InstanceLock lock(*this);
+  TransactionStatements statements;
+  if (!transactionStatements(statements)) return 0;
 
+  const std::string key = recordKey();
   const std::string insert =
       getTableRowCount() == 3
           ? pda::format("INSERT INTO %s VALUES(NULL, '%s', '%s');", getTableName(),
                         pda::sqlLiteral(name).c_str(), pda::sqlLiteral(text).c_str())
           : pda::format("INSERT INTO %s VALUES(NULL, '%s', '%s', '%s');", getTableName(),
-                        pda::sqlLiteral(recordKey().c_str()).c_str(), pda::sqlLiteral(name).c_str(),
+                        pda::sqlLiteral(key.c_str()).c_str(), pda::sqlLiteral(name).c_str(),
                         pda::sqlLiteral(text).c_str());
 
-  // The statements were prepared on this file's read-write connection, so
-  // the pair exists. Its lock keeps the transaction whole against the
-  // transactions of other instances of the process on that connection.
-  std::unique_lock<std::recursive_mutex> transaction(connections()->transaction);
-  pda::WriterFileLock writers(connections());
-  SQLiteDynamic* const lib = currentBinding();
-
-  int result = 0;
-  int rc = tryStep(begin, "SetValueString BEGIN IMMEDIATE", nullptr);
-  if (rc != kDone) {
-    logEvent(kSource, kEventError, "setValueString: BEGIN '%s' failed.\nerror=%d\n(%s)\n",
-             insert.c_str(), rc, sqLiteResultMessage(rc));
-  } else {
-    const auto held = _nameValueMap.find(name);
-    const bool hadValue = held != _nameValueMap.end();
-    const std::string oldName = hadValue ? held->first : std::string();
-    const std::string oldValue = hadValue ? held->second : std::string();
-
-    if (deleteName(name) != 0) {
-      sqlite3_stmt* statement = nullptr;
-      rc = tryPrepareV2(writeConnection(), insert.c_str(), static_cast<int>(insert.size() + 1),
-                        &statement, nullptr, nullptr);
+  SQLiteDynamic* const lib = binding();
+  bool committed = false;
+  {
+    WriterLock writers(file());
+    Transaction transaction(lib, statements, &kSetValueReports, insert);
+    if (!writers.held()) {
+      // The process's other writers of the file kept it for the whole
+      // second: this write meets a busy database, as it would at BEGIN.
+      logEvent(kSource, kEventError, kSetValueReports.beginFailed, insert.c_str(), kBusy,
+               sqLiteResultMessage(kBusy));
+    } else if (transaction.begin() == kDone && deleteRows(name, key) != 0) {
+      Statement statement(lib);
+      int rc = statement.prepare(writeConnection(), insert);
       if (rc != kOk) {
         logEvent(kSource, kEventError,
                  "setValueString: prepare of Command '%s' failed.\nBEGIN error=%d\n(%s)\n",
                  insert.c_str(), rc, sqLiteResultMessage(rc));
+      } else if ((rc = statement.step()) != kDone) {
+        logEvent(kSource, kEventError, "setValueString: INSERT '%s' failed.\nerror=%d\n(%s)\n",
+                 insert.c_str(), rc, sqLiteResultMessage(rc));
       } else {
-        rc = stepOnce(lib, statement);
-        if (rc != kDone) {
-          logEvent(kSource, kEventError, "setValueString: INSERT '%s' failed.\nerror=%d\n(%s)\n",
-                   insert.c_str(), rc, sqLiteResultMessage(rc));
-        } else {
-          rc = tryStep(commit, "setValueString COMMIT", nullptr);
-          if (rc != kDone) {
-            logEvent(kSource, kEventError, "setValueString: COMMIT '%s' failed.\nerror=%d\n(%s)\n",
-                     insert.c_str(), rc, sqLiteResultMessage(rc));
-          } else {
-            result = IKestBase::setValueString(name, text);
-          }
-        }
+        statement.finalize();
+        committed = transaction.commit() == kDone;
       }
-      finalizeOnce(lib, statement);
-    }
-
-    if (result != 1) {
-      rc = stepOnce(lib, rollback);
-      logEvent(kSource, rc == kDone ? kEventWarning : kEventError,
-               "setValueString: ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n", insert.c_str(), rc,
-               sqLiteResultMessage(rc));
-      if (hadValue) _nameValueMap[oldName] = oldValue;
     }
   }
-  resetTransactionStatements();
-  return result;
+  if (!committed) return 0;
+  // The node takes the value in the spelling just written; a node never read
+  // is read first (the database has the value already).
+  return IKestBase::setValueString(name, text);
 }
 
 // Outside a write (the PXI engine deletes directly) the DELETE commits by
-// itself; it holds the file's transaction lock all the same, so that it never
-// runs inside another instance's open transaction on the shared connection.
-// Inside setValueString the lock is already held by this thread.
+// itself; it holds the file's writers' locks all the same, so that it never
+// runs inside another node's open transaction on the shared connection.
 int KestSQLite::deleteName(const char* name) {
   if (!name) return 0;
-  // Read first, so that the node takes the change below without a lazy fill
-  // inside the transaction lock.
-  initializeNameValueMap();
   getDatabaseConnection(true);
-
-  const std::string sql = getTableRowCount() == 3
-                              ? pda::format("DELETE FROM %s WHERE NAME = '%s';", getTableName(),
-                                            pda::sqlLiteral(name).c_str())
-                              : pda::format("DELETE FROM %s WHERE NAME = '%s' AND IDKEY = '%s';",
-                                            getTableName(), pda::sqlLiteral(name).c_str(),
-                                            pda::sqlLiteral(recordKey().c_str()).c_str());
-
-  pda::SQLiteConnectionPair* const pair = connections();
-  std::unique_lock<std::recursive_mutex> transaction;
-  if (pair) transaction = std::unique_lock<std::recursive_mutex>(pair->transaction);
-  pda::WriterFileLock writers(pair);
-  SQLiteDynamic* const lib = currentBinding();
-
-  sqlite3_stmt* statement = nullptr;
-  int rc = tryPrepareV2(writeConnection(), sql.c_str(), static_cast<int>(sql.size() + 1),
-                        &statement, nullptr, nullptr);
-  if (rc != kOk) {
-    logEvent(kSource, kEventError, "deleteName: Command '%s' failed.\nerror=%d\n(%s)\n",
-             sql.c_str(), rc, sqLiteResultMessage(rc));
-    finalizeOnce(lib, statement);
-    return 0;
+  InstanceLock lock(*this);
+  const std::string key = recordKey();
+  int result;
+  {
+    WriterLock writers(file());
+    if (!writers.held()) {
+      logEvent(kSource, kEventError, "deleteName: DELETE statement failed.\nerror=%d\n(%s)\n",
+               kBusy, sqLiteResultMessage(kBusy));
+      return 0;
+    }
+    result = deleteRows(name, key);
   }
-
-  int result = 0;
-  rc = tryStep(statement, "deleteName", nullptr);
-  if (rc == kDone) {
-    _nameValueMap.erase(name);
-    result = 1;
-  } else {
-    logEvent(kSource, kEventError, "deleteName: DELETE statement failed.\nerror=%d\n(%s)\n", rc,
-             sqLiteResultMessage(rc));
-  }
-  rc = finalizeOnce(lib, statement);
-  if (rc != kOk)
-    logEvent(kSource, kEventError,
-             "deleteName: finalize of DELETE statement failed.\nerror=%d\n(%s)\n", rc,
-             sqLiteResultMessage(rc));
-  return result;
+  if (result != 1) return result;
+  return IKestBase::deleteName(name);
 }
 
-// Runs only while the constructor creates a missing remote PXI database, on
-// the creation's own connection, which nothing else in the process uses; so
-// it takes no transaction lock. tableName is one of the four table names of
-// that database, never a caller's text.
+// Deletes the rows of name (of the record key in a keyed table) in every
+// letter case in which the table holds it, since a reader takes every such
+// row as that name: the spellings are looked up first, and each is deleted
+// with the DELETE statement's own text. Returns 1 for success (also when
+// there was no row), 0 after reporting a failure. Leaves the node's values
+// to the caller.
+int KestSQLite::deleteRows(const char* name, const std::string& key) {
+  const bool keyed = getTableRowCount() != 3;
+  const std::string keyCondition =
+      keyed ? pda::format(" AND IDKEY = '%s'", pda::sqlLiteral(key.c_str()).c_str()) : "";
+  SQLiteDynamic* const lib = binding();
+
+  // SQLite's NOCASE folds the letters A to Z, as the library's own name
+  // comparison does. A look-up that fails leaves the name as given: its
+  // DELETE then meets the same fault and reports it.
+  std::set<std::string> spellings = {name};
+  {
+    const std::string lookup =
+        pda::format("SELECT DISTINCT NAME FROM %s WHERE NAME = '%s' COLLATE NOCASE%s;",
+                    getTableName(), pda::sqlLiteral(name).c_str(), keyCondition.c_str());
+    Statement statement(lib);
+    int rc = statement.prepare(writeConnection(), lookup);
+    while (rc == kOk || rc == kRow) {
+      rc = statement.stepRetrying();
+      if (rc == kRow && statement.text(0)) spellings.insert(statement.text(0));
+    }
+  }
+
+  for (const std::string& spelling : spellings) {
+    const std::string sql =
+        keyed ? pda::format("DELETE FROM %s WHERE NAME = '%s' AND IDKEY = '%s';", getTableName(),
+                            pda::sqlLiteral(spelling.c_str()).c_str(),
+                            pda::sqlLiteral(key.c_str()).c_str())
+              : pda::format("DELETE FROM %s WHERE NAME = '%s';", getTableName(),
+                            pda::sqlLiteral(spelling.c_str()).c_str());
+    Statement statement(lib);
+    int rc = statement.prepare(writeConnection(), sql);
+    if (rc != kOk) {
+      logEvent(kSource, kEventError, "deleteName: Command '%s' failed.\nerror=%d\n(%s)\n",
+               sql.c_str(), rc, sqLiteResultMessage(rc));
+      return 0;
+    }
+    rc = pda::sqlite::tryStep(lib, statement.get(), "deleteName", 10.0);
+    const bool deleted = rc == kDone;
+    if (!deleted)
+      logEvent(kSource, kEventError, "deleteName: DELETE statement failed.\nerror=%d\n(%s)\n", rc,
+               sqLiteResultMessage(rc));
+    rc = statement.finalize();
+    if (rc != kOk)
+      logEvent(kSource, kEventError,
+               "deleteName: finalize of DELETE statement failed.\nerror=%d\n(%s)\n", rc,
+               sqLiteResultMessage(rc));
+    if (!deleted) return 0;
+  }
+  return 1;
+}
+
+// Runs while the constructor creates a missing remote PXI database, on the
+// creation's own connection, which nothing else in the process uses; so it
+// takes no writers' lock. tableName is one of the four table names of that
+// database, never a caller's text.
 int KestSQLite::createPxiInfoTable(const char* tableName) {
-  sqlite3_stmt* const begin = getBeginStmt();
-  sqlite3_stmt* const commit = getCommitStmt();
-  sqlite3_stmt* const rollback = getRollbackStmt();
-  if (!begin || !commit || !rollback) return 0;
-  SQLiteDynamic* const lib = currentBinding();
+  TransactionStatements statements;
+  if (!transactionStatements(statements)) return 0;
+  SQLiteDynamic* const lib = binding();
 
   const bool busTable = std::strstr(tableName, "Pci") != nullptr;
   const std::string create =
@@ -233,95 +234,40 @@ int KestSQLite::createPxiInfoTable(const char* tableName) {
                      "%s TEXT NOT NULL);",
                      tableName, "ID", "IDKEY", "NAME", "VALUE");
 
-  auto rollBack = [&](const std::string& statementText) {
-    const int rolledBack = stepOnce(lib, rollback);
-    logEvent(kSource, rolledBack == kDone ? kEventWarning : kEventError,
-             "createPxiInfoTable(): ROLLBACK '%s'.\nROLLBACK result=%d\n(%s)\n",
-             statementText.c_str(), rolledBack, sqLiteResultMessage(rolledBack));
-  };
-
-  int result = 0;
-  int rc = tryStep(begin, "createPxiInfoTable() BEGIN IMMEDIATE", nullptr);
-  if (rc != kDone) {
-    logEvent(kSource, kEventError, "createPxiInfoTable(): BEGIN '%s' failed.\nerror=%d\n(%s)\n",
-             create.c_str(), rc, sqLiteResultMessage(rc));
-  } else {
-    sqlite3_stmt* statement = nullptr;
-    rc = tryPrepareV2(writeConnection(), create.c_str(), static_cast<int>(create.size() + 1),
-                      &statement, nullptr, nullptr);
+  // Runs one statement (the CREATE, or one bus row) inside a transaction of
+  // its own; true when it was committed.
+  auto runAlone = [&](const std::string& text, const TransactionReports& reports) {
+    Transaction transaction(lib, statements, &reports, text);
+    if (transaction.begin() != kDone) return false;
+    Statement statement(lib);
+    int rc = statement.prepare(writeConnection(), text);
     if (rc != kOk) {
       logEvent(kSource, kEventError,
                "createPxiInfoTable(): prepare of Command '%s' failed.\nBEGIN error=%d\n(%s)\n",
-               create.c_str(), rc, sqLiteResultMessage(rc));
-    } else {
-      rc = stepOnce(lib, statement);
-      if (rc == kDone) {
-        rc = tryStep(commit, "createPxiInfoTable() COMMIT", nullptr);
-        if (rc == kDone) {
-          result = 1;
-        } else {
-          logEvent(kSource, kEventError,
-                   "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n", create.c_str(),
-                   rc, sqLiteResultMessage(rc));
-        }
-      } else {
-        logEvent(kSource, kEventError, "createPxiInfoTable(): '%s' failed.\nerror=%d\n(%s)\n",
-                 create.c_str(), rc, sqLiteResultMessage(rc));
-      }
+               text.c_str(), rc, sqLiteResultMessage(rc));
+      return false;
     }
-    finalizeOnce(lib, statement);
-    if (result != 1) rollBack(create);
-  }
-  resetTransactionStatements();
-  if (result == 0) return 0;
+    rc = statement.step();
+    if (rc != kDone) {
+      logEvent(kSource, kEventError, "createPxiInfoTable(): '%s' failed.\nerror=%d\n(%s)\n",
+               text.c_str(), rc, sqLiteResultMessage(rc));
+      return false;
+    }
+    statement.finalize();
+    return transaction.commit() == kDone;
+  };
+
+  if (!runAlone(create, kCreateTableReports)) return 0;
   if (!busTable) return 1;
 
-  // The bus rows, one transaction each. The transaction statements are
-  // reset after every row, so that each row starts from fresh statements.
+  // The bus rows, one transaction each.
   for (int bus = 0; bus < 20; bus += 2) {
     const std::string insert = pda::format("INSERT INTO %s VALUES(NULL, '%s', '%s');", "PciBuses",
                                            pda::format("Bus%d", bus).c_str(), "0");
-    rc = tryStep(begin, "INSERT into PciBuses table BEGIN IMMEDIATE", nullptr);
-    if (rc != kDone) {
-      logEvent(kSource, kEventError, "createPxiInfoTable(): BEGIN '%s' failed.\nerror=%d\n(%s)\n",
-               insert.c_str(), rc, sqLiteResultMessage(rc));
-      resetTransactionStatements();
-      return 0;
-    }
-    sqlite3_stmt* statement = nullptr;
-    rc = tryPrepareV2(writeConnection(), insert.c_str(), static_cast<int>(insert.size() + 1),
-                      &statement, nullptr, nullptr);
-    if (rc != kOk) {
-      logEvent(kSource, kEventError,
-               "createPxiInfoTable(): prepare of Command '%s' failed.\nBEGIN error=%d\n(%s)\n",
-               insert.c_str(), rc, sqLiteResultMessage(rc));
-      finalizeOnce(lib, statement);
-      rollBack(insert);
-      resetTransactionStatements();
-      return 0;
-    }
-    bool committed = false;
-    rc = stepOnce(lib, statement);
-    if (rc == kDone) {
-      rc = tryStep(commit, "INSERT into PciBuses table COMMIT", nullptr);
-      if (rc == kDone) {
-        committed = true;
-        logEvent(kSource, kEventInformation,
-                 "createPxiInfoTable(): COMMIT '%s' succeeded.\nresult=%d\n(%s)\n", insert.c_str(),
-                 rc, sqLiteResultMessage(rc));
-      } else {
-        logEvent(kSource, kEventError,
-                 "createPxiInfoTable(): COMMIT '%s' failed.\nerror=%d\n(%s)\n", insert.c_str(), rc,
-                 sqLiteResultMessage(rc));
-      }
-    } else {
-      logEvent(kSource, kEventError, "createPxiInfoTable(): '%s' failed.\nerror=%d\n(%s)\n",
-               insert.c_str(), rc, sqLiteResultMessage(rc));
-    }
-    finalizeOnce(lib, statement);
-    if (!committed) rollBack(insert);
-    resetTransactionStatements();
-    if (!committed) return 0;
+    if (!runAlone(insert, kBusRowReports)) return 0;
+    logEvent(kSource, kEventInformation,
+             "createPxiInfoTable(): COMMIT '%s' succeeded.\nresult=%d\n(%s)\n", insert.c_str(),
+             kDone, sqLiteResultMessage(kDone));
   }
   return 1;
 }

@@ -138,9 +138,9 @@ TEST(AnalyticsBadInput, TableLackingAColumn) {
 
 #if !defined(_WIN32)
 // A file the process may read but not write: the statement is prepared and
-// run, so the add answers true, but the row is refused and lost, silently.
+// run, so the add answers true, but the row is refused: lost, and reported.
 // The process without rights is a child made with fork, as the user nobody.
-TEST(AnalyticsBadInput, DatabaseThatCannotBeWrittenLosesRowsSilently) {
+TEST(AnalyticsBadInput, DatabaseThatCannotBeWrittenLosesRowsAndSaysSo) {
   pdatest::TempMachine machine;
   machine.installSuite();
   const std::string db = machine.dataDir() + "DataAnalytics.db";
@@ -153,15 +153,20 @@ TEST(AnalyticsBadInput, DatabaseThatCannotBeWrittenLosesRowsSilently) {
                                  }),
             0);
   EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM VISACAccess;"), "0\n");
-  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(messages(), (std::vector<std::string>{
+                            "SQLiteVISAUsageStorage: Usage row lost: 'insert into VISACAccess "
+                            "(ProcessName, AccessTime) values('p', 't')'\nerror=8\n"
+                            "(attempt to write a readonly database)",
+                        }));
 }
 
 #endif  // !_WIN32
 
-// Another writer holds the database: an add whose connection has read the
-// schema already meets the lock in its step, which has no busy retry; the
-// row is lost and the add still answers true. The writer is the sqlite3
-// client, in a process of its own (under Wine, the Linux host's client).
+// Another writer holds the database: an add waits for it up to about a
+// second (its step is retried), and a row the database still did not take
+// is lost and reported; the add answers true either way. The writer is the
+// sqlite3 client, in a process of its own (under Wine, the Linux host's
+// client).
 TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -171,36 +176,47 @@ TEST(AnalyticsBadInput, DatabaseLockedByAnotherWriter) {
   ASSERT_TRUE(storage.AddVISACUsageRecord("t", "before"));
   const std::string marker = db + ".locked";
   const std::string script = db + ".lock.sql";
+  // Adds one row while the other writer holds its lock for seconds.
+  auto addWhileLocked = [&](const char* name, const char* seconds) {
+    std::remove(marker.c_str());
 #if defined(_WIN32)
-  // ROLLBACK: the writer changed nothing, and under Wine the host client's
-  // COMMIT of an empty transaction now and then meets "database is locked".
-  std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << pdatest::hostPath(marker)
-                        << "'\n.shell sleep 2\nROLLBACK;\n";
-  const std::string holder = pdatest::startOnHost(
-      "sqlite3 -batch \"$1\" < \"$2\"", {pdatest::hostPath(db), pdatest::hostPath(script)});
-  ASSERT_FALSE(holder.empty()) << "the other writer did not start";
+    // ROLLBACK: the writer changed nothing, and under Wine the host client's
+    // COMMIT of an empty transaction now and then meets "database is locked".
+    std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << pdatest::hostPath(marker)
+                          << "'\n.shell sleep " << seconds << "\nROLLBACK;\n";
+    const std::string holder = pdatest::startOnHost(
+        "sqlite3 -batch \"$1\" < \"$2\"", {pdatest::hostPath(db), pdatest::hostPath(script)});
+    ASSERT_FALSE(holder.empty()) << "the other writer did not start";
 #else
-  std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << marker
-                        << "'\n.shell sleep 2\nCOMMIT;\n";
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    ::execlp("sh", "sh", "-c", ("sqlite3 -batch '" + db + "' < '" + script + "'").c_str(),
-             static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+    std::ofstream(script) << "BEGIN IMMEDIATE;\n.shell touch '" << marker << "'\n.shell sleep "
+                          << seconds << "\nCOMMIT;\n";
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      ::execlp("sh", "sh", "-c", ("sqlite3 -batch '" + db + "' < '" + script + "'").c_str(),
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
 #endif
-  for (int i = 0; i < 2000 && !std::ifstream(marker).good(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_TRUE(std::ifstream(marker).good()) << "the other writer never took its lock";
-  EXPECT_TRUE(storage.AddVISACUsageRecord("t", "while locked"));
+    for (int i = 0; i < 2000 && !std::ifstream(marker).good(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(std::ifstream(marker).good()) << "the other writer never took its lock";
+    EXPECT_TRUE(storage.AddVISACUsageRecord("t", name));
 #if defined(_WIN32)
-  EXPECT_EQ(pdatest::waitOnHost(holder, 60), 0);
+    EXPECT_EQ(pdatest::waitOnHost(holder, 60), 0);
 #else
-  int status = 0;
-  ::waitpid(holder, &status, 0);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
 #endif
+  };
+  addWhileLocked("waited", "0.3");
   EXPECT_TRUE(messages().empty());
+  addWhileLocked("lost", "2.5");
+  EXPECT_EQ(messages(), (std::vector<std::string>{
+                            "SQLiteVISAUsageStorage: Usage row lost: 'insert into VISACAccess "
+                            "(ProcessName, AccessTime) values('lost', 't')'\nerror=5\n"
+                            "(database is locked)",
+                        }));
   EXPECT_TRUE(storage.AddVISACUsageRecord("t", "after"));
   EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName FROM VISACAccess ORDER BY rowid;"),
-            "before\nafter\n");
+            "before\nwaited\nafter\n");
 }

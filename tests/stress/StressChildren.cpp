@@ -146,6 +146,35 @@ int killWriter(int argc, char** argv) {
 
 // probe <store>: one read of the whole record by a fresh process, as a program
 // that starts after a crash would make it; prints every value.
+// Writes like a writer and reports how long its slowest write took: "T
+// <writes> <failures> <slowest ms>".
+int timedWriter(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const int id = std::atoi(argv[0]);
+  const int writes = std::atoi(argv[1]);
+  KestInfo record(SQLiteDataSource);
+  int failures = 0;
+  double slowest = 0;
+  for (int k = 1; k <= writes; ++k) {
+    const double start = nowMs();
+    failures += record.setValueString(ownName(id, k % 10).c_str(), valueOf(id, k).c_str()) != 1;
+    const double took = nowMs() - start;
+    if (took > slowest) slowest = took;
+  }
+  std::printf("T %d %d %.0f\n", writes, failures, slowest);
+  return 0;
+}
+
+// A program that starts, reads one stored setting and ends: 0 when it read
+// the stored value, 1 when it got the default.
+int readStored(int argc, char** argv) {
+  if (argc < 2) return 2;
+  KestInfo record(SQLiteDataSource);
+  char value[256];
+  record.getIKestBase()->getValueString(argv[0], value, sizeof value, "<default>");
+  return std::strcmp(value, argv[1]) == 0 ? 0 : 1;
+}
+
 int probe(int argc, char** argv) {
   if (argc < 1) return 2;
   KestInfo record(storeOf(argv[0]));
@@ -167,6 +196,8 @@ int runChild(int argc, char** argv) {
   if (role == "reader") return reader(argc - 3, argv + 3);
   if (role == "kill-writer") return killWriter(argc - 3, argv + 3);
   if (role == "probe") return probe(argc - 3, argv + 3);
+  if (role == "timed-writer") return timedWriter(argc - 3, argv + 3);
+  if (role == "read-stored") return readStored(argc - 3, argv + 3);
   std::fprintf(stderr, "unknown child role %s\n", role.c_str());
   return 2;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pda/KestSQLite.h"
+#include "stores/sqlite/Connections.h"
 #include "support/Fixtures.h"
 
 #if !defined(_WIN32)
@@ -26,7 +27,7 @@ struct PdaTestAccess {
   static KestSQLite* KestSQLite_make(IKestBase* parent, KestBaseType type) {
     return new KestSQLite(parent, type);
   }
-  static SQLiteDynamic* KestSQLite_binding() { return KestSQLite::_pSQLite; }
+  static SQLiteDynamic* KestSQLite_binding() { return pda::sqlite::binding(); }
   static void KestSQLite_load(KestSQLite& node) { node.loadSQLiteDLL(); }
   static const char* KestSQLite_tableName(KestSQLite& node) { return node.getTableName(); }
   static int KestSQLite_columnCount(KestSQLite& node) { return node.getTableRowCount(); }

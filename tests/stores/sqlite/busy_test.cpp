@@ -115,7 +115,8 @@ TEST(SQLiteBusy, WriteWaitsOutAShortLock) {
   const int begins = stepsOf(PdaTestAccess::KestSQLite_cachedBegin(*node));
   EXPECT_GE(begins, 2);
   EXPECT_LT(begins, 100);
-  EXPECT_EQ(steps.size(), static_cast<std::size_t>(begins) + 3);  // DELETE, INSERT, COMMIT
+  // the look-up of the name's spellings, DELETE, INSERT, COMMIT
+  EXPECT_EQ(steps.size(), static_cast<std::size_t>(begins) + 4);
   EXPECT_TRUE(events().empty());
   EXPECT_EQ(pdatest::sqlite(db, "SELECT VALUE FROM KestInfo;"), "new\n");
 }
@@ -137,7 +138,9 @@ TEST(SQLiteBusy, ReadRetriesABusyPrepare) {
   EXPECT_TRUE(events().empty());
 }
 
-TEST(SQLiteBusy, ReadGivesUpAfterAHundredBusyPrepares) {
+// A read that meets a database locked beyond the bound gives the caller's
+// defaults this time, reports a warning, and reads again at the next access.
+TEST(SQLiteBusy, ReadThatStaysBusyIsReportedAndTriedAgainLater) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
@@ -147,11 +150,12 @@ TEST(SQLiteBusy, ReadGivesUpAfterAHundredBusyPrepares) {
   {
     ClientLock lock(db, "BEGIN EXCLUSIVE", 2.5);
     EXPECT_EQ(node->getValueInt32("V", 0), 0);
-    EXPECT_EQ(prepares, 100);
+    EXPECT_GE(prepares, 100);
   }
-  EXPECT_EQ(dump(*node), "FAKENAME***=FAKEVALUE***;");
-  EXPECT_EQ(countEvents("ERROR",
+  EXPECT_EQ(dump(*node), "V=4;");
+  EXPECT_EQ(countEvents("WARNING",
                         "readTableDataIntoNameValueMap: Query 'SELECT NAME, VALUE FROM "
                         "'VisaInfo';' failed.\nerror=5\n(database is locked)\n"),
             1);
+  EXPECT_EQ(events().size(), 1u);
 }

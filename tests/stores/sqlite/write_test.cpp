@@ -61,10 +61,12 @@ TEST(SQLiteWrite, KeyedTablesWriteUnderTheRecordKey) {
   EXPECT_EQ(chassis->setValueInt32("State", 1), 1);
   EXPECT_EQ(query(pxi, "SELECT IDKEY, VALUE FROM Chassis ORDER BY IDKEY;"), "S1|1\nS2|0\n");
 
-  // Aliases are written into the configuration table, not the alias table.
+  // Aliases are written into the configuration table, not the alias table,
+  // under the record key the node has when the write starts: none, for a
+  // node never read.
   Node alias = create(AliasBaseType);
   EXPECT_EQ(alias->setValueString("scope", "GPIB0::1"), 1);
-  EXPECT_EQ(query(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData;"), "Alias|scope|GPIB0::1\n");
+  EXPECT_EQ(query(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData;"), "|scope|GPIB0::1\n");
   EXPECT_EQ(children(*create(AliasBaseType)), "");
 
   // A configuration record writes under its persistent id, the key it reads by.

@@ -1,0 +1,272 @@
+// Sharing the store the way the suite's programs do: one node written by
+// several threads, the first use of the remote PXI database by many threads,
+// writers and readers in other processes, and a writer stopped while it
+// holds the writers' lock.
+#include <atomic>
+
+#include "TestAccess.h"
+#include "pda/BasaltDataEngine.h"
+
+#if !defined(_WIN32)
+#  include <fcntl.h>
+#  include <signal.h>
+#  include <sys/file.h>
+#  include <sys/resource.h>
+#endif
+
+using namespace sqltest;
+
+namespace {
+
+std::string text(IKestBase& node, const char* name) {
+  char buffer[256];
+  node.getValueString(name, buffer, sizeof buffer, "<none>");
+  return buffer;
+}
+
+// Runs body on `count` threads released together.
+template <typename Body>
+void together(int count, Body body) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t)
+    threads.emplace_back([&, t] {
+      ++ready;
+      while (ready.load() < count) std::this_thread::yield();
+      body(t);
+    });
+  for (std::thread& thread : threads) thread.join();
+}
+
+ChassisInfo chassis(const std::string& serial) {
+  ChassisInfo info = {};
+  std::snprintf(info.ChassisSN, sizeof info.ChassisSN, "%s", serial.c_str());
+  std::snprintf(info.Vendor, sizeof info.Vendor, "V");
+  std::snprintf(info.Model, sizeof info.Model, "M");
+  std::snprintf(info.USBAddress, sizeof info.USBAddress, "USB0::%s", serial.c_str());
+  return info;
+}
+
+}  // namespace
+
+// Two threads write through one fresh node whose table is large, so that the
+// node's first fill is long: the writes are serialised and the node ends with
+// the whole table and both threads' values.
+TEST(SQLiteSharing, ThreadsWritingThroughOneFreshNode) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db,
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                  "INSERT INTO KestInfo SELECT NULL, 'Row' || i, i FROM n;");
+  for (int round = 0; round < 4; ++round) {
+    Node node = create(KestInfoBaseType);
+    std::atomic<int> failures{0};
+    together(2, [&](int t) {
+      for (int i = 0; i < 5; ++i) {
+        const std::string name =
+            "R" + std::to_string(round) + "T" + std::to_string(t) + "_" + std::to_string(i);
+        failures += node->setValueString(name.c_str(), "x") != 1;
+      }
+    });
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(node->NameValueMap()->size(), 3000u + 10u * (round + 1));
+    EXPECT_EQ(text(*node, "Row2999"), "2999");
+  }
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo;"), "3040\n");
+  EXPECT_TRUE(events().empty());
+}
+
+// Values are one name whatever their letter case: a delete or a write names
+// every stored spelling of the name, so no other spelling comes back at the
+// next read.
+TEST(SQLiteSharing, NamesInAnotherLetterCaseAreOneValue) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db,
+                  "INSERT INTO VisaInfo VALUES(NULL,'Logging','on'),(NULL,'LOGGING','on2'),"
+                  "(NULL,'Level','1');");
+  Node node = create(VisaInfoBaseType);
+  EXPECT_EQ(node->deleteName("logging"), 1);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME FROM VisaInfo ORDER BY ID;"), "Level\n");
+  EXPECT_EQ(text(*create(VisaInfoBaseType), "Logging"), "<none>");
+  EXPECT_EQ(text(*node, "Logging"), "<none>");
+
+  EXPECT_EQ(node->setValueString("LEVEL", "2"), 1);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM VisaInfo ORDER BY ID;"), "LEVEL|2\n");
+  EXPECT_EQ(text(*create(VisaInfoBaseType), "level"), "2");
+  EXPECT_EQ(text(*node, "level"), "2");
+
+  // In a keyed table only the record's own rows are named.
+  Node chassis = create(ChassisBaseType);
+  pdatest::sqlite(chassis->getDbPath(),
+                  "INSERT INTO Chassis VALUES(NULL,'S1','State','0'),(NULL,'S2','STATE','0');");
+  chassis->setRecordId("S1");
+  EXPECT_EQ(chassis->setValueString("STATE", "1"), 1);
+  EXPECT_EQ(pdatest::sqlite(chassis->getDbPath(),
+                            "SELECT IDKEY, NAME, VALUE FROM Chassis ORDER BY IDKEY;"),
+            "S1|STATE|1\nS2|STATE|0\n");
+  for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
+}
+
+// The record key of a write is taken when the write starts: the record key a
+// caller gave an alias node, and for a configuration record the key its rows
+// were read under, which is what a new reader groups it by.
+TEST(SQLiteSharing, WritesUseTheKeyTheRecordIsReadBy) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  Node alias = create(AliasBaseType);
+  alias->setRecordId("MyKey");
+  EXPECT_EQ(alias->setValueString("n2", "v2"), 1);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData;"), "MyKey|n2|v2\n");
+
+  pdatest::sqlite(db,
+                  "DELETE FROM ConfigData; INSERT INTO ConfigData VALUES"
+                  "(NULL,'K1','RecordType','Interface'),(NULL,'K1','PersistentId','P1'),"
+                  "(NULL,'K1','VISAName','GPIB0');");
+  auto writeThroughTheTree = [] {
+    Node config = create(KestConfigBaseType);
+    int found = 0;
+    IKestBase* gpib = config->findMap("GPIB0", &found)->second;
+    if (found != 1) return 1;
+    int ok = gpib->setValueString("VISAName", "TCPIP9");
+    ok &= gpib->setValueString("Added", "yes");
+    gpib->reInitialize();  // read again by itself, under its own key
+    return ok == 1 && text(*gpib, "Added") == "yes" ? 0 : 2;
+  };
+#if !defined(_WIN32)
+  EXPECT_EQ(join(spawn(writeThroughTheTree)), 0);  // another process writes
+#else
+  EXPECT_EQ(writeThroughTheTree(), 0);
+#endif
+  Node config = create(KestConfigBaseType);
+  EXPECT_EQ(children(*config), "TCPIP9;");
+  int found = 0;
+  IKestBase* tcpip = config->findMap("TCPIP9", &found)->second;
+  ASSERT_EQ(found, 1);
+  EXPECT_EQ(text(*tcpip, "Added"), "yes");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM ConfigData WHERE IDKEY <> 'K1';"), "0\n");
+}
+
+// Threads that make the first use of a missing remote PXI database never see
+// it half built: every chassis whose addition succeeded is in the file. Each
+// round is a fresh process on a machine without the file.
+TEST(SQLiteSharing, FirstUseOfTheRemotePxiDatabaseByManyThreads) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.pxiDir() + "RemotePXI.db";
+  auto round = [] {
+    std::atomic<int> failures{0};
+    together(4, [&](int t) {
+      BasaltDataEngine engine;
+      for (int i = 0; i < 3; ++i)
+        failures += engine.addChassis(chassis("SN" + std::to_string(t) + std::to_string(i))) != 0;
+    });
+    return failures.load();
+  };
+#if defined(_WIN32)
+  EXPECT_EQ(round(), 0);
+#else
+  for (int r = 0; r < 4; ++r) {
+    std::remove(db.c_str());
+    EXPECT_EQ(join(spawn(round)), 0) << "round " << r;
+  }
+#endif
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(DISTINCT IDKEY) FROM Chassis;"), "12\n");
+  for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
+}
+
+#if !defined(_WIN32)
+// A creation that fails (here: files may not grow past a few kilobytes)
+// leaves no file and no connection behind; every later use starts afresh,
+// and no addition reports success for a chassis that is not in the file.
+TEST(SQLiteSharing, FailedCreationOfTheRemotePxiDatabaseLeavesNothingBehind) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.pxiDir() + "RemotePXI.db";
+  pid_t child = spawn([] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = 10000;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::atomic<int> failed{0};
+    together(4, [&](int t) {
+      failed += BasaltDataEngine().addChassis(chassis("A" + std::to_string(t))) != 0;
+    });
+    if (failed.load() != 4) return 1;
+    limit.rlim_cur = unlimited;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    together(4, [&](int t) {
+      failed += BasaltDataEngine().addChassis(chassis("B" + std::to_string(t))) != 0;
+    });
+    return failed.load() == 4 ? 0 : 2;
+  });
+  EXPECT_EQ(join(child), 0);
+  EXPECT_EQ(pdatest::sqlite(db,
+                            "SELECT group_concat(DISTINCT IDKEY) FROM "
+                            "(SELECT IDKEY FROM Chassis ORDER BY IDKEY);"),
+            "B0,B1,B2,B3\n");
+  EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
+}
+
+// A writer never waits without bound for the writers' lock of a database:
+// here a stopped process holds the lock file, and a write still completes.
+TEST(SQLiteSharing, AStoppedHolderOfTheWritersLockDelaysAWriterBoundedly) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  const std::string lockPath = db + "-lock";
+  pid_t holder = spawn([&lockPath] {
+    int fd = open(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) return 1;
+    raise(SIGSTOP);
+    return 0;
+  });
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, WUNTRACED), holder);
+  ASSERT_TRUE(WIFSTOPPED(status));
+
+  pid_t writer =
+      spawn([] { return create(KestInfoBaseType)->setValueString("A", "1") == 1 ? 0 : 1; });
+  int result = -1;
+  for (int i = 0; i < 1500 && result < 0; ++i) {  // gives up after 15 s
+    int writerStatus = 0;
+    if (waitpid(writer, &writerStatus, WNOHANG) == writer)
+      result = WIFEXITED(writerStatus) ? WEXITSTATUS(writerStatus) : 99;
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (result < 0) kill(writer, SIGKILL), join(writer);
+  kill(holder, SIGKILL);
+  join(holder);
+  EXPECT_EQ(result, 0) << "the writer waited for the stopped holder";
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM KestInfo;"), "A|1\n");
+}
+
+// Readers that start while other processes write see every stored value.
+TEST(SQLiteSharing, ReadersStartedWhileProcessesWrite) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'Stored','yes');");
+  std::vector<pid_t> writers;
+  for (int p = 0; p < 3; ++p)
+    writers.push_back(spawn([p] {
+      Node node = create(KestInfoBaseType);
+      for (int i = 0; i < 60; ++i)
+        node->setValueString(("W" + std::to_string(p)).c_str(), std::to_string(i).c_str());
+      return 0;
+    }));
+  int defaults = 0;
+  for (int r = 0; r < 40; ++r)
+    defaults +=
+        join(spawn([] { return text(*create(KestInfoBaseType), "Stored") == "yes" ? 0 : 1; }));
+  for (pid_t writer : writers) join(writer);
+  EXPECT_EQ(defaults, 0);
+  for (const pdatest::Event& e : events()) ADD_FAILURE() << e.type << " " << e.message;
+}
+#endif
