@@ -25,6 +25,7 @@
 
 #include <unistd.h>
 
+#include "../tools/pda/Schema.h"
 #include "Allocations.h"
 #include "BenchData.h"
 #include "Report.h"
@@ -40,6 +41,17 @@ namespace {
 // measure (6); the settings table (measures 1, 2, 4); the registry tree (5).
 const std::size_t kSmallConfig = 2000;
 const std::size_t kLargeConfig = 20000;
+// Both configurations again, in databases with the covering index that
+// `pda init` creates (and `pda doctor --fix` adds); the statement is the same.
+const std::size_t kIndexedSmallConfig = kSmallConfig + 1;
+const std::size_t kIndexedLargeConfig = kLargeConfig + 1;
+
+// The records of a configuration data set.
+std::size_t recordsIn(std::size_t set) {
+  return set == kIndexedSmallConfig   ? kSmallConfig
+         : set == kIndexedLargeConfig ? kLargeConfig
+                                      : set;
+}
 const std::size_t kSettingsRows = 1000;
 const int kRegistryInterfaces = 100;
 const int kRegistryDevices = 20;
@@ -186,8 +198,9 @@ void firstReadBaseline(benchmark::State& state) {
 // ---------------------------------------------------------------------------
 // 3: the configuration tree from "ConfigData"
 
-void configLibrary(benchmark::State& state, std::size_t records) {
-  useConfig(records);
+void configLibrary(benchmark::State& state, std::size_t set) {
+  useConfig(set);
+  const std::size_t records = recordsIn(set);
   {
     // Untimed: opens the connection, and checks the tree's shape.
     KestConfig config(SQLiteDataSource);
@@ -214,8 +227,9 @@ void configLibrary(benchmark::State& state, std::size_t records) {
   state.counters["teardown"] = benchmark::Counter(teardown, benchmark::Counter::kAvgIterations);
 }
 
-void configBaseline(benchmark::State& state, std::size_t records) {
-  useConfig(records);
+void configBaseline(benchmark::State& state, std::size_t set) {
+  useConfig(set);
+  const std::size_t records = recordsIn(set);
   if (rawQueryConfig(*g->sqlite, g->readDb) != records * 8) {
     state.SkipWithError("the raw query does not see the rows written");
     return;
@@ -418,6 +432,27 @@ void registerBenchmarks(ResultTable& table) {
   table.addTimed("3d",
                  "the raw query alone: 20,000 records vs 2,000 records (baseline vs baseline)",
                  "config_tree_20000/baseline", "config_tree_2000/baseline", Clock::cpu, 0.0);
+  for (std::size_t set : {kIndexedSmallConfig, kIndexedLargeConfig}) {
+    const std::string name = "config_tree_indexed_" + std::to_string(recordsIn(set));
+    timed(
+        name + "/library", [set](benchmark::State& s) { configLibrary(s, set); }, Clock::cpu);
+    timed(
+        name + "/baseline", [set](benchmark::State& s) { configBaseline(s, set); }, Clock::cpu);
+  }
+  table.addTimed("3e",
+                 "KestConfig tree, 20,000 records: with pda init's index vs without (library vs "
+                 "library)",
+                 "config_tree_indexed_20000/library", "config_tree_20000/library", Clock::cpu, 0.0);
+  table.addTimed("3f",
+                 "KestConfig tree on indexed databases: 20,000 records vs 2,000 records (library "
+                 "vs library)",
+                 "config_tree_indexed_20000/library", "config_tree_indexed_2000/library",
+                 Clock::cpu, 0.0);
+  table.addTimed("3g",
+                 "the raw query on indexed databases: 20,000 records vs 2,000 records (baseline "
+                 "vs baseline)",
+                 "config_tree_indexed_20000/baseline", "config_tree_indexed_2000/baseline",
+                 Clock::cpu, 0.0);
   pair("4",
        "setValueString through the SQLite store vs raw BEGIN IMMEDIATE, DELETE, INSERT, COMMIT",
        "write", writeLibrary, writeBaseline, Clock::real, 1.15);
@@ -454,6 +489,14 @@ int run(int argc, char** argv) {
       context.machine->dataDir() + "bench-" + std::to_string(kLargeConfig) + ".db";
   createConfigDatabase(*context.sqlite, parked, settings, configRows(kLargeConfig));
   context.parked[kLargeConfig] = parked;
+  for (std::size_t set : {kIndexedSmallConfig, kIndexedLargeConfig}) {
+    const std::string indexed = context.machine->dataDir() + "bench-" + std::to_string(set) + ".db";
+    createConfigDatabase(*context.sqlite, indexed, settings, configRows(recordsIn(set)));
+    sqlite3* db = context.sqlite->open(indexed, RawSQLite::kOpenReadWrite);
+    context.sqlite->exec(db, pdatool::schema::kConfigIndex);
+    context.sqlite->close(db);
+    context.parked[set] = indexed;
+  }
   context.registryFiles =
       createRegistryConfig(*context.machine, kRegistryInterfaces, kRegistryDevices);
   context.openConnections();

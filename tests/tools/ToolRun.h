@@ -29,9 +29,12 @@ inline std::string quote(const std::string& text) {
   return out + "'";
 }
 
-// args are passed one by one, each quoted for the shell.
-inline Result pda(const pdatest::TempMachine& machine, const std::vector<std::string>& args) {
-  std::string command = quote(PDA_TOOL_PATH);
+// args are passed one by one, each quoted for the shell; prefix (shell text:
+// assignments, "cd DIR &&", a program that runs pda as another user) comes
+// before the tool's path.
+inline Result pdaWith(const pdatest::TempMachine& machine, const std::string& prefix,
+                      const std::vector<std::string>& args) {
+  std::string command = prefix + " " + quote(PDA_TOOL_PATH);
   for (const std::string& a : args) command += " " + quote(a);
   const std::string errFile = machine.path("tool.stderr");
   Result r;
@@ -41,6 +44,10 @@ inline Result pda(const pdatest::TempMachine& machine, const std::vector<std::st
   text << f.rdbuf();
   r.err = text.str();
   return r;
+}
+
+inline Result pda(const pdatest::TempMachine& machine, const std::vector<std::string>& args) {
+  return pdaWith(machine, "", args);
 }
 
 // Runs a command that must succeed and returns its standard output.

@@ -136,6 +136,52 @@ TEST(PdaInit, TakesTheRootAsAnArgument) {
   EXPECT_FALSE(exists(machine.dataDir() + "Quillon.db"));
 }
 
+TEST(PdaInit, AFailedInitLeavesNothingThatLooksInstalled) {
+  pdatest::TempMachine machine;
+  // The last step, registering "BaseDir", is refused.
+  setenv("PDA_REGISTRY_READONLY", "1", 1);
+  const tooltest::Result r = pda(machine, {"init"});
+  unsetenv("PDA_REGISTRY_READONLY");
+  tooltest::expectFailure(r, 1);
+  EXPECT_NE(r.err.find("access is denied"), std::string::npos) << r.err;
+  std::string left;
+  pdatest::run(
+      "cd " + tooltest::quote(machine.root()) + " && find . -mindepth 1 ! -name tool.stderr",
+      &left);
+  EXPECT_EQ(left, "");
+  EXPECT_EQ(pda(machine, {"doctor"}).status, 1);
+  ok(machine, {"init"});  // nothing in the way of a second run
+}
+
+TEST(PdaInit, RelativeRootsEmptyDatabasesAndAnExistingBaseDirectory) {
+  pdatest::TempMachine machine;
+  // PDA_ROOT relative to the working directory: "BaseDir" is registered whole.
+  ok(machine, {"init"});
+  pdatest::TempMachine second;
+  const tooltest::Result r =
+      tooltest::pdaWith(second, "cd " + tooltest::quote(second.root()) + " && PDA_ROOT=rel",
+                        {"init", "--no-samples", "--base-dir", machine.baseDir()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  setenv("PDA_ROOT", (second.root() + "/rel").c_str(), 1);
+  unsigned int type = 0;
+  std::string baseDir;
+  ASSERT_TRUE(pdatest::regGet("SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion",
+                              "BaseDir", &type, &baseDir));
+  EXPECT_EQ(std::string(baseDir.c_str()), machine.baseDir());
+  const std::string config = second.root() + "/rel/ProgramData/Tessaro/Tessaro Quillon/Quillon.db";
+  EXPECT_EQ(pdatest::sqlite(config,
+                            "SELECT count(*) FROM ConfigData; SELECT count(*) FROM "
+                            "sqlite_master WHERE name='ConfigDataByIdKey';"),
+            "0\n1\n");
+  EXPECT_FALSE(exists(second.root() + "/rel/Program Files"));
+  setenv("PDA_ROOT", second.root().c_str(), 1);
+  // A base directory without a loadable SQLite library is refused up front.
+  const tooltest::Result bad =
+      pda(second, {"init", "--base-dir", second.root(), second.path("third")});
+  tooltest::expectFailure(bad, 1);
+  EXPECT_FALSE(exists(second.path("third")));
+}
+
 }  // namespace
 
 #endif

@@ -43,15 +43,15 @@ TEST(PdaChassis, AddsListsMarksPresentAndRemoves) {
   ASSERT_EQ(list.size(), 2u) << list.dump();
   EXPECT_EQ(list[0]["serial"], "MY001");
   EXPECT_EQ(list[0]["Vendor"], "Tessaro");
-  EXPECT_EQ(list[0]["ManfID"], "10893");
-  EXPECT_EQ(list[0]["State"], "0");
+  EXPECT_EQ(list[0]["ManfID"], 10893);
+  EXPECT_EQ(list[0]["State"], 0);
 
   // Known, in other letter case: only marked present, the rest kept.
   const std::string out = ok(machine, chassisArgs("my001", "Changed", "0"));
   EXPECT_NE(out.find("already known"), std::string::npos) << out;
   list = json(machine, {"chassis", "list"})["chassis"];
   EXPECT_EQ(list[0]["Vendor"], "Tessaro");
-  EXPECT_EQ(list[0]["State"], "1");
+  EXPECT_EQ(list[0]["State"], 1);
 
   ok(machine, {"chassis", "remove", "My001"});
   EXPECT_EQ(chassisRows(db, "MY001"), "0\n");
@@ -83,7 +83,7 @@ TEST(PdaUsage, AddsRowsInTheirColumnsAndShowsThem) {
   ASSERT_EQ(doc["VISACAccess"].size(), 1u);
   EXPECT_EQ(doc["VISACAccess"][0]["ProcessName"], "it's.exe");
   EXPECT_EQ(doc["VISACAccess"][0]["AccessTime"], "2026-01-02T03:04:05");
-  EXPECT_EQ(doc["SorrelSessionAccess"][0]["UsageCount"], "-1");
+  EXPECT_EQ(doc["SorrelSessionAccess"][0]["UsageCount"], -1);
   EXPECT_EQ(doc["VISANETAccess"].size(), 1u);
 }
 

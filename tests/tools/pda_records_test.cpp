@@ -153,6 +153,9 @@ TEST(PdaUsageErrors, BadUsageExitsTwoWithOneLine) {
 TEST(PdaHelp, EveryCommandHasHelpWithExamples) {
   pdatest::TempMachine machine;
   const std::vector<std::vector<std::string>> commands = {{"init"},
+                                                          {"doctor"},
+                                                          {"unset"},
+                                                          {"visa", "unset"},
                                                           {"show"},
                                                           {"get"},
                                                           {"set"},

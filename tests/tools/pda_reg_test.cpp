@@ -76,7 +76,10 @@ TEST(PdaReg, OverwritesOnlyWithForceAndDeletes) {
   ok(machine, {"reg", "add", std::string(kKey) + "\\Child\\Grandchild", "/v", "G", "/d", "x"});
   ok(machine, {"reg", "delete", kKey, "/v", "N", "/f"});
   expectFailure(pda(machine, {"reg", "query", kKey, "/v", "N"}), 1);
-  expectFailure(pda(machine, {"reg", "delete", kKey, "/v", "N"}), 1);
+  expectFailure(pda(machine, {"reg", "delete", kKey, "/v", "N", "/f"}), 1);
+  // Without /f it asks, and with no terminal to ask on it refuses.
+  expectFailure(pda(machine, {"reg", "delete", kKey}), 2);
+  ok(machine, {"reg", "query", kKey});
   // A key goes with everything below it.
   ok(machine, {"reg", "delete", kKey, "/f"});
   expectFailure(pda(machine, {"reg", "query", kKey}), 1);

@@ -12,6 +12,7 @@
 
 #include "Command.h"
 #include "Records.h"
+#include "StoreHealth.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -32,6 +33,7 @@ struct AliasOptions {
 const unsigned int kAddressBuffer = 64 * 1024;
 
 void runResolve(const AliasOptions& o) {
+  requireReadable(o.source.dataSource());
   KestAliases record(o.source.dataSource());
   std::vector<char> address(kAddressBuffer, '\0');
   const int found = o.brix
@@ -55,6 +57,7 @@ void runResolve(const AliasOptions& o) {
 }
 
 void runList(const AliasOptions& o) {
+  requireReadable(o.source.dataSource());
   KestAliases record(o.source.dataSource());
   const bool both = o.visa == o.brix;
   const std::vector<AliasEntry> entries = listAliases(record, both || o.visa, both || o.brix);

@@ -3,6 +3,7 @@
 // the process-wide store, so these commands take no --source.
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -11,7 +12,9 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "CommandLine.h"
 #include "Records.h"
+#include "StoreHealth.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -53,6 +56,7 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
 
 // The stored chassis name matching serial without regard to case; "" if none.
 std::string knownChassis(const std::string& serial) {
+  throwIfAny(pxiProblems());
   PxiTypeInfo record(ChassisBaseType);
   IKestBase* root = record.getIKestBase();
   if (!root) throw WriteError("the remote PXI database is not available");
@@ -93,6 +97,7 @@ void runRemove(const ChassisOptions& o) {
 }
 
 void runList(const ChassisOptions& o) {
+  throwIfAny(pxiProblems());
   PxiTypeInfo record(ChassisBaseType);
   IKestBase* root = record.getIKestBase();
   if (!root) throw WriteError("the remote PXI database is not available");
@@ -101,7 +106,17 @@ void runList(const ChassisOptions& o) {
     for (const auto& child : *root->SubKeyMap()) {
       Json entry = Json::object();
       entry["serial"] = child.first;
-      for (const auto& pair : nodeValues(child.second)) entry[pair.first] = pair.second;
+      // The numeric fields as numbers, the rest as stored.
+      for (const auto& pair : nodeValues(child.second)) {
+        const bool numeric =
+            pair.first == "ManfID" || pair.first == "ModelID" || pair.first == "State";
+        char* end = nullptr;
+        const long long value = std::strtoll(pair.second.c_str(), &end, 10);
+        if (numeric && !pair.second.empty() && end && *end == '\0')
+          entry[pair.first] = value;
+        else
+          entry[pair.first] = pair.second;
+      }
       list.push_back(entry);
     }
     std::cout << Json{{"chassis", list}}.dump(2) << '\n';
@@ -139,9 +154,10 @@ void registerChassis(CLI::App& app) {
   add->add_option("--vendor", a->vendor, "Vendor name")->required();
   add->add_option("--model", a->model, "Model name")->required();
   add->add_option("--usb", a->usb, "USB address")->required();
-  add->add_option("--manf-id", a->manfId, "Manufacturer id (a number)")->required();
-  add->add_option("--model-id", a->modelId, "Model id (a number)")->required();
-  add->add_option("--state", a->state, "State (a number; default 1)");
+  const CLI::Validator id = wholeNumber(-2147483648LL, 2147483647LL);
+  add->add_option("--manf-id", a->manfId, "Manufacturer id (a number)")->required()->check(id);
+  add->add_option("--model-id", a->modelId, "Model id (a number)")->required()->check(id);
+  add->add_option("--state", a->state, "State (a number; default 1)")->check(id);
   add->footer(
       "Example:\n  pda chassis add MY5400123 --vendor Tessaro --model M9019A "
       "--usb USB0::0x2A8D::0x0001::MY5400123::0::INSTR --manf-id 10893 --model-id 1 --state 1");

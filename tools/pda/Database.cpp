@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "Command.h"
+#include "PlatformSeam.h"
 
 #ifndef PDA_SQLITE_RUNTIME_LIBRARY
 #  define PDA_SQLITE_RUNTIME_LIBRARY ""
@@ -14,8 +15,14 @@ namespace pdatool {
 namespace {
 
 const int kSqliteOk = 0;
+const int kSqliteBusy = 5;
 const int kSqliteRow = 100;
 const int kSqliteDone = 101;
+
+// A database that another process holds is tried again for about a second,
+// as the stores do, before it counts as locked.
+const int kBusyTries = 110;
+const unsigned int kBusyPauseMs = 10;
 
 bool isFile(const std::string& path) {
   std::error_code ec;
@@ -81,6 +88,7 @@ Database::~Database() {
 std::string Database::failure(const std::string& sql, int code) {
   std::string why = _lib.sqlite3_errmsg(_db);
   if (why.empty()) why = "error " + std::to_string(code);
+  if (code == kSqliteBusy) why += " (another process has held it for more than a second)";
   return "'" + _path + "': " + why + " (in: " + sql + ")";
 }
 
@@ -90,13 +98,24 @@ void Database::execute(const std::string& sql) {
 
 std::vector<Row> Database::query(const std::string& sql) {
   sqlite3_stmt* stmt = nullptr;
-  int rc = _lib.sqlite3_prepare_v2(_db, sql.c_str(), -1, &stmt, nullptr);
+  int rc = kSqliteBusy;
+  for (int tries = 0; rc == kSqliteBusy && tries < kBusyTries; ++tries) {
+    if (tries) seam::sleepMilliseconds(kBusyPauseMs);
+    rc = _lib.sqlite3_prepare_v2(_db, sql.c_str(), -1, &stmt, nullptr);
+  }
   if (rc != kSqliteOk) {
     if (stmt) _lib.sqlite3_finalize(stmt);
     throw WriteError(failure(sql, rc));
   }
   std::vector<Row> rows;
-  while ((rc = _lib.sqlite3_step(stmt)) == kSqliteRow) {
+  int busyTries = 0;
+  while ((rc = _lib.sqlite3_step(stmt)) == kSqliteRow ||
+         (rc == kSqliteBusy && rows.empty() && ++busyTries < kBusyTries)) {
+    if (rc == kSqliteBusy) {
+      _lib.sqlite3_reset(stmt);
+      seam::sleepMilliseconds(kBusyPauseMs);
+      continue;
+    }
     Row row;
     const int columns = _lib.sqlite3_column_count(stmt);
     for (int i = 0; i < columns; ++i) {

@@ -12,7 +12,7 @@
 namespace pdatool {
 
 // SQLite's open flags as the binding passes them through.
-enum : int { kOpenReadOnly = 1, kOpenReadWriteCreate = 6 };
+enum : int { kOpenReadOnly = 1, kOpenReadWrite = 2, kOpenReadWriteCreate = 6 };
 
 // The system's SQLite library: the one found when the tool was built, or the
 // first of the usual places that holds it; "" when there is none.

@@ -8,6 +8,7 @@
 
 #include "Command.h"
 #include "Records.h"
+#include "StoreHealth.h"
 
 namespace pdatool {
 
@@ -20,6 +21,7 @@ struct FavoriteOptions {
 };
 
 void runFavorite(const FavoriteOptions& o) {
+  requireReadable(o.source.dataSource());
   InstrumentFavoritesInfo record(o.source.dataSource());
   const InstrumentFavoriteEnum value = record.getInstrumentFavoriteSetting(o.name.c_str());
   if (o.json) {

@@ -2,15 +2,20 @@
 // of the emulated machine, <root>/EventLog/Application.log, one event a line:
 // time, pid, source, TYPE, event id, message (line breaks escaped).
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "CommandLine.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -43,6 +48,13 @@ std::string unescape(const std::string& text) {
   return out;
 }
 
+// A field of digits as a JSON number; anything else stays text.
+Json number(const std::string& text) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return Json(text);
+  return Json(std::stoll(text));
+}
+
 std::vector<std::string> split(const std::string& line) {
   std::vector<std::string> fields;
   std::size_t start = 0;
@@ -65,6 +77,10 @@ void runLog(const LogOptions& o) {
   const std::string path = machineRoot() + "/EventLog/Application.log";
   std::vector<Event> events;
   std::ifstream in(path);
+  // A log that exists but cannot be opened is a failure, not an empty log.
+  std::error_code ec;
+  if (!in && std::filesystem::exists(path, ec))
+    throw WriteError("cannot read the event log '" + path + "': " + std::strerror(errno));
   if (in) {
     std::string line;
     while (std::getline(in, line)) {
@@ -85,10 +101,10 @@ void runLog(const LogOptions& o) {
     for (const Event& e : events) {
       Json entry = Json::object();
       entry["time"] = e.time;
-      entry["pid"] = e.pid;
+      entry["pid"] = number(e.pid);
       entry["source"] = unescape(e.source);
       entry["type"] = e.type;
-      entry["id"] = e.id;
+      entry["id"] = number(e.id);
       entry["message"] = unescape(e.message);
       list.push_back(entry);
     }
@@ -118,7 +134,7 @@ void registerLog(CLI::App& app) {
       })
       ->type_name("TYPE");
   log->add_option("--last", o->last, "Only the last N events (after the type filter)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(wholeNumber(0, 2147483647))
       ->type_name("N");
   log->add_flag("--json", o->json, "Print JSON (messages with their line breaks restored)");
   log->footer("Examples:\n  pda log --type error --last 5\n  pda log --json");

@@ -5,13 +5,17 @@
 // them.
 //
 // Decisions:
-// - The tool never asks questions: `add` refuses to replace an existing value
-//   unless /f is given (reg would ask), `delete` removes at once (/f is
-//   accepted for the same command lines to work).
+// - `add` refuses to replace an existing value unless /f is given (reg would
+//   ask). `delete` asks for confirmation, as reg does, unless /f is given;
+//   when standard input is not a terminal there is no one to ask, and it
+//   refuses without /f (exit status 2) rather than guess.
+// - Key paths take forward slashes as well as backslashes, so that a key
+//   needs no quoting in a shell (HKLM/SOFTWARE/Tessaro).
 // - Deleting a key removes its subkeys first, as reg does.
 // - Keys are opened without a view flag, so a path below Wow6432Node is
 //   written out in full, exactly as the stand-in stores it.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +28,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "PlatformSeam.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -72,15 +77,27 @@ struct KeyPath {
   std::string full() const { return std::string(root->longName) + (sub.empty() ? "" : "\\" + sub); }
 };
 
-KeyPath parseKey(const std::string& text) {
+KeyPath parseKey(const std::string& typed) {
+  std::string text = typed;
+  std::replace(text.begin(), text.end(), '/', '\\');
   const std::size_t slash = text.find('\\');
   const std::string head = text.substr(0, slash);
   KeyPath path;
   for (const RootKey& root : kRoots)
     if (sameText(head, root.shortName) || sameText(head, root.longName)) path.root = &root;
-  if (!path.root)
-    throw UsageError("the key '" + text +
-                     "' must start with HKLM, HKCU, HKCR or HKU (e.g. HKLM\\SOFTWARE\\Tessaro)");
+  if (!path.root) {
+    // An unquoted HKLM\SOFTWARE\X reaches the tool as HKLMSOFTWAREX: the
+    // shell took the backslashes.
+    for (const RootKey& root : kRoots)
+      if (slash == std::string::npos && head.size() > std::strlen(root.shortName) &&
+          sameText(head.substr(0, std::strlen(root.shortName)), root.shortName))
+        throw UsageError("the key '" + typed +
+                         "' has no separators: quote it in the shell "
+                         "('HKLM\\SOFTWARE\\Tessaro') or write it with forward slashes "
+                         "(HKLM/SOFTWARE/Tessaro)");
+    throw UsageError("the key '" + typed +
+                     "' must start with HKLM, HKCU, HKCR or HKU (e.g. HKLM/SOFTWARE/Tessaro)");
+  }
   if (slash != std::string::npos) path.sub = text.substr(slash + 1);
   while (!path.sub.empty() && path.sub.back() == '\\') path.sub.pop_back();
   if (path.sub.find("\\\\") != std::string::npos || (!path.sub.empty() && path.sub[0] == '\\'))
@@ -430,9 +447,28 @@ void deleteTree(const KeyPath& path) {
   if (rc != ERROR_SUCCESS) throw WriteError(path.full() + ": " + errorText(rc));
 }
 
+// Asks on the terminal, as reg does; true for an answer starting with y.
+bool confirmed(const std::string& question) {
+  if (!seam::stdinIsTerminal())
+    throw UsageError(question.substr(0, question.size() - 1) +
+                     ": standard input is not a terminal to ask on; add /f to delete without "
+                     "asking");
+  std::cerr << question << " (Yes/No) " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
 void runDelete(const RegOptions& o) {
   const KeyPath path = parseKey(o.key);
   if (path.sub.empty()) throw UsageError("cannot delete a root key");
+  const bool value = o.nameGiven || o.defaultValue;
+  if (!o.force &&
+      !confirmed(value ? "Delete the registry value " + shownName(o.defaultValue ? "" : o.name) +
+                             " of " + path.full() + "?"
+                       : "Permanently delete the registry key " + path.full() +
+                             " and everything below it?"))
+    throw WriteError("the deletion was cancelled; nothing was deleted");
   if (o.nameGiven || o.defaultValue) {
     KeyHandle handle;
     openKey(path, KEY_SET_VALUE, handle);
@@ -463,7 +499,8 @@ void registerReg(CLI::App& app) {
       "  pda reg add \"HKLM\\SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion\" "
       "/v _UseRegistryForPersistedData /t REG_DWORD /d 1 /f\n"
       "  pda reg delete \"HKLM\\SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion\" "
-      "/v _UseRegistryForPersistedData");
+      "/v _UseRegistryForPersistedData /f\n"
+      "Keys may be written with forward slashes: pda reg query HKLM/SOFTWARE/Wow6432Node");
 
   auto q = std::make_shared<RegOptions>();
   CLI::App* query = reg->add_subcommand("query", "Print a key's values and subkeys, or one value");
@@ -472,7 +509,7 @@ void registerReg(CLI::App& app) {
   query->add_flag("--recurse", q->recurse, "Also every subkey below, depth first");
   query->add_flag("--json", q->json, "Print JSON");
   query->footer(
-      "Examples:\n  pda reg query HKLM\\SOFTWARE\\Tessaro /s\n"
+      "Examples:\n  pda reg query HKLM/SOFTWARE/Wow6432Node/Tessaro /s\n"
       "  pda reg query \"HKLM\\SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion\" "
       "/v BaseDir --json");
   query->callback([q, query]() {
@@ -493,9 +530,9 @@ void registerReg(CLI::App& app) {
       ->type_name("DATA");
   add->add_flag("--force", a->force, "Overwrite an existing value");
   add->footer(
-      "Examples:\n  pda reg add HKLM\\SOFTWARE\\Demo /v Count /t REG_DWORD /d 0x10\n"
-      "  pda reg add HKLM\\SOFTWARE\\Demo /v Blob /t REG_BINARY /d 00ff10\n"
-      "  pda reg add HKLM\\SOFTWARE\\Demo /v List /t REG_MULTI_SZ /d one\\0two /f");
+      "Examples:\n  pda reg add HKLM/SOFTWARE/Demo /v Count /t REG_DWORD /d 0x10\n"
+      "  pda reg add 'HKLM\\SOFTWARE\\Demo' /v Blob /t REG_BINARY /d 00ff10\n"
+      "  pda reg add HKLM/SOFTWARE/Demo /v List /t REG_MULTI_SZ /d 'one\\0two' /f");
   add->callback([a, add]() {
     a->nameGiven = add->count("--value") > 0;
     runAdd(*a);
@@ -505,10 +542,10 @@ void registerReg(CLI::App& app) {
   CLI::App* del = reg->add_subcommand("delete", "Delete a value, or a key with all below it");
   del->add_option("KEY", d->key, "Key, e.g. HKLM\\SOFTWARE\\Demo")->required();
   addValueName(*del, d);
-  del->add_flag("--force", d->force, "Accepted for reg.exe command lines; pda never asks");
+  del->add_flag("--force", d->force, "Delete without asking (needed when input is no terminal)");
   del->footer(
-      "Examples:\n  pda reg delete HKLM\\SOFTWARE\\Demo /v Count\n  pda reg delete "
-      "HKLM\\SOFTWARE\\Demo /f");
+      "Examples:\n  pda reg delete HKLM/SOFTWARE/Demo /v Count /f\n  pda reg delete "
+      "'HKLM\\SOFTWARE\\Demo' /f");
   del->callback([d, del]() {
     d->nameGiven = del->count("--value") > 0;
     runDelete(*d);

@@ -9,6 +9,7 @@
 
 #include "Command.h"
 #include "Settings.h"
+#include "StoreHealth.h"
 
 namespace pdatool {
 
@@ -35,6 +36,7 @@ const Setting& requireSetting(const std::string& name) {
 
 void runGet(const GetOptions& options) {
   const Setting& setting = requireSetting(options.name);
+  requireReadable(options.source.dataSource());
   KestInfo record(options.source.dataSource());
   const SettingValue value = setting.read(record);
   if (options.json) {
@@ -57,13 +59,26 @@ void runGet(const GetOptions& options) {
 void runSet(const SetOptions& options) {
   const Setting& setting = requireSetting(options.name);
   if (!setting.write) throw UsageError(std::string(setting.name) + " is read-only");
-  KestInfo record(options.source.dataSource());
-  if (!setting.write(record, options.value)) {
-    const char* why =
-        record.getIKestBase() ? "the store refused the write" : "the store is not available";
-    throw WriteError(std::string("cannot set ") + setting.name + " in " +
-                     describeDataSource(record.getDataSource()) + ": " + why);
-  }
+  // Bad input is a usage error whatever the store: the value is parsed first,
+  // by a write to a record without a store, which keeps nothing.
+  KestInfo parseOnly(WrenDataSource);
+  setting.write(parseOnly, options.value);
+  const DataSource source = resolveSource(options.source.dataSource());
+  checkWritable(source, setting.name, options.value);
+  KestInfo record(source);
+  if (!setting.write(record, options.value))
+    throw WriteError(std::string("cannot set ") + setting.name + ": " + writeRefusal(source));
+  // What the record holds now is the value as the store keeps it ("True" for
+  // yes, a number without its leading zeros); a fresh record must read it.
+  const std::string expected =
+      setting.kind == Kind::String ? options.value : displayText(setting.read(record));
+  KestInfo fresh(source);
+  const std::string readBack = displayText(setting.read(fresh));
+  if (readBack != expected || !isStored(fresh, setting.name))
+    throw WriteError(std::string("wrote ") + setting.name + " to " + describeDataSource(source) +
+                     ", but it reads back as '" + readBack + "'");
+  std::cout << "Set " << setting.name << " to " << expected << " in " << describeDataSource(source)
+            << '\n';
 }
 
 void registerSettingsCommands(CLI::App& app) {

@@ -20,6 +20,7 @@
 #include "Command.h"
 #include "Records.h"
 #include "Settings.h"
+#include "StoreHealth.h"
 #include "StoreInfo.h"
 #include "Table.h"
 
@@ -68,7 +69,13 @@ Json registryValueJson(const RegistryValue& v) {
   if (!v.present) return Json(nullptr);
   Json out = Json::object();
   out["type"] = v.typeName();
-  out["value"] = v.display();
+  // Text without the quotes the table shows, a DWORD as a number.
+  if (v.type == REG_SZ || v.type == REG_EXPAND_SZ)
+    out["value"] = v.bytes.substr(0, v.bytes.find('\0'));
+  else if (v.type == REG_DWORD && v.bytes.size() == 4)
+    out["value"] = std::stoull(v.display());
+  else
+    out["value"] = v.display();
   return out;
 }
 
@@ -214,6 +221,11 @@ std::string cell(const SettingValue& v) {
 
 void runShow(const ShowOptions& options) {
   const SourceReport report = explainSource(options.source.dataSource());
+  // A store that cannot be read is listed (and makes the exit status 1), so
+  // that its defaults are never taken for stored values.
+  std::vector<Problem> problems = readProblems(report.chosen);
+  if (remotePxiDatabaseExists())
+    for (Problem& p : pxiProblems()) problems.push_back(std::move(p));
   KestInfo record(report.chosen);
   const std::vector<SettingRow> rows = readSettings(record);
   const bool haveStore = record.getIKestBase() != nullptr;
@@ -287,7 +299,13 @@ void runShow(const ShowOptions& options) {
     pxi["available"] = other.pxiAvailable;
     for (const auto& table : other.pxi) pxi[table.first->name] = table.second;
     doc["pxi"] = pxi;
+    Json list = Json::array();
+    for (const Problem& p : problems)
+      list.push_back(Json{{"store", p.store}, {"reason", p.reason}});
+    doc["problems"] = list;
     std::cout << doc.dump(2) << '\n';
+    std::cout.flush();
+    throwIfAny(problems);
     return;
   }
 
@@ -312,7 +330,8 @@ void runShow(const ShowOptions& options) {
   source.print(out);
 
   out << "\nGlobal settings";
-  if (!haveStore) out << " (the store is not available: every value is its default)";
+  if (!haveStore || !problems.empty())
+    out << " (the store could not be read: every value is its default)";
   out << '\n';
   Table settings("  ");
   settings.addRow({"NAME", "VALUE", "ORIGIN", "DEFAULT", "ACCESS"});
@@ -387,6 +406,12 @@ void runShow(const ShowOptions& options) {
           pxiValues.addRow({item.key(), item.value().get<std::string>()});
       pxiValues.print(out);
     }
+  }
+  if (!problems.empty()) {
+    out << "\nProblems\n";
+    for (const Problem& p : problems) out << "  " << p.line() << '\n';
+    out.flush();
+    throwIfAny(problems);
   }
 }
 

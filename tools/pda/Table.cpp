@@ -28,6 +28,14 @@ std::string printable(const std::string& cell) {
   return out;
 }
 
+// Columns are as wide as their text looks: UTF-8 continuation bytes take no
+// column. (Wide East Asian characters and combining marks are not measured.)
+std::size_t displayWidth(const std::string& text) {
+  std::size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80 ? 1 : 0;
+  return width;
+}
+
 }  // namespace
 
 void Table::print(std::ostream& out) const {
@@ -38,7 +46,7 @@ void Table::print(std::ostream& out) const {
     for (std::size_t i = 0; i < row.size(); ++i) {
       cells.push_back(printable(row[i]));
       if (widths.size() <= i) widths.push_back(0);
-      widths[i] = std::max(widths[i], cells.back().size());
+      widths[i] = std::max(widths[i], displayWidth(cells.back()));
     }
     rows.push_back(std::move(cells));
   }
@@ -46,7 +54,7 @@ void Table::print(std::ostream& out) const {
     std::string line = _indent;
     for (std::size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+      if (i + 1 < row.size()) line += std::string(widths[i] - displayWidth(row[i]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';

@@ -4,6 +4,7 @@
 // show reads the file read-only through the run-time SQLite binding. The
 // file is always that one, so these commands take no --source.
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -102,8 +103,15 @@ void runShow(const UsageOptions& o) {
       Json rows = Json::array();
       for (const Row& row : db.query(t.query)) {
         Json entry = Json::object();
-        for (std::size_t i = 0; i < t.columns.size() && i < row.size(); ++i)
-          entry[t.columns[i]] = row[i];
+        for (std::size_t i = 0; i < t.columns.size() && i < row.size(); ++i) {
+          // UsageCount is an INTEGER column: a number in JSON.
+          char* end = nullptr;
+          const long long count = std::strtoll(row[i].c_str(), &end, 10);
+          if (std::string(t.columns[i]) == "UsageCount" && !row[i].empty() && *end == '\0')
+            entry[t.columns[i]] = count;
+          else
+            entry[t.columns[i]] = row[i];
+        }
         rows.push_back(entry);
       }
       doc[t.table] = rows;

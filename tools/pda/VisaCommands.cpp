@@ -10,6 +10,7 @@
 
 #include "Command.h"
 #include "Records.h"
+#include "StoreHealth.h"
 
 namespace pdatool {
 
@@ -33,6 +34,7 @@ const VisaSetting& requireVisaSetting(const std::string& name) {
 
 void runGet(const VisaOptions& o) {
   const VisaSetting& s = requireVisaSetting(o.name);
+  requireReadable(o.source.dataSource());
   VisaInfo record(o.source.dataSource());
   const SettingValue value = s.read(record);
   if (o.json) {
@@ -49,26 +51,46 @@ void runGet(const VisaOptions& o) {
 
 void runSet(const VisaOptions& o) {
   const VisaSetting& s = requireVisaSetting(o.name);
-  VisaInfo record(o.source.dataSource());
+  // Bad input is a usage error whatever the store (see pda set).
+  VisaInfo parseOnly(WrenDataSource);
+  s.write(parseOnly, o.value);
+  const DataSource source = resolveSource(o.source.dataSource());
+  checkWritable(source, s.name, o.value);
+  VisaInfo record(source);
   if (!s.write(record, o.value))
-    throw WriteError(
-        std::string("cannot set ") + s.name + " in " + describeDataSource(record.getDataSource()) +
-        (record.getIKestBase() ? ": the store refused the write" : ": the store is not available"));
+    throw WriteError(std::string("cannot set ") + s.name + ": " + writeRefusal(source));
+  const std::string expected = s.kind == Kind::String ? o.value : displayText(s.read(record));
+  VisaInfo fresh(source);
+  const std::string readBack = displayText(s.read(fresh));
+  if (readBack != expected || !isStoredIn(fresh, s.name))
+    throw WriteError(std::string("wrote ") + s.name + " to " + describeDataSource(source) +
+                     ", but it reads back as '" + readBack + "'");
+  std::cout << "Set " << s.name << " to " << expected << " in " << describeDataSource(source)
+            << '\n';
 }
 
 void runLogMode(const VisaOptions& o) {
-  VisaInfo record(o.source.dataSource());
   if (!o.mode.empty()) {
     std::string name;
     for (char c : o.mode) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const visaLoggingMode mode = name == "eventviewer" ? LogModeEventViewer
                                  : name == "debugger"  ? LogModeDebugger
                                                        : LogModeOff;
+    const DataSource source = resolveSource(o.source.dataSource());
+    checkWritable(source, "Logging", name);
+    VisaInfo record(source);
     if (!record.setLogMode(mode))
-      throw WriteError(std::string("cannot set the logging mode in ") +
-                       describeDataSource(record.getDataSource()));
+      throw WriteError("cannot set the logging mode: " + writeRefusal(source));
+    VisaInfo fresh(source);
+    if (fresh.getLogMode() != mode || !isStoredIn(fresh, "Logging"))
+      throw WriteError(std::string("wrote the logging mode to ") + describeDataSource(source) +
+                       ", but it reads back as " + logModeName(fresh.getLogMode()));
+    std::cout << "Set the logging mode to " << logModeName(mode) << " in "
+              << describeDataSource(source) << '\n';
     return;
   }
+  requireReadable(o.source.dataSource());
+  VisaInfo record(o.source.dataSource());
   const visaLoggingMode stored = record.getLogMode();
   const bool isStored = isStoredIn(record, "Logging");
   // The process-wide mode is computed once per process from the default store.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "CommandLine.h"
 
 namespace {
 
@@ -60,17 +61,22 @@ int main(int argc, char** argv) {
       "The store: --source registry|sqlite|defaults on the commands that read or write records;\n"
       "without it, the process-wide default (pda show says which and why).\n"
       "Exit status: 0 done, 1 the operation failed, 2 bad usage.\n"
+      "Output: what a command reads goes to standard output; a command that changes\n"
+      "something prints one line saying what it changed (pda reg prints reg.exe's line);\n"
+      "a failure prints one line on standard error and nothing on standard output.\n"
       "Examples:\n"
       "  pda show                      settings from the built-in defaults on a fresh machine\n"
       "  pda init                      lay out an installed suite under $PDA_ROOT\n"
       "  pda set IOControlHidden true  write a setting to the store in use\n"
       "  pda alias list --json\n"
       "  pda log --type error --last 10");
-  app.set_version_flag("--version", PDA_VERSION_STRING);
+  app.set_version_flag("--version", std::string("pda ") + PDA_VERSION_STRING);
   pdatool::registerAllCommands(app);
 
   try {
     std::vector<std::string> args = translateRegSwitches(argc, argv);
+    const std::string unknown = pdatool::unknownSubcommand(app, args);
+    if (!unknown.empty()) throw pdatool::UsageError(unknown);
     // CLI11 takes the arguments in reverse order, without the program name.
     std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
     app.parse(reversed);
@@ -78,10 +84,14 @@ int main(int argc, char** argv) {
     // --help and --version: CLI11 prints them.
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "pda: " << e.what() << " (try pda --help)\n";
+    std::cerr << "pda: " << e.what() << " (try " << pdatool::helpFor(app) << ")\n";
     return pdatool::kExitUsage;
   } catch (const pdatool::UsageError& e) {
-    std::cerr << "pda: " << e.what() << '\n';
+    // A message that points somewhere already ("(pda show lists ...)") keeps it.
+    const std::string what = e.what();
+    std::cerr << "pda: " << what
+              << (what.empty() || what.back() != ')' ? " (try " + pdatool::helpFor(app) + ")" : "")
+              << '\n';
     return pdatool::kExitUsage;
   } catch (const pdatool::WriteError& e) {
     std::cerr << "pda: " << e.what() << '\n';
