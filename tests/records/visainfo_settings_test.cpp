@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pda/IKestBase.h"
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 #include "pda/VisaInfo.h"
 #include "support/Fixtures.h"
 

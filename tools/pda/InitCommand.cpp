@@ -13,6 +13,8 @@
 #include <string>
 #include <system_error>
 
+#include <pda/Win32.h>
+
 #include "Command.h"
 #include "Database.h"
 #include "Schema.h"

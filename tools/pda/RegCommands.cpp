@@ -23,6 +23,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pda/Win32.h>
+
 #include "Command.h"
 #include "Table.h"
 

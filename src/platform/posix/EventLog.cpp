@@ -147,7 +147,7 @@ int appendLine(const std::string& line) {
 
 extern "C" {
 
-HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
+HANDLE pdaRegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
   if (!lpSourceName || !*lpSourceName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -164,7 +164,7 @@ HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
   return h;
 }
 
-BOOL DeregisterEventSource(HANDLE hEventLog) {
+BOOL pdaDeregisterEventSource(HANDLE hEventLog) {
   std::unique_ptr<EventSource> source;  // destroyed after the table's lock
   std::lock_guard<std::mutex> guard(sourcesMutex());
   auto it = sources().find(hEventLog);
@@ -177,7 +177,7 @@ BOOL DeregisterEventSource(HANDLE hEventLog) {
   return TRUE;
 }
 
-BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+BOOL pdaReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
                   WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, void* lpRawData) {
   (void)wCategory;
   (void)lpUserSid;

@@ -579,18 +579,18 @@ LONG returnData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD size) {
 
 extern "C" {
 
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+LONG pdaRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult) {
   // ulOptions: 0 or REG_OPTION_OPEN_LINK; there are no links here.
   (void)ulOptions;
   return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
 }
 
-LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+LONG pdaRegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   return openOrCreate(hKey, lpSubKey, kMaximumAllowed, false, phkResult, nullptr);
 }
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+LONG pdaRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
   // Classes, volatility and security descriptors are not kept: every key is
@@ -602,7 +602,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   return openOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
 }
 
-LONG RegCloseKey(HKEY hKey) {
+LONG pdaRegCloseKey(HKEY hKey) {
   if (!hKey) return ERROR_INVALID_HANDLE;
   for (const Hive& hive : kHives)
     if (hive.handle == hKey) return ERROR_SUCCESS;
@@ -615,7 +615,7 @@ LONG RegCloseKey(HKEY hKey) {
   return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+LONG pdaRegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
@@ -630,7 +630,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
   return returnData(*it, lpType, lpData, lpcbData);
 }
 
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+LONG pdaRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData) {
   (void)Reserved;
   if (!lpData && cbData > 0) return ERROR_INVALID_PARAMETER;
@@ -669,7 +669,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
   });
 }
 
-LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+LONG pdaRegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   KeyPtr key;
   std::shared_ptr<const reg::KeyDir> parent;
   LONG rc = useKey(hKey, KEY_SET_VALUE, &key, &parent);
@@ -683,7 +683,7 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   });
 }
 
-LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+LONG pdaRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
   KeyPtr base;
   LONG rc = findKey(hKey, &base);
@@ -724,7 +724,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+LONG pdaRegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                    LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
     return ERROR_INVALID_PARAMETER;
@@ -761,7 +761,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+LONG pdaRegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
@@ -794,7 +794,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   return returnData(v, lpType, lpData, lpcbData);
 }
 
-LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+LONG pdaRegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
                       LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
