@@ -26,3 +26,9 @@ add_test(NAME install.debian_package
     ${PROJECT_BINARY_DIR} ${PDA_VERSION_STRING} ${pda_with_tool})
 set_tests_properties(install.consumer install.debian_package PROPERTIES
   LABELS install TIMEOUT 300)
+
+# What the shared library exports, read with nm -D from the built library.
+add_test(NAME install.exports
+  COMMAND ${PDA_BASH} ${CMAKE_CURRENT_LIST_DIR}/install/exports_test.sh
+    $<TARGET_FILE:PersistedDataAccess> ${PROJECT_SOURCE_DIR}/include)
+set_tests_properties(install.exports PROPERTIES LABELS install TIMEOUT 60)

@@ -74,4 +74,9 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
   fail "the pkg-config consumer does not build"
 LD_LIBRARY_PATH="$libdir" PDA_ROOT="$tmp/machine-pc" "$tmp/consumer-pc" "$libdir" ||
   fail "the pkg-config consumer failed"
+# A program with its own DELETE, TRUE, ERROR_SUCCESS, DWORD, ... builds.
+# shellcheck disable=SC2046,SC2086
+"$cxx" -std=c++17 -Wall -Wextra -Werror $cxxflags "$here/consumer/own_names.cpp" \
+  $(pkg-config --cflags --libs PersistedDataAccess) $ldflags -o "$tmp/own-names" ||
+  fail "a program with its own Win32-like names does not build"
 echo "install test: passed"
