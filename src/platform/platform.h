@@ -163,6 +163,19 @@ long long fileModificationTime(const char* path);
 // Monotonic milliseconds, for measuring elapsed time in reports.
 double monotonicMilliseconds();
 
+// Whether path names a file without reference to the current directory: on
+// POSIX it begins with '/'; on Windows it is "X:\..." or "X:/..." (a drive and
+// its root) or a UNC path ("\\server\..."). "C:file" and "\\file" are relative to
+// the current directory of a drive, so not absolute. Null and "" are not.
+bool isAbsolutePath(const char* path) noexcept;
+
+// Loads the library at an absolute path (isAbsolutePath) and nothing else: a
+// relative path gives null with ERROR_INVALID_PARAMETER and loads nothing. On
+// Windows the libraries it depends on are searched in its own directory and
+// the system directory only, never in the current directory. Release with
+// FreeLibrary.
+HMODULE loadLibraryFromAbsolutePath(const char* path);
+
 // An exclusive lock on the file at path (created when missing), held against
 // every other holder, in this process or another: the call waits while one
 // holds it. Returns null when the path is no regular file that can be

@@ -95,3 +95,24 @@ BOOL pdaFreeLibrary(HMODULE hLibModule) {
 }
 
 }  // extern "C"
+
+namespace pda {
+namespace platform {
+
+bool isAbsolutePath(const char* path) noexcept {
+  return path != nullptr && path[0] == '/';
+}
+
+// dlopen searches nothing for a path that contains a slash, and the libraries
+// it depends on are found through the system's own search (never the current
+// directory unless the environment names it).
+HMODULE loadLibraryFromAbsolutePath(const char* path) {
+  if (!isAbsolutePath(path)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadLibraryA(path);
+}
+
+}  // namespace platform
+}  // namespace pda
