@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/Paths.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "pda/SQLiteDynamic.h"
 #include "pda/VISAUsageStorage.h"

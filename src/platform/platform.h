@@ -186,6 +186,15 @@ HMODULE loadLibraryFromAbsolutePath(const char* path);
 void* lockFile(const char* path);
 void unlockFile(void* lock) noexcept;
 
+// Functions the library runs when a program unloads it (FreeLibrary, dlclose
+// of its last reference, or the end of the process on POSIX), most recently
+// registered first. The layers above the platform register theirs (the SQLite
+// store closes its connections) so that the entry point knows none of them.
+// A hook must not throw. Safe for concurrent use by multiple threads; the
+// hooks run on the thread that unloads the library, once.
+void registerUnloadHook(void (*hook)());
+void runUnloadHooks() noexcept;
+
 #if !defined(_WIN32)
 // The directory under which the emulated machine lives: $PDA_ROOT, or
 // /var/lib/persisted-data-access when it is unset or empty. Read at every

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/Text.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/OnceGuard.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/KestDeviceIoConfig.h"
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"

@@ -1,6 +1,6 @@
 #include "pda/VisaInfo.h"
 
-#include "core/Text.h"
+#include "base/Text.h"
 
 std::atomic<int> VisaInfo::_logModeCache{LogModeUnknown};
 

@@ -2,7 +2,7 @@
 // key (interfaces and their devices), the alias root and every other key.
 #include <string>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/KestRegistry.h"
 #include "stores/KestRegistryKeys.h"
 

@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "core/Paths.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "platform/platform.h"
 #include "stores/KestSQLiteShared.h"

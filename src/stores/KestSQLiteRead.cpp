@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "stores/KestSQLiteShared.h"
 

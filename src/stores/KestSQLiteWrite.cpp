@@ -15,7 +15,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "platform/platform.h"
 #include "stores/KestSQLiteShared.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/Paths.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/platform.h"
 
 namespace {

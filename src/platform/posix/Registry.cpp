@@ -67,7 +67,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/platform.h"
 #include "platform/posix/PosixSupport.h"
 #include "platform/posix/RegistryKeys.h"
