@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/OnceGuard.h"
 #include "base/Text.h"
+#include "core/OnceGuard.h"
 #include "pda/KestDeviceIoConfig.h"
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"

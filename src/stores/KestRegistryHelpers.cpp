@@ -5,8 +5,9 @@
 
 using namespace pda::registry;
 
-pda::RegStatus KestRegistry::VtlRegOpenKeyEx(HKEY hKey, const char* subKey, unsigned long /*options*/,
-                                   unsigned long access, HKEY* result) {
+pda::RegStatus KestRegistry::VtlRegOpenKeyEx(HKEY hKey, const char* subKey,
+                                             unsigned long /*options*/, unsigned long access,
+                                             HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   // The caller's options are not passed on; the view is always the 64-bit one.
   return RegOpenKeyExA(hKey, subKey, 0, static_cast<REGSAM>(access) | KEY_WOW64_64KEY, result);

@@ -13,8 +13,8 @@
 #include <set>
 #include <system_error>
 
-#include "core/Paths.h"
 #include "base/Text.h"
+#include "core/Paths.h"
 #include "pda/DirUtilities.h"
 #include "platform/platform.h"
 #include "stores/KestSQLiteShared.h"

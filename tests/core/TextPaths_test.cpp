@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/Paths.h"
 #include "base/Text.h"
+#include "core/Paths.h"
 #include "platform/platform.h"
 
 namespace {

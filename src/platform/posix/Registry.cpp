@@ -580,7 +580,7 @@ LONG returnData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD size) {
 extern "C" {
 
 LONG pdaRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                   PHKEY phkResult) {
+                      PHKEY phkResult) {
   // ulOptions: 0 or REG_OPTION_OPEN_LINK; there are no links here.
   (void)ulOptions;
   return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
@@ -591,8 +591,8 @@ LONG pdaRegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
 }
 
 LONG pdaRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                     LPDWORD lpdwDisposition) {
+                        REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                        PHKEY phkResult, LPDWORD lpdwDisposition) {
   // Classes, volatility and security descriptors are not kept: every key is
   // a plain persistent key.
   (void)Reserved;
@@ -616,7 +616,7 @@ LONG pdaRegCloseKey(HKEY hKey) {
 }
 
 LONG pdaRegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                      LPBYTE lpData, LPDWORD lpcbData) {
+                         LPBYTE lpData, LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
   std::shared_ptr<const reg::KeyDir> parent;
@@ -630,8 +630,8 @@ LONG pdaRegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
   return returnData(*it, lpType, lpData, lpcbData);
 }
 
-LONG pdaRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                    DWORD cbData) {
+LONG pdaRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData) {
   (void)Reserved;
   if (!lpData && cbData > 0) return ERROR_INVALID_PARAMETER;
   std::string name = lpValueName ? lpValueName : "";
@@ -725,7 +725,7 @@ LONG pdaRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG pdaRegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+                      LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
     return ERROR_INVALID_PARAMETER;
   KeyPtr key;
@@ -762,7 +762,7 @@ LONG pdaRegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
 }
 
 LONG pdaRegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+                      LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
   KeyPtr key;
@@ -795,9 +795,9 @@ LONG pdaRegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcch
 }
 
 LONG pdaRegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+                         LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                         LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
   if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
   std::shared_ptr<const reg::KeyDir> parent;
