@@ -78,8 +78,8 @@ namespace {
 
 using pda::platform::RegValue;
 using pda::platform::ValuesReadResult;
-using namespace pda::platform::reg;  // NOLINT(google-build-using-namespace): the registry's own
-                                     // parts
+// The registry's own parts: RegistryHandles.h, RegistryPaths.h, RegistryKeys.h.
+using namespace pda::platform::reg;
 namespace posix = pda::platform::posix;
 
 // The values of key, read below its parent's directory when that is at hand.
