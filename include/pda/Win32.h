@@ -206,7 +206,7 @@ inline LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 inline LONG RegCloseKey(HKEY hKey) {
   return pdaRegCloseKey(hKey);
 }
-inline DWORD GetLastError(void) {
+inline DWORD GetLastError() {
   return pdaGetLastError();
 }
 inline void SetLastError(DWORD dwErrCode) {

@@ -135,7 +135,7 @@ inline void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 inline void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   pdaDeleteCriticalSection(lpCriticalSection);
 }
-inline DWORD GetCurrentProcessId(void) {
+inline DWORD GetCurrentProcessId() {
   return pdaGetCurrentProcessId();
 }
 inline void Sleep(DWORD dwMilliseconds) {
