@@ -11,6 +11,7 @@
 #  include <sys/wait.h>
 #  include <unistd.h>
 
+#  include <atomic>
 #  include <filesystem>
 #  include <fstream>
 #  include <regex>
@@ -193,17 +194,27 @@ TEST(EventLogCap, EightProcessesStayUnderTheCapAndKeepTheirNewestEvents) {
   pdatest::TempMachine machine;
   const DWORD kCap = 64 * 1024;
   setMaxLogSize(kCap);
-  const int kProcesses = 8, kEvents = 12500;  // 100,000 events in all
+  // 8 processes of 2 threads each, 100,000 events in all.
+  const int kProcesses = 8, kThreads = 2, kEvents = 6250, kWriters = kProcesses * kThreads;
   std::vector<pid_t> pids;
   for (int p = 0; p < kProcesses; ++p) {
     pid_t pid = fork();
     if (pid == 0) {
-      HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
-      bool ok = source != nullptr;
-      for (int e = 0; e < kEvents && ok; ++e) {
-        const std::string msg = std::to_string(p) + " " + std::to_string(e);
-        ok = report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()});
+      std::atomic<bool> ok{true};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+          if (!source) ok = false;
+          for (int e = 0; e < kEvents && ok; ++e) {
+            const std::string msg = std::to_string(p * kThreads + t) + " " + std::to_string(e);
+            if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
+              ok = false;
+          }
+          DeregisterEventSource(source);
+        });
       }
+      for (std::thread& th : threads) th.join();
       _exit(ok ? 0 : 1);
     }
     pids.push_back(pid);
@@ -217,28 +228,29 @@ TEST(EventLogCap, EightProcessesStayUnderTheCapAndKeepTheirNewestEvents) {
   EXPECT_GE(logSize(machine), kCap / 2 - 64);  // only the oldest half goes
   EXPECT_FALSE(std::filesystem::exists(machine.path("EventLog/Application.log.rotating")));
   // Whole lines only. Rotation drops the oldest lines, so what is left of each
-  // process is an unbroken run of its events ending with its last one (or
-  // nothing, for a process that finished long before the others), and the
-  // log ends with the last event of some process.
-  std::vector<std::vector<int>> kept(kProcesses);
+  // writer is an unbroken run of its events ending with its last one (or
+  // nothing, for a writer that finished long before the others), and the log
+  // ends with the last event of some writer.
+  std::vector<std::vector<int>> kept(kWriters);
   int lastLine = -1;
   for (const std::string& line : logLines(machine)) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(
-        line, m, std::regex(R"([^\t]+\t\d+\tSQLite\tINFORMATION\t(\d+)\t(\d) (\d+))")))
+        line, m, std::regex(R"([^\t]+\t\d+\tSQLite\tINFORMATION\t(\d+)\t(\d+) (\d+))")))
         << line;
-    const int p = std::stoi(m[2]), e = std::stoi(m[3]);
+    const int w = std::stoi(m[2]), e = std::stoi(m[3]);
+    ASSERT_LT(w, kWriters) << line;
     ASSERT_EQ(std::stoi(m[1]), e);
-    if (!kept[p].empty()) {
-      EXPECT_EQ(e, kept[p].back() + 1) << "process " << p << " lost events";
+    if (!kept[w].empty()) {
+      EXPECT_EQ(e, kept[w].back() + 1) << "writer " << w << " lost events";
     }
-    kept[p].push_back(e);
+    kept[w].push_back(e);
     lastLine = e;
   }
   EXPECT_EQ(lastLine, kEvents - 1);
-  for (int p = 0; p < kProcesses; ++p)
-    if (!kept[p].empty()) {
-      EXPECT_EQ(kept[p].back(), kEvents - 1) << "process " << p;
+  for (int w = 0; w < kWriters; ++w)
+    if (!kept[w].empty()) {
+      EXPECT_EQ(kept[w].back(), kEvents - 1) << "writer " << w;
     }
 }
 
