@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/platform.h"
 #include "platform/posix/ValuesFile.h"
 

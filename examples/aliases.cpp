@@ -2,6 +2,7 @@
 // tools write the aliases; here a few VISA aliases are put into the registry
 // first with the registry calls the library provides on every platform.
 #include <PersistedDataAccess.h>
+#include <pda/Win32.h>
 
 #include <cstdio>
 #include <cstring>

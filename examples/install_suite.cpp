@@ -5,6 +5,7 @@
 // system directory, and the configuration and analytics databases with their
 // tables. Not an example itself. Usage: install_suite <libsqlite3.so.0>
 #include <PersistedDataAccess.h>
+#include <pda/Win32.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 
 namespace pdafuzz {
 

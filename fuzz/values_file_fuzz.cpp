@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 #include "platform/posix/ValuesFile.h"
 
 using pda::platform::RegValue;

@@ -16,7 +16,6 @@
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"
 #include "pda/KestTypes.h"
-#include "pda/Platform.h"
 #include "pda/SQLiteDynamic.h"
 #include "pda/VISAUsageStorage.h"
 #include "pda/Version.h"

@@ -24,5 +24,13 @@ add_test(NAME install.consumer
 add_test(NAME install.debian_package
   COMMAND ${PDA_BASH} ${CMAKE_CURRENT_LIST_DIR}/install/debian_package_test.sh
     ${PROJECT_BINARY_DIR} ${PDA_VERSION_STRING} ${pda_with_tool})
+# Both install from the build tree (cmake --install, cpack), which writes its
+# manifest there: one at a time.
 set_tests_properties(install.consumer install.debian_package PROPERTIES
-  LABELS install TIMEOUT 300)
+  LABELS install TIMEOUT 300 RESOURCE_LOCK pda_build_tree)
+
+# What the shared library exports, read with nm -D from the built library.
+add_test(NAME install.exports
+  COMMAND ${PDA_BASH} ${CMAKE_CURRENT_LIST_DIR}/install/exports_test.sh
+    $<TARGET_FILE:PersistedDataAccess> ${PROJECT_SOURCE_DIR}/include)
+set_tests_properties(install.exports PROPERTIES LABELS install TIMEOUT 60)

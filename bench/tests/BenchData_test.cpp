@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/KestConfig.h"
 #include "pda/KestInfo.h"
 #include "pda/KestSQLite.h"

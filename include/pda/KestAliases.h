@@ -24,9 +24,9 @@
 class PDA_API KestAliases : public KestRecord {
  public:
   explicit KestAliases(DataSource dataSource = UnknownDataSource);
-  KestAliases(const KestAliases& other) = default;
-  KestAliases& operator=(const KestAliases& other) = default;
-  ~KestAliases() override = default;
+  KestAliases(const KestAliases& other);
+  KestAliases& operator=(const KestAliases& other);
+  ~KestAliases() override;
 
   // 1 and the address in `address` when `alias` is a stored alias with a
   // non-empty address that fits; otherwise 0 and `alias` itself in `address`

@@ -68,9 +68,9 @@ class PDA_API KestConfig : public KestRecord {
 class PDA_API SorrelParams : public KestRecord {
  public:
   explicit SorrelParams(DataSource dataSource = UnknownDataSource);
-  SorrelParams(const SorrelParams& other) = default;
-  SorrelParams& operator=(const SorrelParams& other) = default;
-  ~SorrelParams() override = default;
+  SorrelParams(const SorrelParams& other);
+  SorrelParams& operator=(const SorrelParams& other);
+  ~SorrelParams() override;
 
   IKestBase* kestBase() const noexcept { return _root; }
 
@@ -94,9 +94,9 @@ enum InstrumentFavoriteEnum {
 class PDA_API InstrumentFavoritesInfo : public KestRecord {
  public:
   explicit InstrumentFavoritesInfo(DataSource dataSource = UnknownDataSource);
-  InstrumentFavoritesInfo(const InstrumentFavoritesInfo& other) = default;
-  InstrumentFavoritesInfo& operator=(const InstrumentFavoritesInfo& other) = default;
-  ~InstrumentFavoritesInfo() override = default;
+  InstrumentFavoritesInfo(const InstrumentFavoritesInfo& other);
+  InstrumentFavoritesInfo& operator=(const InstrumentFavoritesInfo& other);
+  ~InstrumentFavoritesInfo() override;
 
   InstrumentFavoriteEnum getInstrumentFavoriteSetting(const char* name);
 

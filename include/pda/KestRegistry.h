@@ -1,11 +1,36 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "pda/Export.h"
 #include "pda/IKestBase.h"
 #include "pda/KestTypes.h"
-#include "pda/Platform.h"
+
+#if defined(_WIN32)
+#  ifndef WIN32_LEAN_AND_MEAN
+#    define WIN32_LEAN_AND_MEAN
+#  endif
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
+#  include <windows.h>
+#else
+// The registry key handle the helpers below take and return, the same type as
+// on Windows. The calls, rights and codes that go with it are opt-in:
+// pda/Win32.h.
+typedef struct HKEY__* HKEY;
+#endif
+
+namespace pda {
+// A registry status code (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ...): Windows'
+// LONG, 32 bits on every platform.
+#if defined(_WIN32)
+typedef LONG RegStatus;
+#else
+typedef std::int32_t RegStatus;
+#endif
+}  // namespace pda
 
 // The registry store: each node stands for one key below
 // HKEY_LOCAL_MACHINE\SOFTWARE\Vantrel\Quillon\CurrentVersion (64-bit view);
@@ -40,16 +65,16 @@ class PDA_API KestRegistry : public IKestBase {
   //
   // RegOpenKeyExA with the caller's access plus KEY_WOW64_64KEY; options are
   // not passed on (0 is used).
-  static LONG VtlRegOpenKeyEx(HKEY hKey, const char* subKey, unsigned long options,
-                              unsigned long access, HKEY* result);
+  static pda::RegStatus VtlRegOpenKeyEx(HKEY hKey, const char* subKey, unsigned long options,
+                                        unsigned long access, HKEY* result);
   // RegOpenKeyExA with KEY_ALL_ACCESS | KEY_WOW64_64KEY (0xF013F).
-  static LONG VtlRegOpenKey(HKEY hKey, const char* subKey, HKEY* result);
+  static pda::RegStatus VtlRegOpenKey(HKEY hKey, const char* subKey, HKEY* result);
   // RegOpenKeyExA with KEY_READ | KEY_WOW64_32KEY (0x20219): read-only, 32-bit view.
-  static LONG VtlRegOpenKey32(HKEY hKey, const char* subKey, HKEY* result);
+  static pda::RegStatus VtlRegOpenKey32(HKEY hKey, const char* subKey, HKEY* result);
   // RegCreateKeyExA with access 0xF013F, non-volatile, default security.
-  static LONG VtlRegCreateKey(HKEY hKey, const char* subKey, HKEY* result);
+  static pda::RegStatus VtlRegCreateKey(HKEY hKey, const char* subKey, HKEY* result);
   // RegDeleteKeyA in the calling process's own view.
-  static LONG VtlRegDeleteKey(HKEY hKey, const char* subKey);
+  static pda::RegStatus VtlRegDeleteKey(HKEY hKey, const char* subKey);
 
   KestRegistry(const KestRegistry& other);
   KestRegistry& operator=(const KestRegistry& other);

@@ -34,9 +34,9 @@ enum visaLoggingMode : int {
 class PDA_API VisaInfo : public KestRecord {
  public:
   explicit VisaInfo(DataSource dataSource = UnknownDataSource);
-  VisaInfo(const VisaInfo& other) = default;
-  VisaInfo& operator=(const VisaInfo& other) = default;
-  ~VisaInfo() override = default;
+  VisaInfo(const VisaInfo& other);
+  VisaInfo& operator=(const VisaInfo& other);
+  ~VisaInfo() override;
 
   int getConfigMaxNbrOfSess();
   int setConfigMaxNbrOfSess(int value);

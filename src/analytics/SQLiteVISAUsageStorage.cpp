@@ -2,8 +2,8 @@
 #include <memory>
 #include <string>
 
+#include "base/Text.h"
 #include "core/Paths.h"
-#include "core/Text.h"
 #include "pda/DirUtilities.h"
 #include "pda/SQLiteDynamic.h"
 #include "pda/VISAUsageStorage.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/Text.h"
+#include "base/Text.h"
 
 IKestBase::IKestBase() : _parent(nullptr), _references(1) {}
 

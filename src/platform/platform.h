@@ -4,9 +4,15 @@
 // this is the real Win32 API; on POSIX it is the stand-in in posix/, which
 // emulates one Windows machine under the directory $PDA_ROOT (default
 // /var/lib/persisted-data-access). Code outside src/platform/ includes this
-// header (or the public pda/Platform.h) and never an operating-system header.
+// header (or the public pda/Win32.h) and never an operating-system header.
+//
+// On POSIX every stand-in call is a C function with the prefix "pda"
+// (pdaCreateMutexA, ...), so that it cannot collide with another Win32 layer
+// in the same process; the Win32 names are inline forwarders to them. Only the
+// registry calls and the last error (pda/Win32.h) are exported; the calls
+// below are the library's own and stay hidden.
 
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 
 #if defined(_WIN32)
 
@@ -54,34 +60,96 @@ typedef struct _RTL_CRITICAL_SECTION {
 extern "C" {
 
 // Event log: one line per event in <root>/EventLog/Application.log, and syslog.
-HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
-BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
-                  WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, void* lpRawData);
-BOOL DeregisterEventSource(HANDLE hEventLog);
+HANDLE pdaRegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
+BOOL pdaReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                     WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, void* lpRawData);
+BOOL pdaDeregisterEventSource(HANDLE hEventLog);
 
 // Folders: <root>/ProgramData, <root>/System32, <root>/SysWOW64.
-HRESULT SHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);
-UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
-UINT GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
+HRESULT pdaSHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);
+UINT pdaGetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT pdaGetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // Synchronisation and process.
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
-DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-BOOL ReleaseMutex(HANDLE hMutex);
-BOOL CloseHandle(HANDLE hObject);
-void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-DWORD GetCurrentProcessId(void);
-void Sleep(DWORD dwMilliseconds);
+HANDLE pdaCreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+DWORD pdaWaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL pdaReleaseMutex(HANDLE hMutex);
+BOOL pdaCloseHandle(HANDLE hObject);
+void pdaInitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void pdaEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void pdaLeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void pdaDeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+DWORD pdaGetCurrentProcessId(void);
+void pdaSleep(DWORD dwMilliseconds);
 
 // Dynamic libraries: dlopen, dlsym, dlclose.
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-BOOL FreeLibrary(HMODULE hLibModule);
+HMODULE pdaLoadLibraryA(LPCSTR lpLibFileName);
+FARPROC pdaGetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL pdaFreeLibrary(HMODULE hLibModule);
 
 }  // extern "C"
+
+inline HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
+  return pdaRegisterEventSourceA(lpUNCServerName, lpSourceName);
+}
+inline BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
+                         PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings,
+                         void* lpRawData) {
+  return pdaReportEventA(hEventLog, wType, wCategory, dwEventID, lpUserSid, wNumStrings, dwDataSize,
+                         lpStrings, lpRawData);
+}
+inline BOOL DeregisterEventSource(HANDLE hEventLog) {
+  return pdaDeregisterEventSource(hEventLog);
+}
+inline HRESULT SHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath) {
+  return pdaSHGetFolderPathA(hwnd, csidl, hToken, dwFlags, pszPath);
+}
+inline UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return pdaGetSystemDirectoryA(lpBuffer, uSize);
+}
+inline UINT GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return pdaGetSystemWow64DirectoryA(lpBuffer, uSize);
+}
+inline HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                           LPCSTR lpName) {
+  return pdaCreateMutexA(lpMutexAttributes, bInitialOwner, lpName);
+}
+inline DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return pdaWaitForSingleObject(hHandle, dwMilliseconds);
+}
+inline BOOL ReleaseMutex(HANDLE hMutex) {
+  return pdaReleaseMutex(hMutex);
+}
+inline BOOL CloseHandle(HANDLE hObject) {
+  return pdaCloseHandle(hObject);
+}
+inline void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pdaInitializeCriticalSection(lpCriticalSection);
+}
+inline void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pdaEnterCriticalSection(lpCriticalSection);
+}
+inline void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pdaLeaveCriticalSection(lpCriticalSection);
+}
+inline void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  pdaDeleteCriticalSection(lpCriticalSection);
+}
+inline DWORD GetCurrentProcessId() {
+  return pdaGetCurrentProcessId();
+}
+inline void Sleep(DWORD dwMilliseconds) {
+  pdaSleep(dwMilliseconds);
+}
+inline HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
+  return pdaLoadLibraryA(lpLibFileName);
+}
+inline FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  return pdaGetProcAddress(hModule, lpProcName);
+}
+inline BOOL FreeLibrary(HMODULE hLibModule) {
+  return pdaFreeLibrary(hLibModule);
+}
 
 #endif
 
@@ -94,6 +162,19 @@ long long fileModificationTime(const char* path);
 
 // Monotonic milliseconds, for measuring elapsed time in reports.
 double monotonicMilliseconds();
+
+// Whether path names a file without reference to the current directory: on
+// POSIX it begins with '/'; on Windows it is "X:\..." or "X:/..." (a drive and
+// its root) or a UNC path ("\\server\..."). "C:file" and "\\file" are relative to
+// the current directory of a drive, so not absolute. Null and "" are not.
+bool isAbsolutePath(const char* path) noexcept;
+
+// Loads the library at an absolute path (isAbsolutePath) and nothing else: a
+// relative path gives null with ERROR_INVALID_PARAMETER and loads nothing. On
+// Windows the libraries it depends on are searched in its own directory and
+// the system directory only, never in the current directory. Release with
+// FreeLibrary.
+HMODULE loadLibraryFromAbsolutePath(const char* path);
 
 // An exclusive lock on the file at path (created when missing), held against
 // every other holder, in this process or another: the call waits while one
@@ -115,6 +196,15 @@ void* lockFileWithin(const char* path, unsigned milliseconds);
 // 0 when done (from is gone), 1 when to exists (from is left in place), -1
 // on any other failure.
 int publishFile(const char* from, const char* to);
+
+// Functions the library runs when a program unloads it (FreeLibrary, dlclose
+// of its last reference, or the end of the process on POSIX), most recently
+// registered first. The layers above the platform register theirs (the SQLite
+// store closes its connections) so that the entry point knows none of them.
+// A hook must not throw. Safe for concurrent use by multiple threads; the
+// hooks run on the thread that unloads the library, once.
+void registerUnloadHook(void (*hook)());
+void runUnloadHooks() noexcept;
 
 #if !defined(_WIN32)
 // The directory under which the emulated machine lives: $PDA_ROOT, or

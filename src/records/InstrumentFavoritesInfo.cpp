@@ -1,4 +1,4 @@
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/KestConfig.h"
 
 namespace {
@@ -25,3 +25,10 @@ InstrumentFavoriteEnum InstrumentFavoritesInfo::getInstrumentFavoriteSetting(con
   if (pda::ciEquals(text, "Off")) return InstrumentFavoriteOff;
   return InstrumentFavoriteNotSet;
 }
+
+// Defined here rather than in the header, so that the library exports them
+// and every program uses the library's own copies.
+InstrumentFavoritesInfo::InstrumentFavoritesInfo(const InstrumentFavoritesInfo& other) = default;
+InstrumentFavoritesInfo& InstrumentFavoritesInfo::operator=(const InstrumentFavoritesInfo& other) =
+    default;
+InstrumentFavoritesInfo::~InstrumentFavoritesInfo() = default;

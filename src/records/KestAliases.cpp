@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/Text.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -93,3 +93,9 @@ int KestAliases::getAliasByIndex(const char* kind, int index, char* alias, unsig
   if (address && addressSize > 0) pda::copyWhole(address, addressSize, pair->second.c_str());
   return 1;
 }
+
+// Defined here rather than in the header, so that the library exports them
+// and every program uses the library's own copies.
+KestAliases::KestAliases(const KestAliases& other) = default;
+KestAliases& KestAliases::operator=(const KestAliases& other) = default;
+KestAliases::~KestAliases() = default;

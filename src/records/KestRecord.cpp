@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/Text.h"
 #include "core/OnceGuard.h"
-#include "core/Text.h"
 #include "pda/KestDeviceIoConfig.h"
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"
@@ -151,15 +151,21 @@ int KestRecord::getValueInt32(const char* name, int defaultValue) {
 }
 
 // Without a root node the default is copied when it fits with its
-// terminator, and the buffer is left "" otherwise; like the node itself, a
-// null buffer or a size of 0 is left untouched.
+// terminator, and the buffer is left "" otherwise. As the node does, the
+// first byte is written even when bufferSize is 0 (the caller's buffer holds
+// at least one byte), so the caller always finds a terminated text; a null
+// buffer is left alone.
 void KestRecord::getValueString(const char* name, char* buffer, unsigned int bufferSize,
                                 const char* const defaultValue) {
   if (_root) {
     _root->getValueString(name, buffer, bufferSize, defaultValue);
     return;
   }
-  if (!buffer || bufferSize == 0) return;
+  if (!buffer) return;
+  if (bufferSize == 0) {
+    buffer[0] = '\0';
+    return;
+  }
   pda::copyWhole(buffer, bufferSize, defaultValue);
 }
 

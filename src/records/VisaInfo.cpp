@@ -1,6 +1,6 @@
 #include "pda/VisaInfo.h"
 
-#include "core/Text.h"
+#include "base/Text.h"
 
 std::atomic<int> VisaInfo::_logModeCache{LogModeUnknown};
 
@@ -199,3 +199,9 @@ visaLoggingMode VisaInfo::getVisaLoggingMode() {
   _logModeCache.store(mode, std::memory_order_release);
   return mode;
 }
+
+// Defined here rather than in the header, so that the library exports them
+// and every program uses the library's own copies.
+VisaInfo::VisaInfo(const VisaInfo& other) = default;
+VisaInfo& VisaInfo::operator=(const VisaInfo& other) = default;
+VisaInfo::~VisaInfo() = default;

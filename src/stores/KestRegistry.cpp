@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "stores/KestRegistryKeys.h"
 
 using namespace pda::registry;

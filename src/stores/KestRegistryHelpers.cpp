@@ -5,30 +5,31 @@
 
 using namespace pda::registry;
 
-LONG KestRegistry::VtlRegOpenKeyEx(HKEY hKey, const char* subKey, unsigned long /*options*/,
-                                   unsigned long access, HKEY* result) {
+pda::RegStatus KestRegistry::VtlRegOpenKeyEx(HKEY hKey, const char* subKey,
+                                             unsigned long /*options*/, unsigned long access,
+                                             HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   // The caller's options are not passed on; the view is always the 64-bit one.
   return RegOpenKeyExA(hKey, subKey, 0, static_cast<REGSAM>(access) | KEY_WOW64_64KEY, result);
 }
 
-LONG KestRegistry::VtlRegOpenKey(HKEY hKey, const char* subKey, HKEY* result) {
+pda::RegStatus KestRegistry::VtlRegOpenKey(HKEY hKey, const char* subKey, HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   return RegOpenKeyExA(hKey, subKey, 0, kWriteAccess, result);
 }
 
-LONG KestRegistry::VtlRegOpenKey32(HKEY hKey, const char* subKey, HKEY* result) {
+pda::RegStatus KestRegistry::VtlRegOpenKey32(HKEY hKey, const char* subKey, HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   return RegOpenKeyExA(hKey, subKey, 0, kRead32Access, result);
 }
 
-LONG KestRegistry::VtlRegCreateKey(HKEY hKey, const char* subKey, HKEY* result) {
+pda::RegStatus KestRegistry::VtlRegCreateKey(HKEY hKey, const char* subKey, HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   return RegCreateKeyExA(hKey, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr,
                          result, nullptr);
 }
 
 // No view flag: the key is deleted in the calling process's own view.
-LONG KestRegistry::VtlRegDeleteKey(HKEY hKey, const char* subKey) {
+pda::RegStatus KestRegistry::VtlRegDeleteKey(HKEY hKey, const char* subKey) {
   return RegDeleteKeyA(hKey, subKey);
 }

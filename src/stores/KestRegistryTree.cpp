@@ -2,7 +2,7 @@
 // key (interfaces and their devices), the alias root and every other key.
 #include <string>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/KestRegistry.h"
 #include "stores/KestRegistryKeys.h"
 
@@ -68,13 +68,14 @@ void KestRegistry::initializeRootSubKeyMap() {
 
     // Presents the substituted interface type in memory only. An empty or
     // unreadable "Interface" is never looked up (it would match the table's
-    // default value), and an empty substitute is not applied.
+    // default value); an empty substitute is applied like any other, so the
+    // entry then reads as empty.
     char intfName[kNameBufferSize];
     intf->getValueString("Interface", intfName, sizeof intfName, "");
     if (intfName[0]) {
       const ::NameValueMap& table = *aliases.NameValueMap();
       auto substitute = table.find(intfName);
-      if (substitute != table.end() && !substitute->second.empty()) {
+      if (substitute != table.end()) {
         ::NameValueMap& values = intf->rawNameValueMap();
         auto entry = values.find("Interface");
         if (entry != values.end()) entry->second = substitute->second;

@@ -7,8 +7,8 @@
 
 #include <cstring>
 
+#include "base/Text.h"
 #include "core/Paths.h"
-#include "core/Text.h"
 #include "pda/DirUtilities.h"
 #include "stores/KestSQLiteLock.h"
 #include "stores/RecordKinds.h"

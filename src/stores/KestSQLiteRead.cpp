@@ -21,7 +21,7 @@
 #include <string>
 #include <utility>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "pda/KestSQLite.h"
 #include "platform/platform.h"

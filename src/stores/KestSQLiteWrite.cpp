@@ -22,7 +22,7 @@
 #include <cstring>
 #include <set>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "pda/KestSQLite.h"
 #include "stores/KestSQLiteLock.h"

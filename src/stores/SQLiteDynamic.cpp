@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/LibraryLoader.h"
 #include "platform/platform.h"
 
 namespace {
@@ -82,7 +83,7 @@ SQLiteDynamic::SQLiteDynamic(const char* dllPath) {
   if (n >= sizeof _dllPath) return;
   std::memcpy(_dllPath, dllPath, n + 1);
 
-  HMODULE module = LoadLibraryA(_dllPath);
+  HMODULE module = pda::loadSuiteLibrary(_dllPath);
   if (!module) return;
   _hModule = module;
   _missingCount = 0;

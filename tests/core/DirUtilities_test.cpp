@@ -14,7 +14,7 @@
 
 #include "core/Paths.h"
 #include "pda/DirUtilities.h"
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 #include "platform/platform.h"
 #include "support/Fixtures.h"
 

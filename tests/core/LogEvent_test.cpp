@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "pda/DirUtilities.h"
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 #include "support/Fixtures.h"
 
 namespace {

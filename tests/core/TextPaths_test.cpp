@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/Text.h"
 #include "core/Paths.h"
-#include "core/Text.h"
 #include "platform/platform.h"
 
 namespace {

@@ -35,6 +35,14 @@ for h in "$prefix"/include/PersistedDataAccess.h "$prefix"/include/pda/*.h; do
     "$cxx" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ - ||
     fail "${h#"$prefix/"} does not compile on its own"
 done
+# The umbrella header defines no macro but its own (PDA_...): every other
+# macro it brings comes from the standard headers it includes.
+std_includes=$(grep -h '^#include <' "$prefix"/include/PersistedDataAccess.h "$prefix"/include/pda/*.h |
+  grep -v '<pda/\|<windows.h>' | sort -u)
+macros() { "$cxx" -std=c++17 -dM -E -I"$prefix/include" -x c++ - | awk '{print $2}' | sed 's/(.*//' | sort -u; }
+own=$(comm -13 <(echo "$std_includes" | macros) <(echo '#include <PersistedDataAccess.h>' | macros) |
+  grep -v '^PDA_' || true)
+[ -z "$own" ] || fail "PersistedDataAccess.h defines macros without the PDA_ prefix: $(echo $own)"
 soname=$(readelf -d "$libdir/libPersistedDataAccess.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = "libPersistedDataAccess.so.${version%%.*}" ] || fail "soname is '$soname'"
 [ -L "$libdir/$soname" ] && [ -f "$libdir/$soname" ] || fail "$soname is not a link to the library"
@@ -74,4 +82,9 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
   fail "the pkg-config consumer does not build"
 LD_LIBRARY_PATH="$libdir" PDA_ROOT="$tmp/machine-pc" "$tmp/consumer-pc" "$libdir" ||
   fail "the pkg-config consumer failed"
+# A program with its own DELETE, TRUE, ERROR_SUCCESS, DWORD, ... builds.
+# shellcheck disable=SC2046,SC2086
+"$cxx" -std=c++17 -Wall -Wextra -Werror $cxxflags "$here/consumer/own_names.cpp" \
+  $(pkg-config --cflags --libs PersistedDataAccess) $ldflags -o "$tmp/own-names" ||
+  fail "a program with its own Win32-like names does not build"
 echo "install test: passed"

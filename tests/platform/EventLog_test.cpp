@@ -11,6 +11,8 @@
 #  include <sys/wait.h>
 #  include <unistd.h>
 
+#  include <atomic>
+#  include <filesystem>
 #  include <fstream>
 #  include <regex>
 #  include <string>
@@ -175,6 +177,111 @@ TEST(EventLog, ConcurrentWritersNeverInterleave) {
     ASSERT_NE(second, std::string::npos);
     EXPECT_EQ(e.message.substr(second + 1), body);
   }
+}
+
+// Sets the log's maximum size the way an administrator does on Windows; read
+// once per process, so before the first event.
+void setMaxLogSize(DWORD bytes) {
+  pdatest::regSetDword("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application", "MaxSize",
+                       bytes);
+}
+
+std::uintmax_t logSize(const pdatest::TempMachine& m) {
+  return std::filesystem::file_size(m.path("EventLog/Application.log"));
+}
+
+TEST(EventLogCap, EightProcessesStayUnderTheCapAndKeepTheirNewestEvents) {
+  pdatest::TempMachine machine;
+  const DWORD kCap = 64 * 1024;
+  setMaxLogSize(kCap);
+  // 8 processes of 2 threads each, 100,000 events in all.
+  const int kProcesses = 8, kThreads = 2, kEvents = 6250, kWriters = kProcesses * kThreads;
+  std::vector<pid_t> pids;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::atomic<bool> ok{true};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+          if (!source) ok = false;
+          for (int e = 0; e < kEvents && ok; ++e) {
+            const std::string msg = std::to_string(p * kThreads + t) + " " + std::to_string(e);
+            if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
+              ok = false;
+          }
+          DeregisterEventSource(source);
+        });
+      }
+      for (std::thread& th : threads) th.join();
+      _exit(ok ? 0 : 1);
+    }
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_LE(logSize(machine), kCap);
+  EXPECT_GE(logSize(machine), kCap / 2 - 64);  // only the oldest half goes
+  EXPECT_FALSE(std::filesystem::exists(machine.path("EventLog/Application.log.rotating")));
+  // Whole lines only. Rotation drops the oldest lines, so what is left of each
+  // writer is an unbroken run of its events ending with its last one (or
+  // nothing, for a writer that finished long before the others), and the log
+  // ends with the last event of some writer.
+  std::vector<std::vector<int>> kept(kWriters);
+  int lastLine = -1;
+  for (const std::string& line : logLines(machine)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        line, m, std::regex(R"([^\t]+\t\d+\tSQLite\tINFORMATION\t(\d+)\t(\d+) (\d+))")))
+        << line;
+    const int w = std::stoi(m[2]), e = std::stoi(m[3]);
+    ASSERT_LT(w, kWriters) << line;
+    ASSERT_EQ(std::stoi(m[1]), e);
+    if (!kept[w].empty()) {
+      EXPECT_EQ(e, kept[w].back() + 1) << "writer " << w << " lost events";
+    }
+    kept[w].push_back(e);
+    lastLine = e;
+  }
+  EXPECT_EQ(lastLine, kEvents - 1);
+  for (int w = 0; w < kWriters; ++w)
+    if (!kept[w].empty()) {
+      EXPECT_EQ(kept[w].back(), kEvents - 1) << "writer " << w;
+    }
+}
+
+TEST(EventLogCap, TheNewestEventIsKeptWholeEvenWhenLongerThanTheCap) {
+  pdatest::TempMachine machine;
+  setMaxLogSize(1000);  // raised to the 64 KiB minimum
+  HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+  const std::string small(1000, 's');
+  for (int e = 0; e < 60; ++e)
+    ASSERT_TRUE(report(source, EVENTLOG_WARNING_TYPE, 1, {small.c_str()}));
+  EXPECT_EQ(pdatest::readEvents().size(), 60u);  // 60 KiB: under the cap
+  const std::string part(30000, 'b');
+  ASSERT_TRUE(report(source, EVENTLOG_ERROR_TYPE, 2, {part.c_str(), part.c_str(), part.c_str()}));
+  std::vector<pdatest::Event> events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].message, part + " " + part + " " + part);
+  ASSERT_TRUE(report(source, EVENTLOG_INFORMATION_TYPE, 3, {"after"}));
+  events = pdatest::readEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].message, "after");
+  for (int e = 0; e < 70; ++e)
+    ASSERT_TRUE(report(source, EVENTLOG_WARNING_TYPE, 4, {small.c_str()}));
+  // 70 lines of about 1 KiB pass the cap once: at least the newest half of it
+  // is kept, from the start of a line.
+  events = pdatest::readEvents();
+  const std::uintmax_t size = logSize(machine);
+  EXPECT_LE(size, 64u * 1024u);
+  ASSERT_LT(events.size(), 70u);
+  EXPECT_GE(size + size / events.size(), 32u * 1024u);
+  for (const pdatest::Event& e : events) EXPECT_EQ(e.message, small);
+  DeregisterEventSource(source);
 }
 
 #endif  // !_WIN32

@@ -98,4 +98,19 @@ TEST(DynamicLibrary, MissingOrInvalidFilesFail) {
   EXPECT_FALSE(FreeLibrary(nullptr));
 }
 
+TEST(DynamicLibrary, OnlyAnAbsolutePathIsLoadedFromThePlatformLoader) {
+  EXPECT_TRUE(pda::platform::isAbsolutePath("/usr/lib/libsqlite3.so.0"));
+  const char* const relative[] = {"./bin/SQLite.Interop.dll", "bin/SQLite.Interop.dll", "",
+                                  nullptr};
+  for (const char* path : relative) {
+    EXPECT_FALSE(pda::platform::isAbsolutePath(path)) << (path ? path : "(null)");
+    SetLastError(0);
+    EXPECT_EQ(pda::platform::loadLibraryFromAbsolutePath(path), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  HMODULE lib = pda::platform::loadLibraryFromAbsolutePath(PDA_SQLITE_LIBRARY);
+  ASSERT_NE(lib, nullptr);
+  EXPECT_TRUE(FreeLibrary(lib));
+}
+
 #endif  // !_WIN32

@@ -329,4 +329,27 @@ TEST(Win32MonotonicClock, NeverGoesBackAcrossThreadsAndFollowsSleep) {
   EXPECT_GE(pda::platform::monotonicMilliseconds(), afterSleep);
 }
 
+TEST(Win32LibraryPath, OnlyADriveRootOrAUncPathIsAbsolute) {
+  const struct {
+    const char* path;
+    bool absolute;
+  } cases[] = {
+      {"C:\\suite\\bin\\SQLite.Interop.dll", true},
+      {"c:/suite/SQLite.Interop.dll", true},
+      {"\\\\server\\share\\SQLite.Interop.dll", true},
+      {"C:SQLite.Interop.dll", false},         // the current directory of drive C
+      {"\\suite\\SQLite.Interop.dll", false},  // the root of the current drive
+      {".\\bin\\SQLite.Interop.dll", false},
+      {"bin\\SQLite.Interop.dll", false},
+      {"\\\\", false},
+      {"", false},
+      {nullptr, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(pda::platform::isAbsolutePath(c.path), c.absolute) << (c.path ? c.path : "(null)");
+  SetLastError(0);
+  EXPECT_EQ(pda::platform::loadLibraryFromAbsolutePath("kernel32.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 #endif  // _WIN32

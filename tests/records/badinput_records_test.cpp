@@ -72,8 +72,8 @@ TEST(RecordsBadInput, StringBuffersOfZeroAndOneByteOnEveryStore) {
 }
 
 // A record without a store answers every read with the caller's default
-// (whole or "", as the buffer allows; a size of 0 is not written) and every
-// write with 0.
+// (whole or "", as the buffer allows; with a size of 0 only the first byte is
+// written, as the node does) and every write with 0.
 TEST(RecordsBadInput, RecordWithoutAStore) {
   pdatest::TempMachine machine;
   KestInfo info(WrenDataSource);
@@ -83,7 +83,9 @@ TEST(RecordsBadInput, RecordWithoutAStore) {
   EXPECT_EQ(info.setValueString("Name", "value"), 0);
   char b[5] = {'#', '#', '#', '#', '#'};
   info.getValueString("Name", b, 0, "dflt");
-  EXPECT_EQ(b[0], '#');
+  EXPECT_EQ(b[0], '\0');
+  EXPECT_EQ(b[1], '#');
+  b[0] = '#';
   info.getValueString("Name", b, 4, "dflt");
   EXPECT_EQ(b[0], '\0');
   EXPECT_EQ(b[4], '#');

@@ -10,7 +10,7 @@
 #include "pda/KestInfo.h"
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 #include "support/Fixtures.h"
 
 namespace {

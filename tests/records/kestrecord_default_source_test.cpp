@@ -20,7 +20,7 @@
 #include "pda/KestRecord.h"
 #include "pda/KestRegistry.h"
 #include "pda/KestSQLite.h"
-#include "pda/Platform.h"
+#include "pda/Win32.h"
 #include "support/Fixtures.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "pda/IKestBase.h"
-#include "pda/Platform.h"
 #include "pda/VisaInfo.h"
+#include "pda/Win32.h"
 #include "support/Fixtures.h"
 
 namespace {

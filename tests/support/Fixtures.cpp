@@ -17,6 +17,7 @@
 
 #  include <map>
 #else
+#  include <dlfcn.h>
 #  include <sys/stat.h>
 #  include <sys/wait.h>
 #  include <unistd.h>
@@ -388,7 +389,12 @@ std::string sqliteLibrary() {
 }
 
 const char* libraryWithoutSQLite() {
-  return "kernel32.dll";
+  static const std::string path = [] {
+    char dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    return std::string(dir, n < sizeof dir ? n : 0) + "\\kernel32.dll";
+  }();
+  return path.c_str();
 }
 
 #else
@@ -398,7 +404,14 @@ std::string sqliteLibrary() {
 }
 
 const char* libraryWithoutSQLite() {
-  return "libc.so.6";
+  // The C library this program runs with, by its absolute path.
+  static const std::string path = [] {
+    Dl_info info{};
+    return dladdr(reinterpret_cast<void*>(&std::printf), &info) != 0 && info.dli_fname
+               ? std::string(info.dli_fname)
+               : std::string();
+  }();
+  return path.c_str();
 }
 
 #endif

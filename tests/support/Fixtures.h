@@ -46,7 +46,8 @@ class TempMachine {
 // the system's libsqlite3 on POSIX, the Windows SQLite that the test script
 // names in PDA_WIN_SQLITE_DLL on Windows.
 std::string sqliteLibrary();
-// A library that loads but exports none of SQLite's functions.
+// A library that loads but exports none of SQLite's functions, by its
+// absolute path.
 const char* libraryWithoutSQLite();
 
 // Runs the sqlite3 client on db with sql on its standard input; returns its

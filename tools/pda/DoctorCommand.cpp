@@ -28,6 +28,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pda/Win32.h>
 #include "Command.h"
 #include "Database.h"
 #include "PlatformSeam.h"

@@ -24,6 +24,8 @@
 #include <system_error>
 #include <vector>
 
+#include <pda/Win32.h>
+
 #include "Command.h"
 #include "Database.h"
 #include "PlatformSeam.h"

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <PersistedDataAccess.h>
+#include <pda/Win32.h>
 
 #include "Command.h"
 

@@ -6,6 +6,7 @@
 // commands goes through the library's records; a change to the names of the
 // platform calls is a change to PlatformSeam.cpp only.
 
+#include <pda/Win32.h>
 #include <string>
 #include <vector>
 

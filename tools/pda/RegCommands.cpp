@@ -27,6 +27,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pda/Win32.h>
+
 #include "Command.h"
 #include "PlatformSeam.h"
 #include "Table.h"

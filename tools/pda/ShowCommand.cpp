@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pda/Win32.h>
 #include "Command.h"
 #include "Records.h"
 #include "Settings.h"

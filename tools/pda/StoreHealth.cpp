@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include <pda/Win32.h>
 #include "Command.h"
 #include "Database.h"
 #include "PlatformSeam.h"

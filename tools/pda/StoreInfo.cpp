@@ -1,3 +1,5 @@
+#include <pda/Win32.h>
+
 #include "StoreInfo.h"
 
 #include <cstdio>

@@ -8,6 +8,7 @@
 #include <string>
 
 #include <PersistedDataAccess.h>
+#include <pda/Win32.h>
 
 namespace pdatool {
 

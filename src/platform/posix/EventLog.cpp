@@ -11,6 +11,17 @@
 // concurrent processes never interleave. The same event goes to syslog, with
 // the source as ident and the matching priority.
 //
+// The log has a maximum size, as Windows' own has: the DWORD "MaxSize" (bytes)
+// under HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application, read
+// once per process and machine root, 16 MiB when absent or not a DWORD, and at least 64 KiB
+// (Windows' own minimum). A writer that finds the log above it after its
+// append rotates the oldest events out: the newest half of the maximum,
+// starting at a line, is written to a temporary file that is renamed over the
+// log, so a reader sees the old log or the new one, never a mix. Writers hold
+// a shared flock on Application.log.lock around their append and the rotation
+// holds it exclusively, so no event lands in a log that is being replaced;
+// the lock is per open file, so threads of one process exclude each other too.
+//
 // Decisions:
 // - The event id is written as the full unsigned 32-bit number passed.
 // - Raw data and categories are accepted and not written.
@@ -26,10 +37,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -124,30 +139,181 @@ int syslogPriority(WORD type) {
   }
 }
 
-// Appends line to the log file; 0 or an errno value.
+constexpr std::uint64_t kDefaultMaxLogSize = 16u * 1024u * 1024u;
+constexpr std::uint64_t kMinimumMaxLogSize = 64u * 1024u;
+
+std::uint64_t readMaxLogSize() {
+  // The lookup is not the caller's business: its last error stays as it was.
+  const DWORD savedError = GetLastError();
+  struct Restore {
+    DWORD error;
+    ~Restore() { SetLastError(error); }
+  } restore{savedError};
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
+    return kDefaultMaxLogSize;
+  DWORD value = 0, type = 0, length = sizeof value;
+  const LONG rc =
+      RegQueryValueExA(key, "MaxSize", nullptr, &type, reinterpret_cast<BYTE*>(&value), &length);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_DWORD || length != sizeof value) return kDefaultMaxLogSize;
+  return std::max<std::uint64_t>(value, kMinimumMaxLogSize);
+}
+
+// The maximum size, read once per process for each machine root (a process
+// that moves PDA_ROOT reads the new machine's value).
+std::uint64_t maxLogSize(const std::string& root) {
+  static auto* mutex = new std::mutex;  // never destroyed (PosixSupport.h says why)
+  static auto* cachedRoot = new std::string;
+  static std::uint64_t cached = 0;
+  std::lock_guard<std::mutex> guard(*mutex);
+  if (cached == 0 || *cachedRoot != root) {
+    cached = readMaxLogSize();
+    *cachedRoot = root;
+  }
+  return cached;
+}
+
+// An open file descriptor, closed once.
+class Fd {
+ public:
+  explicit Fd(int fd) noexcept : _fd(fd) {}
+  ~Fd() {
+    if (_fd >= 0) ::close(_fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const noexcept { return _fd; }
+  // Closes now and gives close's errno (0 when it succeeded).
+  int close() noexcept {
+    const int rc = ::close(_fd);
+    _fd = -1;
+    return rc == 0 ? 0 : errno;
+  }
+
+ private:
+  int _fd;
+};
+
+int lockRetrying(int fd, int operation) {
+  int rc;
+  do {
+    rc = ::flock(fd, operation);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : errno;
+}
+
+int writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int readAt(int fd, std::string& out, off_t offset, std::size_t size) {
+  out.resize(size);
+  std::size_t have = 0;
+  while (have < size) {
+    const ssize_t n = ::pread(fd, &out[have], size - have, offset + static_cast<off_t>(have));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  out.resize(have);
+  return 0;
+}
+
+// Replaces the log by its newest events, at most half of maxSize of them,
+// beginning at a line; the newest event is kept whole even when it alone is
+// longer than that. Called with the lock held exclusively, so the log does not
+// grow meanwhile; a log already within maxSize (another writer rotated it
+// first) is left alone. 0 or an errno value.
+int rotate(const std::string& log, std::uint64_t maxSize) {
+  Fd in(::open(log.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return errno == ENOENT ? 0 : errno;
+  struct stat st;
+  if (::fstat(in.get(), &st) != 0) return errno;
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  if (size <= maxSize) return 0;
+  // The byte before the kept window tells whether the window starts a line.
+  const std::uint64_t keep = maxSize / 2;
+  const off_t from = static_cast<off_t>(size - keep - 1);
+  std::string tail;
+  int e = readAt(in.get(), tail, from, static_cast<std::size_t>(keep + 1));
+  if (e != 0) return e;
+  std::size_t cut = tail.find('\n');
+  if (cut == std::string::npos || cut + 1 >= tail.size()) {
+    // The newest event is longer than the window: keep exactly that event.
+    e = readAt(in.get(), tail, 0, static_cast<std::size_t>(size));
+    if (e != 0) return e;
+    const std::size_t last =
+        tail.size() >= 2 ? tail.rfind('\n', tail.size() - 2) : std::string::npos;
+    cut = last;
+  }
+  const std::size_t begin = cut == std::string::npos ? 0 : cut + 1;
+
+  const std::string temporary = log + ".rotating";
+  Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (out.get() < 0) return errno;
+  e = writeAll(out.get(), tail.data() + begin, tail.size() - begin);
+  // Durable before it replaces the log, so a crash never leaves an empty log.
+  if (e == 0 && ::fsync(out.get()) != 0) e = errno;
+  const int closed = out.close();
+  if (e == 0) e = closed;
+  if (e == 0 && ::rename(temporary.c_str(), log.c_str()) != 0) e = errno;
+  if (e != 0) ::unlink(temporary.c_str());
+  return e;
+}
+
+// Appends line to the log file and keeps the log within its maximum size; 0
+// or an errno value. A failed rotation does not fail the report: the event
+// itself was written.
 int appendLine(const std::string& line) {
   std::string dir = posix::underRoot("EventLog");
   int e = posix::makeDirectories(dir);
   if (e != 0) return e;
-  int fd =
-      ::open((dir + "/Application.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  // One write, so that the line lands whole at the end of the file; a retry
-  // after a short write could put another process's line in between.
-  ssize_t n;
-  do {
-    n = ::write(fd, line.data(), line.size());
-  } while (n < 0 && errno == EINTR);
-  int error = n < 0 ? errno : (static_cast<std::size_t>(n) != line.size() ? ENOSPC : 0);
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
+  const std::string log = dir + "/Application.log";
+  Fd lock(::open((log + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (lock.get() < 0) return errno;
+  e = lockRetrying(lock.get(), LOCK_SH);
+  if (e != 0) return e;
+  std::uint64_t size = 0;
+  {
+    Fd fd(::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (fd.get() < 0) return errno;
+    // One write, so that the line lands whole at the end of the file; a retry
+    // after a short write could put another process's line in between.
+    ssize_t n;
+    do {
+      n = ::write(fd.get(), line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    e = n < 0 ? errno : (static_cast<std::size_t>(n) != line.size() ? ENOSPC : 0);
+    struct stat st;
+    if (::fstat(fd.get(), &st) == 0) size = static_cast<std::uint64_t>(st.st_size);
+    const int closed = fd.close();
+    if (e == 0) e = closed;
+  }
+  lockRetrying(lock.get(), LOCK_UN);
+  const std::uint64_t maxSize = maxLogSize(pda::platform::machineRoot());
+  if (e == 0 && size > maxSize && lockRetrying(lock.get(), LOCK_EX) == 0) {
+    rotate(log, maxSize);
+    lockRetrying(lock.get(), LOCK_UN);
+  }
+  return e;
 }
 
 }  // namespace
 
 extern "C" {
 
-HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
+HANDLE pdaRegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
   if (!lpSourceName || !*lpSourceName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -164,7 +330,7 @@ HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
   return h;
 }
 
-BOOL DeregisterEventSource(HANDLE hEventLog) {
+BOOL pdaDeregisterEventSource(HANDLE hEventLog) {
   std::unique_ptr<EventSource> source;  // destroyed after the table's lock
   std::lock_guard<std::mutex> guard(sourcesMutex());
   auto it = sources().find(hEventLog);
@@ -177,8 +343,8 @@ BOOL DeregisterEventSource(HANDLE hEventLog) {
   return TRUE;
 }
 
-BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
-                  WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, void* lpRawData) {
+BOOL pdaReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                     WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, void* lpRawData) {
   (void)wCategory;
   (void)lpUserSid;
   std::string sourceName;

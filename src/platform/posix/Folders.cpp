@@ -30,7 +30,7 @@ UINT copyDirectory(const std::string& path, LPSTR buffer, UINT size) {
 
 extern "C" {
 
-HRESULT SHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath) {
+HRESULT pdaSHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath) {
   (void)hwnd;
   (void)hToken;
   (void)dwFlags;
@@ -45,11 +45,11 @@ HRESULT SHGetFolderPathA(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPS
   return S_OK;
 }
 
-UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+UINT pdaGetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
   return copyDirectory(posix::underRoot("System32"), lpBuffer, uSize);
 }
 
-UINT GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize) {
+UINT pdaGetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize) {
   // A 32-bit Windows has no WOW64 directory and says so this way.
   if (posix::envSwitch("PDA_EMULATE_32BIT")) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);

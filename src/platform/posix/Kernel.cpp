@@ -138,18 +138,18 @@ std::recursive_mutex* sectionLock(LPCRITICAL_SECTION cs) {
 
 extern "C" {
 
-DWORD GetLastError(void) {
+DWORD pdaGetLastError(void) {
   return tLastError;
 }
-void SetLastError(DWORD dwErrCode) {
+void pdaSetLastError(DWORD dwErrCode) {
   tLastError = dwErrCode;
 }
 
-DWORD GetCurrentProcessId(void) {
+DWORD pdaGetCurrentProcessId(void) {
   return static_cast<DWORD>(::getpid());
 }
 
-void Sleep(DWORD dwMilliseconds) {
+void pdaSleep(DWORD dwMilliseconds) {
   if (dwMilliseconds == INFINITE) {
     for (;;) ::pause();
   }
@@ -160,17 +160,17 @@ void Sleep(DWORD dwMilliseconds) {
   }
 }
 
-void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void pdaInitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   if (!lpCriticalSection) return;
   lpCriticalSection->impl = new std::recursive_mutex;
 }
 
-void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void pdaEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   if (!lpCriticalSection) return;
   sectionLock(lpCriticalSection)->lock();
 }
 
-void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void pdaLeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   // Leaving a section the thread does not hold is a caller's error, as on
   // Windows; a section that was never entered has no lock to release.
   if (!lpCriticalSection) return;
@@ -178,13 +178,13 @@ void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   if (impl) static_cast<std::recursive_mutex*>(impl)->unlock();
 }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void pdaDeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   if (!lpCriticalSection) return;
   void* impl = __atomic_exchange_n(&lpCriticalSection->impl, nullptr, __ATOMIC_ACQ_REL);
   delete static_cast<std::recursive_mutex*>(impl);
 }
 
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
+HANDLE pdaCreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
   (void)lpMutexAttributes;  // no security descriptors here
   // Test hook: acts as a process that may not create the mutex.
   if (pda::platform::posix::envSwitch("PDA_FAIL_CREATE_MUTEX")) {
@@ -225,7 +225,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
   return h;
 }
 
-DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+DWORD pdaWaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   MutexPtr m = findMutex(hHandle);
   if (!m) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -253,7 +253,7 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
-BOOL ReleaseMutex(HANDLE hMutex) {
+BOOL pdaReleaseMutex(HANDLE hMutex) {
   MutexPtr m = findMutex(hMutex);
   if (!m) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -272,7 +272,7 @@ BOOL ReleaseMutex(HANDLE hMutex) {
   return TRUE;
 }
 
-BOOL CloseHandle(HANDLE hObject) {
+BOOL pdaCloseHandle(HANDLE hObject) {
   std::unique_ptr<MutexHandle> handle;  // destroyed after the table's lock
   std::lock_guard<std::mutex> guard(tableMutex());
   auto it = handleTable().find(hObject);

@@ -35,7 +35,7 @@ bool isLoaded(void* handle) {
 
 extern "C" {
 
-HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
+HMODULE pdaLoadLibraryA(LPCSTR lpLibFileName) {
   if (!lpLibFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -54,7 +54,7 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
   return handle;
 }
 
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+FARPROC pdaGetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   if (!hModule || !isLoaded(hModule)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
@@ -77,7 +77,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   return proc;
 }
 
-BOOL FreeLibrary(HMODULE hLibModule) {
+BOOL pdaFreeLibrary(HMODULE hLibModule) {
   {
     std::lock_guard<std::mutex> guard(modulesMutex());
     auto it = modules().find(hLibModule);
@@ -95,3 +95,24 @@ BOOL FreeLibrary(HMODULE hLibModule) {
 }
 
 }  // extern "C"
+
+namespace pda {
+namespace platform {
+
+bool isAbsolutePath(const char* path) noexcept {
+  return path != nullptr && path[0] == '/';
+}
+
+// dlopen searches nothing for a path that contains a slash, and the libraries
+// it depends on are found through the system's own search (never the current
+// directory unless the environment names it).
+HMODULE loadLibraryFromAbsolutePath(const char* path) {
+  if (!isAbsolutePath(path)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadLibraryA(path);
+}
+
+}  // namespace platform
+}  // namespace pda

@@ -1,4 +1,8 @@
-// The registry calls over the file-backed hives under $PDA_ROOT/registry.
+// The registry calls over the file-backed hives under $PDA_ROOT/registry:
+// the API entry points, the values of a key and the walks over a key's values
+// and subkeys. RegistryHandles.h has the handles and their rights,
+// RegistryPaths.h the subkey paths and the 32-bit view's redirection,
+// RegistryKeys.h the keys' directories, ValuesFile.h the values files.
 //
 // A handle (HKEY) is the address of a heap object that remembers the key's
 // hive, its path as stored, its directory and the rights granted when it was
@@ -54,428 +58,32 @@
 //   its whole path from the root; the answers are the same.
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/platform.h"
 #include "platform/posix/PosixSupport.h"
+#include "platform/posix/RegistryHandles.h"
 #include "platform/posix/RegistryKeys.h"
+#include "platform/posix/RegistryPaths.h"
 #include "platform/posix/ValuesFile.h"
 
 namespace {
 
 using pda::platform::RegValue;
 using pda::platform::ValuesReadResult;
+// The registry's own parts: RegistryHandles.h, RegistryPaths.h, RegistryKeys.h.
+using namespace pda::platform::reg;
 namespace posix = pda::platform::posix;
-namespace reg = pda::platform::reg;
-
-constexpr REGSAM kGenericRead = 0x80000000u;
-constexpr REGSAM kGenericWrite = 0x40000000u;
-constexpr REGSAM kGenericExecute = 0x20000000u;
-constexpr REGSAM kGenericAll = 0x10000000u;
-constexpr REGSAM kMaximumAllowed = 0x02000000u;
-constexpr REGSAM kViewFlags = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
-constexpr REGSAM kWriteRights =
-    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
-
-struct Hive {
-  HKEY handle;
-  const char* dirName;
-};
-const Hive kHives[] = {{HKEY_CLASSES_ROOT, "HKCR"},
-                       {HKEY_CURRENT_USER, "HKCU"},
-                       {HKEY_LOCAL_MACHINE, "HKLM"},
-                       {HKEY_USERS, "HKU"}};
-constexpr int kMachineHive = 2;
-
-// What the latest walk over a key's values and over its subkeys through one
-// handle read at its index 0 (see the decisions above), and the index each
-// walk expects next.
-struct Walks {
-  std::mutex mutex;
-  bool valuesRead = false;
-  unsigned long long valuesChanges = 0;  // registryChanges() before the reading
-  DWORD nextValue = 0;
-  std::vector<RegValue> values;
-  bool subKeysRead = false;
-  unsigned long long subKeysChanges = 0;
-  DWORD nextSubKey = 0;
-  std::vector<reg::SubKey> subKeys;
-};
-
-struct Key {
-  int hive = kMachineHive;
-  std::vector<std::string> path;  // key names below the hive, as stored
-  std::string dir;                // the key's directory
-  REGSAM access = 0;
-  bool hiveRoot = false;
-  reg::DirIdentity identity;  // of dir when opened; not used for a hive root
-  // The parent key's directory and its identity when this key was found in
-  // it, when known (not below a hive root), and this key's entry there: the
-  // key is then looked at through the parent's descriptor (reg::KeyDir).
-  bool parentKnown = false;
-  std::size_t parentDirLength = 0;  // of dir, the parent's directory
-  reg::DirIdentity parentIdentity;
-  std::string fileName;
-  Walks walks;
-};
-
-// Counts the changes this process has made to the registry (values written or
-// deleted, keys created or deleted), so that a walk notices them. Raised after
-// each change is in place.
-std::atomic<unsigned long long> _registryChanges{1};
-
-unsigned long long registryChanges() {
-  return _registryChanges.load(std::memory_order_acquire);
-}
-void noteRegistryChange() {
-  _registryChanges.fetch_add(1, std::memory_order_acq_rel);
-}
-
-using KeyPtr = std::shared_ptr<Key>;
-
-// Never destroyed (PosixSupport.h says why).
-std::mutex& handlesMutex() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-
-std::unordered_map<const void*, KeyPtr>& handles() {
-  static auto* table = new std::unordered_map<const void*, KeyPtr>;
-  return *table;
-}
-
-std::string hiveDir(int hive) {
-  return posix::underRoot("registry/") + kHives[hive].dirName;
-}
-
-std::string parentOf(const std::string& dir) {
-  std::size_t slash = dir.find_last_of('/');
-  return slash == std::string::npos || slash == 0 ? std::string("/") : dir.substr(0, slash);
-}
-
-// Whether this process may change the key in dir: not in read-only mode, and
-// the directory (or, for one not created yet, its nearest existing ancestor)
-// is writable.
-bool mayWrite(const std::string& dir) {
-  if (posix::envSwitch("PDA_REGISTRY_READONLY")) return false;
-  std::string d = dir;
-  for (;;) {
-    // The usual case, a directory that exists and may be written, in one call.
-    if (::access(d.c_str(), W_OK) == 0) return true;
-    if (::access(d.c_str(), F_OK) == 0) return false;
-    if (d == "/" || d.empty()) return false;
-    d = parentOf(d);
-  }
-}
-
-// mayWrite() for the key in dir, asked through its entry fileName in the
-// directory of parent when that is at hand, which answers the same for an
-// existing key with a path of one name.
-bool mayWriteKey(const std::string& dir, const reg::KeyDir* parent, const std::string& fileName) {
-  if (parent && !posix::envSwitch("PDA_REGISTRY_READONLY") &&
-      ::faccessat(parent->fd, fileName.c_str(), W_OK, 0) == 0)
-    return true;
-  return mayWrite(dir);
-}
-
-template <typename MayWrite>
-REGSAM mapGenericRights(REGSAM sam, MayWrite mayWriteIt) {
-  REGSAM rights = sam & ~(kViewFlags | kGenericRead | kGenericWrite | kGenericExecute |
-                          kGenericAll | kMaximumAllowed);
-  if (sam & kGenericRead) rights |= KEY_READ;
-  if (sam & kGenericWrite) rights |= KEY_WRITE;
-  if (sam & kGenericExecute) rights |= KEY_EXECUTE;
-  if (sam & kGenericAll) rights |= KEY_ALL_ACCESS;
-  if (sam & kMaximumAllowed) rights |= mayWriteIt() ? KEY_ALL_ACCESS : KEY_READ;
-  return rights;
-}
-
-LONG findKey(HKEY h, KeyPtr* out) {
-  if (!h) return ERROR_INVALID_HANDLE;
-  for (int i = 0; i < static_cast<int>(sizeof kHives / sizeof kHives[0]); ++i) {
-    if (kHives[i].handle == h) {
-      auto key = std::make_shared<Key>();
-      key->hive = i;
-      key->dir = hiveDir(i);
-      key->hiveRoot = true;
-      key->access = mayWrite(key->dir) ? KEY_ALL_ACCESS : KEY_READ;
-      *out = std::move(key);
-      return ERROR_SUCCESS;
-    }
-  }
-  std::lock_guard<std::mutex> lock(handlesMutex());
-  auto it = handles().find(h);
-  if (it == handles().end()) return ERROR_INVALID_HANDLE;
-  *out = it->second;
-  return ERROR_SUCCESS;
-}
-
-HKEY addHandle(KeyPtr key) {
-  HKEY h = reinterpret_cast<HKEY>(key.get());
-  std::lock_guard<std::mutex> lock(handlesMutex());
-  handles()[h] = std::move(key);
-  return h;
-}
-
-// The descriptor of the key's parent directory, when the key knows it and
-// the parent's directory is still the one the key was found in.
-std::shared_ptr<const reg::KeyDir> parentDirOf(const Key& key) {
-  if (!key.parentKnown) return nullptr;
-  return reg::openKeyDir(key.dir, key.parentDirLength, key.parentIdentity);
-}
-
-// The key still exists, as the same directory it was opened as. Looked at
-// below the parent's directory when it is at hand: that answers the same (see
-// reg::KeyDir) with a path of one name.
-LONG checkAlive(const Key& key, const reg::KeyDir* parent) {
-  if (key.hiveRoot) return ERROR_SUCCESS;
-  reg::DirIdentity now;
-  bool found =
-      parent ? reg::identifyAt(parent->fd, key.fileName, &now) : reg::identify(key.dir, &now);
-  if (!found || now != key.identity) return ERROR_KEY_DELETED;
-  return ERROR_SUCCESS;
-}
-
-LONG checkAlive(const Key& key) {
-  if (key.hiveRoot) return ERROR_SUCCESS;
-  return checkAlive(key, parentDirOf(key).get());
-}
-
-// A key handle together with its right check.
-LONG useRights(HKEY h, REGSAM needed, KeyPtr* out) {
-  LONG rc = findKey(h, out);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (((*out)->access & needed) != needed) return ERROR_ACCESS_DENIED;
-  return ERROR_SUCCESS;
-}
-
-// A key handle together with its right check and liveness check, and the
-// descriptor of its parent's directory when it has one.
-LONG useKey(HKEY h, REGSAM needed, KeyPtr* out, std::shared_ptr<const reg::KeyDir>* parent) {
-  LONG rc = useRights(h, needed, out);
-  if (rc != ERROR_SUCCESS) return rc;
-  *parent = parentDirOf(**out);
-  return checkAlive(**out, parent->get());
-}
-
-LONG splitPath(const char* subKey, std::vector<std::string>* out) {
-  out->clear();
-  if (!subKey || !*subKey) return ERROR_SUCCESS;
-  if (*subKey == '\\') return ERROR_INVALID_PARAMETER;
-  std::string name;
-  for (const char* p = subKey;; ++p) {
-    if (*p == '\\' || *p == '\0') {
-      if (name.empty()) {
-        // Only a single trailing separator is allowed to leave an empty name.
-        if (*p == '\0' && p > subKey && p[-1] == '\\' && (p - 1 == subKey || p[-2] != '\\')) break;
-        return ERROR_INVALID_PARAMETER;
-      }
-      if (name.size() > reg::kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-      out->push_back(name);
-      name.clear();
-      if (*p == '\0') break;
-    } else {
-      name += *p;
-    }
-  }
-  return ERROR_SUCCESS;
-}
-
-// Where a path below a handle starts: from the handle's own key, or, when the
-// 32-bit view redirects it, from the hive root with the whole redirected path.
-struct Walk {
-  int hive = kMachineHive;
-  std::string dir;
-  std::vector<std::string> path;  // of dir, below the hive
-  std::vector<std::string> rest;  // names still to walk
-  bool fromHandle = true;         // dir is the handle's key
-};
-
-void planWalk(const Key& base, std::vector<std::string>&& names, REGSAM sam, Walk* walk) {
-  walk->hive = base.hive;
-  walk->dir = base.dir;
-  walk->path = base.path;
-  walk->fromHandle = true;
-  if (base.hive != kMachineHive || !(sam & KEY_WOW64_32KEY) ||
-      posix::envSwitch("PDA_EMULATE_32BIT")) {
-    walk->rest = std::move(names);
-    return;
-  }
-  walk->rest = names;
-  std::vector<std::string> full = base.path;
-  full.insert(full.end(), names.begin(), names.end());
-  if (full.empty() || !pda::ciEquals(full[0].c_str(), "SOFTWARE")) return;
-  if (full.size() >= 2 && pda::ciEquals(full[1].c_str(), "Wow6432Node")) return;
-  full.insert(full.begin() + 1, "Wow6432Node");
-  walk->dir = hiveDir(base.hive);
-  walk->path.clear();
-  walk->rest = std::move(full);
-  walk->fromHandle = false;
-}
-
-// Creates the subkey name in the key walk->dir (or finds it, when another
-// writer created it first) and descends into it; fileName is its entry.
-LONG createStep(Walk* walk, const std::string& name, std::string* fileName) {
-  std::string encoded = reg::encodeKeyName(name);
-  if (encoded.size() > NAME_MAX) return ERROR_INVALID_PARAMETER;
-  reg::WriterGuard writers;
-  if (walk->path.empty()) {
-    // The hive root appears at the first key created in it.
-    int e = posix::makeDirectories(walk->dir);
-    if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
-  }
-  reg::KeyLock lock;
-  LONG rc = lock.acquire(walk->dir);
-  if (rc != ERROR_SUCCESS) return rc;
-  reg::SubKey found;
-  if (!reg::findSubKey(walk->dir, name, &found)) {
-    std::string dir = walk->dir + "/" + encoded;
-    if (::mkdir(dir.c_str(), 0755) != 0)
-      return static_cast<LONG>(posix::win32FromErrno(errno, ERROR_CANTWRITE));
-    noteRegistryChange();
-    found.name = name;
-    found.fileName = encoded;
-  }
-  walk->dir += "/" + found.fileName;
-  walk->path.push_back(found.name);
-  *fileName = std::move(found.fileName);
-  return ERROR_SUCCESS;
-}
-
-LONG openOrCreate(HKEY hKey, LPCSTR subKey, REGSAM sam, bool create, PHKEY result,
-                  LPDWORD disposition) {
-  if (!result) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
-  if ((sam & kViewFlags) == kViewFlags) return ERROR_INVALID_PARAMETER;
-  KeyPtr base;
-  LONG rc = findKey(hKey, &base);
-  if (rc != ERROR_SUCCESS) return rc;
-  std::vector<std::string> names;
-  rc = splitPath(subKey, &names);
-  if (rc != ERROR_SUCCESS) return rc;
-
-  Walk walk;
-  planWalk(*base, std::move(names), sam, &walk);
-  auto key = std::make_shared<Key>();
-  // The directory the walk stands in, and its identity when known: the parent
-  // of the key found next.
-  bool dirKnown = walk.fromHandle && !base->hiveRoot;
-  reg::DirIdentity dirIdentity = base->identity;
-  std::shared_ptr<const reg::KeyDir> parent;
-  // The identity of the last key found on the way, when the search gave it:
-  // that is the key being opened, so it need not be looked at once more.
-  reg::DirIdentity lastIdentity;
-  bool lastIdentified = false;
-  bool baseAlive = base->hiveRoot;
-  std::size_t next = 0;
-  if (dirKnown && !walk.rest.empty()) {
-    // The first name is looked up in the handle's own directory through its
-    // descriptor: found there, it also shows that the handle's key still
-    // exists (reg::KeyDir says why), which would take a look of its own.
-    if (auto dir = reg::openKeyDir(base->dir, base->dir.size(), base->identity)) {
-      reg::SubKey found;
-      if (reg::findSubKeyIn(dir->fd, walk.rest[0], &found)) {
-        baseAlive = true;
-        parent = std::move(dir);
-        key->parentKnown = true;
-        key->parentIdentity = dirIdentity;
-        key->fileName = found.fileName;
-        walk.dir += "/" + found.fileName;
-        walk.path.push_back(found.name);
-        lastIdentity = found.identity;
-        lastIdentified = found.identified;
-        dirKnown = found.identified;
-        dirIdentity = found.identity;
-        next = 1;
-      }
-    }
-  }
-  if (!baseAlive) {
-    rc = checkAlive(*base);
-    if (rc != ERROR_SUCCESS) return rc;
-  }
-
-  bool created = false;
-  for (std::size_t i = next; i < walk.rest.size(); ++i) {
-    const std::string& name = walk.rest[i];
-    parent.reset();
-    key->parentKnown = dirKnown;
-    key->parentIdentity = dirIdentity;
-    dirKnown = false;
-    lastIdentified = false;
-    reg::SubKey found;
-    if (reg::findSubKey(walk.dir, name, &found)) {
-      key->fileName = found.fileName;
-      walk.dir += "/" + found.fileName;
-      walk.path.push_back(found.name);
-      lastIdentity = found.identity;
-      lastIdentified = found.identified;
-      dirKnown = found.identified;
-      dirIdentity = found.identity;
-      continue;
-    }
-    if (!create) return ERROR_FILE_NOT_FOUND;
-    // A key made directly below the handle's key needs the handle's right to
-    // create subkeys; any key needs a process that may write the registry.
-    if (walk.fromHandle && i == 0 && !(base->access & KEY_CREATE_SUB_KEY))
-      return ERROR_ACCESS_DENIED;
-    if (!mayWrite(walk.dir)) return ERROR_ACCESS_DENIED;
-    rc = createStep(&walk, name, &key->fileName);
-    if (rc != ERROR_SUCCESS) return rc;
-    created = true;
-  }
-
-  key->hive = walk.hive;
-  key->path = std::move(walk.path);
-  key->dir = std::move(walk.dir);
-  key->hiveRoot = key->path.empty();
-  if (walk.rest.empty() && !key->hiveRoot) {
-    // The handle's own key again, just checked to exist.
-    key->parentKnown = base->parentKnown;
-    key->parentIdentity = base->parentIdentity;
-    key->fileName = base->fileName;
-    lastIdentity = base->identity;
-    lastIdentified = true;
-  }
-  if (key->hiveRoot) key->parentKnown = false;
-  if (key->parentKnown) {
-    key->parentDirLength = key->dir.size() - key->fileName.size() - 1;
-    if (!parent) parent = parentDirOf(*key);
-  }
-  // Whether the process may write the key: asked once, and only when a write
-  // right depends on it.
-  int writable = -1;
-  auto mayWriteIt = [&]() {
-    if (writable < 0) writable = mayWriteKey(key->dir, parent.get(), key->fileName) ? 1 : 0;
-    return writable == 1;
-  };
-  key->access = mapGenericRights(sam, mayWriteIt);
-  if ((key->access & kWriteRights) && !mayWriteIt()) return ERROR_ACCESS_DENIED;
-  if (!key->hiveRoot) {
-    if (lastIdentified)
-      key->identity = lastIdentity;
-    else if (!reg::identify(key->dir, &key->identity))
-      return ERROR_FILE_NOT_FOUND;
-  }
-  *result = addHandle(std::move(key));
-  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  return ERROR_SUCCESS;
-}
 
 // The values of key, read below its parent's directory when that is at hand.
-LONG readValues(const Key& key, const reg::KeyDir* parent, std::vector<RegValue>* values) {
+LONG readValues(const Key& key, const KeyDir* parent, std::vector<RegValue>* values) {
   ValuesReadResult result =
       parent
           ? pda::platform::readValuesFileAt(
@@ -493,11 +101,11 @@ LONG readValues(const Key& key, const reg::KeyDir* parent, std::vector<RegValue>
 }
 
 // The subkeys of key, listed below its parent's directory when that is at hand.
-void listSubKeys(const Key& key, const reg::KeyDir* parent, std::vector<reg::SubKey>* out) {
+void listSubKeys(const Key& key, const KeyDir* parent, std::vector<SubKey>* out) {
   if (parent)
-    reg::listSubKeysAt(parent->fd, key.fileName, out);
+    listSubKeysAt(parent->fd, key.fileName, out);
   else
-    reg::listSubKeys(key.dir, out);
+    listSubKeys(key.dir, out);
 }
 
 std::vector<RegValue>::iterator findValue(std::vector<RegValue>& values, const char* name) {
@@ -510,17 +118,17 @@ std::vector<RegValue>::iterator findValue(std::vector<RegValue>& values, const c
 // result when change returns ERROR_SUCCESS.
 template <typename Change>
 LONG changeValues(const Key& key, Change change) {
-  reg::WriterGuard writers;
+  WriterGuard writers;
   if (key.hiveRoot) {
     int e = posix::makeDirectories(key.dir);
     if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
   }
-  reg::KeyLock lock;
+  KeyLock lock;
   LONG rc = lock.acquire(key.dir);
   if (rc != ERROR_SUCCESS) return rc;
   // Under the lock: the key may have been deleted (and another made under its
   // name) since the caller looked.
-  std::shared_ptr<const reg::KeyDir> parent = parentDirOf(key);
+  std::shared_ptr<const KeyDir> parent = parentDirOf(key);
   rc = checkAlive(key, parent.get());
   if (rc != ERROR_SUCCESS) return rc;
   std::vector<RegValue> values;
@@ -575,24 +183,46 @@ LONG returnData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD size) {
   return ERROR_SUCCESS;
 }
 
+// Reads what a walk over key through one handle answers index from (see the
+// decisions above): read again at index 0, at any index but the next one, or
+// after this process changed the registry; otherwise the last reading stands.
+// read(parent, items) reads the key's values or subkeys. Called with the
+// handle's walks mutex held.
+template <typename Item, typename Read>
+LONG readForWalk(const Key& key, WalkCache<Item>& cache, DWORD index, Read read) {
+  const unsigned long long changes = registryChanges();
+  if (index == 0 || !cache.read || index != cache.next || cache.changes != changes) {
+    cache.read = false;
+    std::shared_ptr<const KeyDir> parent = parentDirOf(key);
+    LONG rc = checkAlive(key, parent.get());
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = read(parent.get(), &cache.items);
+    if (rc != ERROR_SUCCESS) return rc;
+    cache.read = true;
+    cache.changes = changes;
+  }
+  cache.next = index + 1;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
 
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                   PHKEY phkResult) {
+LONG pdaRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                      PHKEY phkResult) {
   // ulOptions: 0 or REG_OPTION_OPEN_LINK; there are no links here.
   (void)ulOptions;
   return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
 }
 
-LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+LONG pdaRegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
   return openOrCreate(hKey, lpSubKey, kMaximumAllowed, false, phkResult, nullptr);
 }
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                     LPDWORD lpdwDisposition) {
+LONG pdaRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                        REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                        PHKEY phkResult, LPDWORD lpdwDisposition) {
   // Classes, volatility and security descriptors are not kept: every key is
   // a plain persistent key.
   (void)Reserved;
@@ -602,24 +232,15 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   return openOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
 }
 
-LONG RegCloseKey(HKEY hKey) {
-  if (!hKey) return ERROR_INVALID_HANDLE;
-  for (const Hive& hive : kHives)
-    if (hive.handle == hKey) return ERROR_SUCCESS;
-  KeyPtr key;  // released after the table's lock
-  std::lock_guard<std::mutex> lock(handlesMutex());
-  auto it = handles().find(hKey);
-  if (it == handles().end()) return ERROR_INVALID_HANDLE;
-  key = std::move(it->second);
-  handles().erase(it);
-  return ERROR_SUCCESS;
+LONG pdaRegCloseKey(HKEY hKey) {
+  return closeHandle(hKey);
 }
 
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                      LPBYTE lpData, LPDWORD lpcbData) {
+LONG pdaRegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                         LPBYTE lpData, LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  std::shared_ptr<const reg::KeyDir> parent;
+  std::shared_ptr<const KeyDir> parent;
   LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   std::vector<RegValue> values;
@@ -630,14 +251,14 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
   return returnData(*it, lpType, lpData, lpcbData);
 }
 
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                    DWORD cbData) {
+LONG pdaRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData) {
   (void)Reserved;
   if (!lpData && cbData > 0) return ERROR_INVALID_PARAMETER;
   std::string name = lpValueName ? lpValueName : "";
   if (name.size() > pda::platform::kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  std::shared_ptr<const reg::KeyDir> parent;
+  std::shared_ptr<const KeyDir> parent;
   LONG rc = useKey(hKey, KEY_SET_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   std::string data;
@@ -669,9 +290,9 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
   });
 }
 
-LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+LONG pdaRegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   KeyPtr key;
-  std::shared_ptr<const reg::KeyDir> parent;
+  std::shared_ptr<const KeyDir> parent;
   LONG rc = useKey(hKey, KEY_SET_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   const char* name = lpValueName ? lpValueName : "";
@@ -683,7 +304,7 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   });
 }
 
-LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+LONG pdaRegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
   KeyPtr base;
   LONG rc = findKey(hKey, &base);
@@ -698,8 +319,8 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   std::string dir = base->dir;
   std::size_t depth = base->path.size();
   for (const std::string& name : names) {
-    reg::SubKey found;
-    if (!reg::findSubKey(dir, name, &found)) return ERROR_FILE_NOT_FOUND;
+    SubKey found;
+    if (!findSubKey(dir, name, &found)) return ERROR_FILE_NOT_FOUND;
     dir += "/" + found.fileName;
     ++depth;
   }
@@ -707,47 +328,40 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   std::string parentDir = parentOf(dir);
   if (!mayWrite(parentDir) || !mayWrite(dir)) return ERROR_ACCESS_DENIED;
 
-  reg::WriterGuard writers;
-  reg::KeyLock parentLock;
+  WriterGuard writers;
+  KeyLock parentLock;
   rc = parentLock.acquire(parentDir);
   if (rc != ERROR_SUCCESS) return rc == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : rc;
-  reg::KeyLock keyLock;
+  KeyLock keyLock;
   rc = keyLock.acquire(dir);
   if (rc != ERROR_SUCCESS) return rc == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : rc;
-  std::vector<reg::SubKey> children;
-  reg::listSubKeys(dir, &children);
+  std::vector<SubKey> children;
+  listSubKeys(dir, &children);
   // As on Windows, a key with subkeys cannot be deleted.
   if (!children.empty()) return ERROR_ACCESS_DENIED;
-  int e = reg::removeKeyDirectory(parentDir, dir);
+  int e = removeKeyDirectory(parentDir, dir);
   if (e != 0) return static_cast<LONG>(posix::win32FromErrno(e, ERROR_CANTWRITE));
   noteRegistryChange();
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+LONG pdaRegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                      LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
     return ERROR_INVALID_PARAMETER;
   KeyPtr key;
   LONG rc = useRights(hKey, KEY_ENUMERATE_SUB_KEYS, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  Walks& walk = key->walks;
-  std::lock_guard<std::mutex> guard(walk.mutex);
-  const unsigned long long changes = registryChanges();
-  if (dwIndex == 0 || !walk.subKeysRead || dwIndex != walk.nextSubKey ||
-      walk.subKeysChanges != changes) {
-    walk.subKeysRead = false;
-    std::shared_ptr<const reg::KeyDir> parent = parentDirOf(*key);
-    rc = checkAlive(*key, parent.get());
-    if (rc != ERROR_SUCCESS) return rc;
-    listSubKeys(*key, parent.get(), &walk.subKeys);
-    walk.subKeysRead = true;
-    walk.subKeysChanges = changes;
-  }
-  walk.nextSubKey = dwIndex + 1;
-  const std::vector<reg::SubKey>& subKeys = walk.subKeys;
+  std::lock_guard<std::mutex> guard(key->walks.mutex);
+  WalkCache<SubKey>& walk = key->walks.subKeys;
+  rc = readForWalk(*key, walk, dwIndex, [&](const KeyDir* parent, std::vector<SubKey>* items) {
+    listSubKeys(*key, parent, items);
+    return static_cast<LONG>(ERROR_SUCCESS);
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  const std::vector<SubKey>& subKeys = walk.items;
   if (dwIndex >= subKeys.size()) return ERROR_NO_MORE_ITEMS;
-  const reg::SubKey& sub = subKeys[dwIndex];
+  const SubKey& sub = subKeys[dwIndex];
   // The size is in characters and counts the terminator going in, not coming
   // out; a name that does not fit leaves the caller's size as it was.
   if (sub.name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
@@ -761,29 +375,20 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   return ERROR_SUCCESS;
 }
 
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LONG pdaRegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                      LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
     return ERROR_INVALID_PARAMETER;
   KeyPtr key;
   LONG rc = useRights(hKey, KEY_QUERY_VALUE, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  Walks& walk = key->walks;
-  std::lock_guard<std::mutex> guard(walk.mutex);
-  const unsigned long long changes = registryChanges();
-  if (dwIndex == 0 || !walk.valuesRead || dwIndex != walk.nextValue ||
-      walk.valuesChanges != changes) {
-    walk.valuesRead = false;
-    std::shared_ptr<const reg::KeyDir> parent = parentDirOf(*key);
-    rc = checkAlive(*key, parent.get());
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = readValues(*key, parent.get(), &walk.values);
-    if (rc != ERROR_SUCCESS) return rc;
-    walk.valuesRead = true;
-    walk.valuesChanges = changes;
-  }
-  walk.nextValue = dwIndex + 1;
-  const std::vector<RegValue>& values = walk.values;
+  std::lock_guard<std::mutex> guard(key->walks.mutex);
+  WalkCache<RegValue>& walk = key->walks.values;
+  rc = readForWalk(*key, walk, dwIndex, [&](const KeyDir* parent, std::vector<RegValue>* items) {
+    return readValues(*key, parent, items);
+  });
+  if (rc != ERROR_SUCCESS) return rc;
+  const std::vector<RegValue>& values = walk.items;
   if (dwIndex >= values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& v = values[dwIndex];
   // The name size is in characters without the terminator coming out, and
@@ -794,18 +399,18 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   return returnData(v, lpType, lpData, lpcbData);
 }
 
-LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+LONG pdaRegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                         LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                         LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
   if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
   KeyPtr key;
-  std::shared_ptr<const reg::KeyDir> parent;
+  std::shared_ptr<const KeyDir> parent;
   LONG rc = useKey(hKey, KEY_QUERY_VALUE, &key, &parent);
   if (rc != ERROR_SUCCESS) return rc;
   if (lpClass && *lpcchClass == 0) return ERROR_MORE_DATA;
   // The subkeys and the values are read only when the caller asks about them.
-  std::vector<reg::SubKey> subKeys;
+  std::vector<SubKey> subKeys;
   if (lpcSubKeys || lpcbMaxSubKeyLen) listSubKeys(*key, parent.get(), &subKeys);
   std::vector<RegValue> values;
   if (lpcValues || lpcbMaxValueNameLen || lpcbMaxValueLen) {
@@ -814,7 +419,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   }
 
   std::size_t maxSubKey = 0, maxName = 0, maxData = 0;
-  for (const reg::SubKey& s : subKeys) maxSubKey = std::max(maxSubKey, s.name.size());
+  for (const SubKey& s : subKeys) maxSubKey = std::max(maxSubKey, s.name.size());
   for (const RegValue& v : values) {
     maxName = std::max(maxName, v.name.size());
     maxData = std::max(maxData, v.data.size());

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/posix/PosixSupport.h"
 
 namespace pda {

@@ -1,14 +1,14 @@
 // The library's entry point on POSIX: when the library is unloaded (dlclose
-// of its last reference, or the end of the process) the process-wide SQLite
-// connections are closed and the SQLite library released, as the Windows
-// build does on process detach.
+// of its last reference, or the end of the process) the registered unload
+// hooks run (the SQLite store closes its connections and releases the SQLite
+// library), as the Windows build does on process detach.
 
-#include "pda/KestSQLite.h"
+#include "platform/platform.h"
 
 namespace {
 
 __attribute__((destructor)) void onLibraryUnload() {
-  KestSQLite::closeAllDatabaseConnections();
+  pda::platform::runUnloadHooks();
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // The library's entry point. Kept alone in its file so that only the DLL
 // carries it: the static archive that the tests link never pulls it in.
 
-#include "pda/KestSQLite.h"
 #include "platform/platform.h"
 
 // When a program unloads the library with FreeLibrary (lpReserved is null),
-// the process goes on: the SQLite connections are closed and the SQLite
-// library is released, so that no file stays locked and no module stays
-// mapped behind a library that is gone.
+// the process goes on: the registered unload hooks run (the SQLite store
+// closes its connections and releases the SQLite library), so that no file stays locked and no
+// module stays mapped behind a library that is gone.
 //
 // When the whole process ends (lpReserved is not null), nothing is done. The
 // other threads have already been stopped wherever they were, possibly inside
@@ -25,7 +24,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       DisableThreadLibraryCalls(instance);
       break;
     case DLL_PROCESS_DETACH:
-      if (reserved == nullptr) KestSQLite::closeAllDatabaseConnections();
+      if (reserved == nullptr) pda::platform::runUnloadHooks();
       break;
     default:
       break;

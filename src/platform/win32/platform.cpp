@@ -34,3 +34,41 @@ double monotonicMilliseconds() {
 
 }  // namespace platform
 }  // namespace pda
+
+namespace pda {
+namespace platform {
+
+namespace {
+bool isSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+bool isDriveLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+}  // namespace
+
+bool isAbsolutePath(const char* path) noexcept {
+  if (path == nullptr) return false;
+  if (isDriveLetter(path[0]) && path[1] == ':' && isSeparator(path[2])) return true;
+  // "\\server\share\..." and "\\?\C:\...": both name their root.
+  return isSeparator(path[0]) && isSeparator(path[1]) && path[2] != '\0';
+}
+
+HMODULE loadLibraryFromAbsolutePath(const char* path) {
+  if (!isAbsolutePath(path)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // The library's own directory and System32 for its dependencies; the
+  // current directory and PATH are never searched.
+  HMODULE module = LoadLibraryExA(path, nullptr,
+                                  LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // A Windows without the search flags (Windows 7 before KB2533623) refuses
+  // them: the altered search path still starts at the library's directory.
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+    module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return module;
+}
+
+}  // namespace platform
+}  // namespace pda

@@ -8,7 +8,7 @@
 #include <memory>
 #include <system_error>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "pda/DirUtilities.h"
 #include "platform/platform.h"
 #include "stores/sqlite/Codes.h"

@@ -5,6 +5,7 @@
 // Exit status 0 when every check held; every failed check prints one line.
 
 #include <PersistedDataAccess.h>
+#include <pda/Win32.h>
 
 #include <climits>
 #include <cstdio>

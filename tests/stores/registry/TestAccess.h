@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pda/KestRegistry.h"
+#include "pda/Win32.h"
 
 struct PdaTestAccess {
   static KestRegistry* KestRegistry_make(IKestBase* parent, const char* name, bool openKeys) {

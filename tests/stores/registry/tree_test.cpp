@@ -147,15 +147,20 @@ TEST(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
   pdatest::regSetString(key("INTF1"), "Interface", "a");
   pdatest::regSetString(key("INTF2"), "Interface", "C");
   pdatest::regSetString(key("INTF3"), "VISAName", "NoInterface");
+  pdatest::regSetString(key("Aliases"), "E", "");
+  pdatest::regSetString(key("INTF4"), "Interface", "e");
 
   auto root = create(KestInfoBaseType);
-  ASSERT_EQ(root->SubKeyMap()->size(), 3u);  // "Aliases" is no child
+  ASSERT_EQ(root->SubKeyMap()->size(), 4u);  // "Aliases" is no child
   char buf[32];
   child(*root, "INTF1").getValueString("Interface", buf, sizeof buf, "");
   EXPECT_STREQ(buf, "B");
   EXPECT_EQ(text(key("INTF1"), "Interface"), "a");
   child(*root, "INTF2").getValueString("Interface", buf, sizeof buf, "");
   EXPECT_STREQ(buf, "C");
+  // An empty substitute is applied like any other.
+  EXPECT_EQ(child(*root, "INTF4").rawNameValueMap().at("Interface"), "");
+  EXPECT_EQ(text(key("INTF4"), "Interface"), "e");
   // Without an "Interface" value nothing is substituted, not even the
   // table's unnamed default.
   EXPECT_EQ(child(*root, "NoInterface").NameValueMap()->count("Interface"), 0u);

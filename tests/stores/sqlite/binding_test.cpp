@@ -1,6 +1,7 @@
 // The run-time binding, the per-file connections, the library-missing and
 // file-missing reports, the type table, copies and closing everything.
 #include <cstring>
+#include <filesystem>
 
 #include "TestAccess.h"
 #include "platform/platform.h"
@@ -95,6 +96,34 @@ TEST(SQLiteStore, MissingLibraryIsReportedWithItsFullPathAtEveryAttempt) {
   EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(info->setValueString("A", "1"), 0);  // writes touch nothing either
   EXPECT_EQ(countEvents("ERROR", load), 2);
+}
+
+// Without "BaseDir" the base directory is "." and the library path
+// "./bin/SQLite.Interop.dll": a library of that name in the current directory
+// must not be loaded, whoever put it there.
+TEST(SQLiteStore, LibraryInTheCurrentDirectoryIsNotLoadedWithoutBaseDir) {
+  pdatest::TempMachine machine;
+  machine.createConfigDatabase();
+  const std::filesystem::path folder = machine.path("planted");
+  std::filesystem::create_directories(folder / "bin");
+  std::filesystem::copy_file(pdatest::sqliteLibrary(), folder / "bin" / "SQLite.Interop.dll");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  SQLiteDynamic direct("bin" PDA_PATH_SEP "SQLite.Interop.dll");
+  Node info = create(KestInfoBaseType);
+  const int value = info->getValueInt32("InstallLevel", 256);
+  std::filesystem::current_path(before);
+
+  EXPECT_EQ(direct._hModule, nullptr);
+  EXPECT_EQ(value, 256);
+  EXPECT_EQ(PdaTestAccess::KestSQLite_binding(), nullptr);
+  const std::string refused =
+      "loadSuiteLibrary: Refused to load a library from a relative path\npath = '." PDA_PATH_SEP
+      "bin" PDA_PATH_SEP
+      "SQLite.Interop.dll'\nreason = libraries are loaded only from an "
+      "absolute path, never through the current directory; register the suite's absolute "
+      "\"BaseDir\"\n";
+  EXPECT_EQ(countEvents("ERROR", refused), 1);
 }
 
 TEST(SQLiteStore, MissingDatabaseIsReportedAndOpenedAgainAtTheNextRead) {

@@ -1,6 +1,8 @@
 #pragma once
 
-// Small text helpers shared by the stores and records.
+// Small text helpers shared by every layer, the platform included. The bottom
+// layer ("base"): it includes nothing of the library and no operating-system
+// header.
 
 #include <cstddef>
 #include <string>
