@@ -80,19 +80,19 @@ void writeFile(const std::string& path, const std::string& text) {
   }
 }
 
-// Prints the changes; with apply, writes them. Returns nothing: failures
-// throw.
+// Writes the changes (unless dryRun) and prints them; failures throw.
 void applyDocument(const Json& prepared, Store target, bool dryRun) {
   const Json current = readStore(target);
   const Json merged = mergeSections(current, prepared);
   const std::vector<Change> changes = compareDocuments(current, merged, false);
+  // Printed once written, so that a failed import prints only its error.
+  if (!dryRun && !changes.empty()) writeStore(target, prepared);
   for (const Change& c : changes) std::cout << changeLine(c) << '\n';
   if (dryRun) {
     std::cout << changes.size() << " change" << (changes.size() == 1 ? "" : "s")
               << " (dry run: nothing written)\n";
     return;
   }
-  if (!changes.empty()) writeStore(target, prepared);
   std::cout << changes.size() << " change" << (changes.size() == 1 ? "" : "s") << " written to the "
             << storeName(target) << " store\n";
 }

@@ -791,6 +791,12 @@ void writeSQLite(const Json& doc) {
 
 // --- Writing the registry store --------------------------------------------
 
+bool containsName(const Json& map, const std::string& name) {
+  for (auto it = map.begin(); it != map.end(); ++it)
+    if (ciEqual(it.key(), name)) return true;
+  return false;
+}
+
 bool sameRegistryValue(const registry::Value& current, const Json& wanted) {
   if (wanted.is_string())
     return (current.type == registry::kString || current.type == registry::kExpandString) &&
@@ -803,29 +809,24 @@ bool sameRegistryValue(const registry::Value& current, const Json& wanted) {
 // Makes key hold exactly the modelled values of map; other types stay.
 void applyRegistryValues(const std::string& key, const Json& map) {
   const std::vector<registry::Value> current = registry::values(key);
-  if (current.empty() && map.empty() && !registry::exists(key)) return;
-  registry::createKey(key);
-  for (const registry::Value& v : current) {
-    if (!modelled(v)) continue;
-    bool kept = false;
-    for (auto it = map.begin(); it != map.end() && !kept; ++it) kept = ciEqual(it.key(), v.name);
-    if (!kept) registry::deleteValue(key, v.name);
-  }
+  std::vector<std::string> removed;
+  for (const registry::Value& v : current)
+    if (modelled(v) && !containsName(map, v.name)) removed.push_back(v.name);
+  std::vector<registry::Value> written;
   for (auto it = map.begin(); it != map.end(); ++it) {
     bool same = false;
     for (const registry::Value& v : current)
       if (ciEqual(v.name, it.key())) same = sameRegistryValue(v, it.value());
-    if (same) continue;
-    registry::setValue(key, it.value().is_string()
-                                ? registry::stringValue(it.key(), it.value().get<std::string>())
-                                : registry::dwordValue(it.key(), it.value().get<long long>()));
+    if (!same)
+      written.push_back(it.value().is_string()
+                            ? registry::stringValue(it.key(), it.value().get<std::string>())
+                            : registry::dwordValue(it.key(), it.value().get<long long>()));
   }
-}
-
-bool containsName(const Json& map, const std::string& name) {
-  for (auto it = map.begin(); it != map.end(); ++it)
-    if (ciEqual(it.key(), name)) return true;
-  return false;
+  // A key without changes is not opened for writing, so that a restore
+  // touches only what the failed import changed.
+  if (removed.empty() && written.empty()) return;
+  for (const std::string& name : removed) registry::deleteValue(key, name);
+  for (const registry::Value& v : written) registry::setValue(key, v);
 }
 
 void applyRegistry(const Json& doc) {
@@ -841,13 +842,13 @@ void applyRegistry(const Json& doc) {
       registry::deleteTree(registryPath(name.c_str()));
   for (auto it = interfaces.begin(); it != interfaces.end(); ++it) {
     const std::string key = registryPath(it.key().c_str());
-    registry::createKey(key);
+    if (!registry::exists(key)) registry::createKey(key);
     applyRegistryValues(key, it.value()["values"]);
     const Json& instruments = it.value()["instruments"];
     for (const std::string& device : registry::subKeys(key))
       if (!containsName(instruments, device)) registry::deleteTree(key + "\\" + device);
     for (auto d = instruments.begin(); d != instruments.end(); ++d) {
-      registry::createKey(key + "\\" + d.key());
+      if (!registry::exists(key + "\\" + d.key())) registry::createKey(key + "\\" + d.key());
       applyRegistryValues(key + "\\" + d.key(), d.value());
     }
   }
