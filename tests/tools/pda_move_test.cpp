@@ -149,10 +149,13 @@ TEST(PdaMove, CopyBeforeTheSwitchFlipKeepsTheValuesAndDiffListsWhatDiffers) {
   EXPECT_EQ(ok(machine, {"export", "--source", "registry"}).find("True"), std::string::npos);
   ok(machine, {"copy", "--from", "sqlite", "--to", "registry"});
   EXPECT_EQ(ok(machine, {"diff", "--from", "sqlite", "--to", "registry"}), "");
-  // Interfaces land in keys the registry store reads.
   EXPECT_EQ(ok(machine, {"favorite", "TCPIP0::192.168.1.20::inst0::INSTR", "--source",
                          "registry"}),
             "on\n");
+  // Interfaces land in keys the registry store reads, under the names the
+  // SQLite tree gives them and their instruments.
+  EXPECT_EQ(ok(machine, {"config", "show", "--source", "registry"}),
+            ok(machine, {"config", "show", "--source", "sqlite"}));
 
   ok(machine, {"reg", "add", tooltest::kSwitchKey, "/v", "_UseRegistryForPersistedData", "/t",
                "REG_DWORD", "/d", "1", "/f"});

@@ -558,10 +558,26 @@ Json forRegistry(const Json& in, bool strict) {
         continue;
       }
       forRegistryValues(entry["values"], at + "/values", strict);
+      // The registry store names an instrument by its key, the SQLite store
+      // by its "VisaAddress": the key becomes the address, so that the tree
+      // holds the same names in both stores.
+      SortedMap instruments;
       for (auto d = entry["instruments"].begin(); d != entry["instruments"].end(); ++d) {
-        if (strict) checkRegistryKey(at + "/instruments" + step(d.key()), d.key());
-        forRegistryValues(d.value(), at + "/instruments" + step(d.key()), strict);
+        const std::string here = at + "/instruments" + step(d.key());
+        const Json& address = d.value().contains("VisaAddress") ? d.value()["VisaAddress"] : Json();
+        const std::string name = address.is_string() && !address.get<std::string>().empty()
+                                     ? address.get<std::string>()
+                                     : d.key();
+        if (strict) checkRegistryKey(here, name);
+        if (instruments.count(name)) {
+          if (strict) throw DocumentError(here, "in the registry its key '" + name + "' is taken");
+          continue;
+        }
+        Json values = d.value();
+        forRegistryValues(values, here, strict);
+        instruments[name] = values;
       }
+      entry["instruments"] = toObject(instruments);
       renamed[key] = entry;
     }
     config["interfaces"] = toObject(renamed);
