@@ -152,10 +152,7 @@ TEST(PdaMove, CopyBeforeTheSwitchFlipKeepsTheValuesAndDiffListsWhatDiffers) {
   EXPECT_EQ(ok(machine, {"favorite", "TCPIP0::192.168.1.20::inst0::INSTR", "--source",
                          "registry"}),
             "on\n");
-  // Interfaces land in keys the registry store reads, under the names the
-  // SQLite tree gives them and their instruments.
-  EXPECT_EQ(ok(machine, {"config", "show", "--source", "registry"}),
-            ok(machine, {"config", "show", "--source", "sqlite"}));
+
 
   ok(machine, {"reg", "add", tooltest::kSwitchKey, "/v", "_UseRegistryForPersistedData", "/t",
                "REG_DWORD", "/d", "1", "/f"});
@@ -170,6 +167,12 @@ TEST(PdaMove, CopyBeforeTheSwitchFlipKeepsTheValuesAndDiffListsWhatDiffers) {
   EXPECT_EQ(diff[0]["path"], "/globalSettings/IOControlHidden");
   EXPECT_EQ(diff[0]["from"], "True");
   EXPECT_EQ(diff[0]["to"], "False");
+
+  // Interfaces land in keys the registry store reads, under the names the
+  // SQLite tree gives them and their instruments. (Last: reading the tree
+  // from the registry stores the interfaces' capability flags.)
+  EXPECT_EQ(ok(machine, {"config", "show", "--source", "registry"}),
+            ok(machine, {"config", "show", "--source", "sqlite"}));
 }
 
 struct BadDocument {
