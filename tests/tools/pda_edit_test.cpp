@@ -19,8 +19,8 @@ const char* const kSettingsKey = "HKLM\\SOFTWARE\\Vantrel\\Quillon\\CurrentVersi
 // An installed suite whose registry holds an interface with one instrument.
 void prepare(const pdatest::TempMachine& machine) {
   ok(machine, {"init"});
-  ok(machine, {"reg", "add", std::string(kSettingsKey) + "\\INTF3", "/v", "VISAName", "/d",
-               "GPIB3"});
+  ok(machine,
+     {"reg", "add", std::string(kSettingsKey) + "\\INTF3", "/v", "VISAName", "/d", "GPIB3"});
   ok(machine, {"reg", "add", std::string(kSettingsKey) + "\\INTF3\\dev1", "/v", "Addr", "/d",
                "GPIB3::5::INSTR"});
 }
@@ -86,8 +86,8 @@ TEST(PdaEdit, ConfigSetOnTheRegistryReadsBackInANewProcess) {
   ok(machine, {"config", "set", "GPIB3", "Addr", "GPIB3::7::INSTR", "--instrument", "dev1",
                "--source", "registry"});
   EXPECT_EQ(ok(machine, {"config", "get", "gpib3", "Disabled", "--source", "registry"}), "TRUE\n");
-  EXPECT_EQ(ok(machine, {"config", "get", "GPIB3", "addr", "--instrument", "DEV1", "--source",
-                         "registry"}),
+  EXPECT_EQ(ok(machine,
+               {"config", "get", "GPIB3", "addr", "--instrument", "DEV1", "--source", "registry"}),
             "GPIB3::7::INSTR\n");
   const tooltest::Result missing =
       pda(machine, {"config", "set", "GPIB9", "Disabled", "TRUE", "--source", "registry"});

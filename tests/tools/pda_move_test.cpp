@@ -52,9 +52,9 @@ void fillSQLite(const pdatest::TempMachine& machine) {
                   "INSERT INTO SorrelParamInfo (NAME, VALUE) VALUES ('vxi11Server', 'a,b');"
                   "INSERT INTO ConfigData (IDKEY, NAME, VALUE) VALUES"
                   " ('CH-1', 'RecordType', 'Chassis'), ('CH-1', 'Slots', '18');");
-  ok(machine, {"chassis", "add", "MY5400123", "--vendor", "Tessaro", "--model", "M9019A", "--usb",
-               "USB0::0x2A8D::0x0001::MY5400123::0::INSTR", "--manf-id", "10893", "--model-id",
-               "1"});
+  ok(machine,
+     {"chassis", "add", "MY5400123", "--vendor", "Tessaro", "--model", "M9019A", "--usb",
+      "USB0::0x2A8D::0x0001::MY5400123::0::INSTR", "--manf-id", "10893", "--model-id", "1"});
 }
 
 TEST(PdaMove, SQLiteExportImportExportIsByteIdentical) {
@@ -95,8 +95,8 @@ TEST(PdaMove, RegistryRoundTripsAndCopiesToSQLiteWithoutDifferences) {
     ok(machine, {"init"});
     ok(machine, {"set", "IOControlHidden", "true", "--source", "registry"});
     ok(machine, {"reg", "add", kSettingsKey, "/v", "Big", "/t", "REG_DWORD", "/d", "0xFFFFFFFE"});
-    ok(machine, {"reg", "add", std::string(kSettingsKey) + "\\INTF7", "/v", "VISAName", "/d",
-                 "GPIB7"});
+    ok(machine,
+       {"reg", "add", std::string(kSettingsKey) + "\\INTF7", "/v", "VISAName", "/d", "GPIB7"});
     ok(machine, {"reg", "add", std::string(kSettingsKey) + "\\INTF7\\dev1", "/v", "Addr", "/d",
                  "GPIB7::3::INSTR"});
     ok(machine, {"reg", "add", std::string(kSettingsKey) + "\\VisaDevices", "/v", "meter", "/d",
@@ -139,20 +139,18 @@ TEST(PdaMove, CopyBeforeTheSwitchFlipKeepsTheValuesAndDiffListsWhatDiffers) {
   // written.
   const tooltest::Result refused = pda(machine, {"copy", "--from", "sqlite", "--to", "registry"});
   expectFailure(refused, 1);
-  EXPECT_NE(refused.err.find("/configuration/otherRecords/CH-1"), std::string::npos)
-      << refused.err;
+  EXPECT_NE(refused.err.find("/configuration/otherRecords/CH-1"), std::string::npos) << refused.err;
   EXPECT_EQ(ok(machine, {"export", "--source", "registry"}).find("True"), std::string::npos);
 
   pdatest::sqlite(machine.dataDir() + "Quillon.db", "DELETE FROM ConfigData WHERE IDKEY='CH-1';");
-  const std::string dry = ok(machine, {"copy", "--from", "sqlite", "--to", "registry", "--dry-run"});
+  const std::string dry =
+      ok(machine, {"copy", "--from", "sqlite", "--to", "registry", "--dry-run"});
   EXPECT_NE(dry.find("(dry run: nothing written)"), std::string::npos);
   EXPECT_EQ(ok(machine, {"export", "--source", "registry"}).find("True"), std::string::npos);
   ok(machine, {"copy", "--from", "sqlite", "--to", "registry"});
   EXPECT_EQ(ok(machine, {"diff", "--from", "sqlite", "--to", "registry"}), "");
-  EXPECT_EQ(ok(machine, {"favorite", "TCPIP0::192.168.1.20::inst0::INSTR", "--source",
-                         "registry"}),
+  EXPECT_EQ(ok(machine, {"favorite", "TCPIP0::192.168.1.20::inst0::INSTR", "--source", "registry"}),
             "on\n");
-
 
   ok(machine, {"reg", "add", tooltest::kSwitchKey, "/v", "_UseRegistryForPersistedData", "/t",
                "REG_DWORD", "/d", "1", "/f"});
@@ -193,7 +191,8 @@ TEST(PdaMove, BadDocumentsAreRefusedWithTheirPlaceAndNothingWritten) {
       {"other format", R"({"format": "x", "version": 1})", "/format: must be", false},
       {"future version", R"({"format": "pda-settings", "version": 2})",
        "/version: unknown format version 2", false},
-      {"unknown section", R"({"format": "pda-settings", "version": 1, "extra": {}})", "/extra", false},
+      {"unknown section", R"({"format": "pda-settings", "version": 1, "extra": {}})", "/extra",
+       false},
       {"boolean value", R"({"format": "pda-settings", "version": 1,
                            "globalSettings": {"A": "x", "B": true}})",
        "/globalSettings/B: must be text or a whole number", false},
@@ -206,7 +205,8 @@ TEST(PdaMove, BadDocumentsAreRefusedWithTheirPlaceAndNothingWritten) {
        R"({"format": "pda-settings", "version": 1, "globalSettings": {"A": "x\u0000y"}})",
        "/globalSettings/A: the value holds a NUL", false},
       {"aliases without brix",
-       R"({"format": "pda-settings", "version": 1, "aliases": {"visa": {}}})", "/aliases/brix", false},
+       R"({"format": "pda-settings", "version": 1, "aliases": {"visa": {}}})", "/aliases/brix",
+       false},
       {"instrument of another interface",
        R"({"format": "pda-settings", "version": 1, "configuration": {"otherRecords": {},
            "interfaces": {"I1": {"values": {}, "instruments": {

@@ -40,9 +40,10 @@ TEST(PdaReadme, MovingSettingsRunsAsWritten) {
   std::string tool = PDA_TOOL_PATH;
   const std::string dir = tool.substr(0, tool.rfind('/'));
   std::string out;
-  const int status = pdatest::run("cd " + tooltest::quote(machine.root()) + " && PATH=" +
-                                      tooltest::quote(dir) + ":\"$PATH\" bash moving.sh 2>&1",
-                                  &out);
+  const int status =
+      pdatest::run("cd " + tooltest::quote(machine.root()) + " && PATH=" + tooltest::quote(dir) +
+                       ":\"$PATH\" bash moving.sh 2>&1",
+                   &out);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("(dry run: nothing written)"), std::string::npos) << out;
   EXPECT_NE(out.find("\ntrue\n"), std::string::npos) << out;

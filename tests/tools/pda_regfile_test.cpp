@@ -129,8 +129,9 @@ struct BadFile {
 };
 
 TEST(PdaRegFile, BadFilesAreRefusedAndNothingIsWritten) {
-  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\SOFTWARE\\Demo]\r\n"
-                           "\"First\"=\"written only if all is good\"\r\n";
+  const std::string head =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\SOFTWARE\\Demo]\r\n"
+      "\"First\"=\"written only if all is good\"\r\n";
   std::string utf16Odd = utf16(head + "\"A\"=\"b\"\r\n");
   utf16Odd.pop_back();
   std::string noBom = utf16(head).substr(2);
@@ -172,11 +173,12 @@ TEST(PdaRegFile, AWriteThatFailsHalfwayPutsTheRegistryBack) {
   writeBytes(machine.path("registry/HKLM/SOFTWARE/Demo/Blocked"), "");
   const std::string before = snapshot(machine);
   const std::string file = machine.path("half.reg");
-  writeBytes(file,
-             "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo]\r\n\"Kept\"=\"new\"\r\n\"Added\"=\"1\"\r\n"
-             "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Doomed]\r\n"
-             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fresh\\Key]\r\n\"a\"=\"b\"\r\n"
-             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Blocked]\r\n\"a\"=\"b\"\r\n");
+  writeBytes(
+      file,
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo]\r\n\"Kept\"=\"new\"\r\n\"Added\"=\"1\"\r\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Doomed]\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fresh\\Key]\r\n\"a\"=\"b\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Blocked]\r\n\"a\"=\"b\"\r\n");
   const tooltest::Result r = pda(machine, {"reg", "import", file});
   expectFailure(r, 1);
   EXPECT_NE(r.err.find("put back as it was"), std::string::npos) << r.err;

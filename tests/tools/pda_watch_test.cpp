@@ -81,8 +81,8 @@ TEST(PdaWatch, PrintsChangesOtherProcessesMakeOnEachStore) {
       << readText(sqlite.out);
   ok(machine, {"alias", "add", "meter", "GPIB0::5::INSTR", "--source", "registry"});
   ok(machine, {"set", "IOControlHidden", "true", "--source", "registry"});
-  EXPECT_TRUE(waitFor(registry.out,
-                      " registry globalSettings IOControlHidden \"False\" -> \"True\"\n"))
+  EXPECT_TRUE(
+      waitFor(registry.out, " registry globalSettings IOControlHidden \"False\" -> \"True\"\n"))
       << readText(registry.out);
   // Filtered by name: the alias is not shown; each line starts with the time.
   const std::string lines = readText(registry.out);

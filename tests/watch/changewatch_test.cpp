@@ -63,8 +63,9 @@ TEST(ChangeWatch, SQLiteWritesWakeTheWatch) {
   expectWokenByAWriteFromAnotherThread(SQLiteDataSource);
   // Another process writes the files but commits nothing: no change.
   ChangeWatch watch(SQLiteDataSource);
-  pdatest::sqlite(db, "BEGIN IMMEDIATE; INSERT INTO KestInfo (NAME, VALUE) VALUES ('A', 'b');"
-                      " ROLLBACK;");
+  pdatest::sqlite(db,
+                  "BEGIN IMMEDIATE; INSERT INTO KestInfo (NAME, VALUE) VALUES ('A', 'b');"
+                  " ROLLBACK;");
   EXPECT_EQ(watch.waitForChange(300), 0);
   pdatest::sqlite(db, "INSERT INTO KestInfo (NAME, VALUE) VALUES ('A', 'b');");
   EXPECT_EQ(watch.waitForChange(kPatience), 1);

@@ -107,8 +107,7 @@ void editAlias(const AliasEdit& o, bool remove) {
   const std::string address = resolve(source, o.brix, o.alias, &found);
   if (remove ? found : (!found || address != o.address))
     throw WriteError("written, but the alias reader does not give it back");
-  std::cout << (remove ? "removed " : "") << o.alias << (remove ? "" : " -> " + o.address)
-            << '\n';
+  std::cout << (remove ? "removed " : "") << o.alias << (remove ? "" : " -> " + o.address) << '\n';
 }
 
 // --- favourites ---------------------------------------------------------------
@@ -163,8 +162,8 @@ IKestBase* findNode(KestConfig& record, const ConfigOptions& o) {
   if (!found) {
     std::string names;
     for (const auto& child : *root->SubKeyMap()) names += (names.empty() ? "" : ", ") + child.first;
-    throw UsageError("no interface '" + o.interfaceName + "' (there are: " +
-                     (names.empty() ? "none" : names) + ")");
+    throw UsageError("no interface '" + o.interfaceName +
+                     "' (there are: " + (names.empty() ? "none" : names) + ")");
   }
   if (o.instrument.empty()) return intf->second;
   auto device = intf->second->findMap(o.instrument.c_str(), &found);
@@ -230,7 +229,8 @@ void runConfigGet(const ConfigOptions& o) {
   const ::NameValueMap& values = *node->NameValueMap();
   auto it = values.find(o.name);
   if (it == values.end())
-    throw WriteError("'" + o.name + "' is not stored for this record (pda config show lists "
+    throw WriteError("'" + o.name +
+                     "' is not stored for this record (pda config show lists "
                      "what is)");
   std::cout << it->second << '\n';
 }
@@ -285,8 +285,7 @@ void runSorrelSet(const SorrelOptions& o) {
   SorrelParams reread(source);
   std::vector<char> buffer(kTextBuffer, '\0');
   reread.getValueString(o.name.c_str(), buffer.data(), kTextBuffer, "");
-  if (o.value != buffer.data())
-    throw WriteError("written, but a new read does not give it back");
+  if (o.value != buffer.data()) throw WriteError("written, but a new read does not give it back");
   std::cout << o.value << '\n';
 }
 
@@ -340,8 +339,9 @@ void registerEdits(CLI::App& app) {
   get->add_option("NAME", g->name, "Value name")->required();
   get->add_option("--instrument", g->instrument, "Instrument name below the interface");
   addSourceOption(*get, g->source);
-  get->footer("Example:\n  pda config get USB0 VisaAddress --instrument "
-              "USB0::0x2A8D::0x1301::MY53000001::0::INSTR");
+  get->footer(
+      "Example:\n  pda config get USB0 VisaAddress --instrument "
+      "USB0::0x2A8D::0x1301::MY53000001::0::INSTR");
   get->callback([g]() { runConfigGet(*g); });
 
   auto w = std::make_shared<ConfigOptions>();
@@ -354,8 +354,7 @@ void registerEdits(CLI::App& app) {
   set->footer("Example:\n  pda config set TCPIP0 Disabled TRUE");
   set->callback([w]() { runConfigSet(*w); });
 
-  CLI::App* sorrel =
-      app.add_subcommand("sorrel", "List and change the remote-session parameters");
+  CLI::App* sorrel = app.add_subcommand("sorrel", "List and change the remote-session parameters");
   auto l = std::make_shared<SorrelOptions>();
   sorrel->add_flag("--json", l->json, "Print JSON");
   addSourceOption(*sorrel, l->source);

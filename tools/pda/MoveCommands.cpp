@@ -187,7 +187,8 @@ void addStorePair(CLI::App& command, MoveOptions& o) {
 
 void registerMove(CLI::App& app) {
   auto e = std::make_shared<MoveOptions>();
-  CLI::App* exp = app.add_subcommand("export", "Write everything a store holds as one JSON document");
+  CLI::App* exp =
+      app.add_subcommand("export", "Write everything a store holds as one JSON document");
   exp->add_option("FILE", e->file, "Where to write it (default: standard output)");
   addSourceOption(*exp, e->source);
   exp->footer(

@@ -208,8 +208,7 @@ registry::Value parseData(int line, const std::string& data, bool unicode) {
   if (!data.empty() && data[0] == '"') {
     std::size_t at = 0;
     const std::string text = quoted(line, data, at);
-    if (!trimmed(data.substr(at)).empty())
-      throw FormatError(line, "text after the closing quote");
+    if (!trimmed(data.substr(at)).empty()) throw FormatError(line, "text after the closing quote");
     v.type = registry::kString;
     v.bytes = text + std::string(1, '\0');
     return v;

@@ -81,8 +81,8 @@ void runExport(const RegFileOptions& o) {
 // What one key looked like before the import, and how to put it back.
 struct Saved {
   std::string key;
-  bool tree = false;            // the whole tree was saved (the file deletes it)
-  std::string createdFrom;      // the highest key the import created ("" none)
+  bool tree = false;                   // the whole tree was saved (the file deletes it)
+  std::string createdFrom;             // the highest key the import created ("" none)
   std::vector<regfile::KeyDump> dump;  // its values (or its tree)
 };
 
@@ -157,9 +157,9 @@ void checkReadBack(const std::vector<regfile::KeyChange>& changes) {
       const registry::Value* found = nullptr;
       for (const registry::Value& n : now)
         if (lower(n.name) == v.first) found = &n;
-      const bool same = v.second ? found && found->type == v.second->type &&
-                                       found->bytes == v.second->bytes
-                                 : found == nullptr;
+      const bool same =
+          v.second ? found && found->type == v.second->type && found->bytes == v.second->bytes
+                   : found == nullptr;
       if (!same)
         throw WriteError("HKEY_LOCAL_MACHINE\\" + e.key + ": the value '" + v.first +
                          "' did not read back as written");

@@ -60,9 +60,11 @@ const char* const kPxiKeyedTables[] = {"Chassis", "PModules", "SModules"};
 const char* const kPxiBuses = "PciBuses";
 
 const char* const kHeader[] = {"format", "version", "store"};
-const char* const kTopLevel[] = {"format",    "version", "store",         "globalSettings",
-                                 "visaSettings", "remoteSessionParameters", "favorites",
-                                 "aliases",   "configuration", "pxi"};
+const char* const kTopLevel[] = {"format",        "version",
+                                 "store",         "globalSettings",
+                                 "visaSettings",  "remoteSessionParameters",
+                                 "favorites",     "aliases",
+                                 "configuration", "pxi"};
 
 std::string lower(const std::string& text) {
   std::string out;
@@ -178,10 +180,8 @@ void checkShape(Shape& shape, const Json& doc) {
     return shape.fail("/version", "must be a whole number");
   if (doc["version"] != kVersion)
     return shape.fail("/version", "unknown format version " + doc["version"].dump() +
-                                      " (this pda reads version " + std::to_string(kVersion) +
-                                      ")");
-  if (doc.contains("store") && !doc["store"].is_string())
-    shape.fail("/store", "must be text");
+                                      " (this pda reads version " + std::to_string(kVersion) + ")");
+  if (doc.contains("store") && !doc["store"].is_string()) shape.fail("/store", "must be text");
   for (const ValueSection& s : kValueSections)
     if (doc.contains(s.name)) checkValueMap(shape, step(s.name), doc[s.name]);
   if (doc.contains("aliases") && checkMembers(shape, "/aliases", doc["aliases"], {"visa", "brix"}))
@@ -206,7 +206,8 @@ void checkShape(Shape& shape, const Json& doc) {
   }
   if (doc.contains("pxi") &&
       checkMembers(shape, "/pxi", doc["pxi"], {"Chassis", "PModules", "SModules", "PciBuses"})) {
-    for (const char* t : kPxiKeyedTables) checkRecordMap(shape, std::string("/pxi/") + t, doc["pxi"][t]);
+    for (const char* t : kPxiKeyedTables)
+      checkRecordMap(shape, std::string("/pxi/") + t, doc["pxi"][t]);
     checkValueMap(shape, "/pxi/PciBuses", doc["pxi"][kPxiBuses]);
   }
 }
@@ -324,9 +325,8 @@ Json configurationFromRows(std::map<std::string, SortedMap, ci_less> records) {
     const std::string typeText = type == values.end() ? "" : type->second.get<std::string>();
     if (typeText == "Device") {
       auto parent = values.find("ParentHashKey");
-      auto owner = parent == values.end()
-                       ? interfacesById.end()
-                       : interfacesById.find(parent->second.get<std::string>());
+      auto owner = parent == values.end() ? interfacesById.end()
+                                          : interfacesById.find(parent->second.get<std::string>());
       if (owner != interfacesById.end() && owner->second.size() == 1) {
         values.erase("RecordType");
         values.erase("ParentHashKey");
@@ -361,9 +361,8 @@ Json configurationFromRows(std::map<std::string, SortedMap, ci_less> records) {
 Json readSQLiteSections(Database& db, const std::string& pxiSchema, Store store) {
   Json doc = header(store);
   for (const ValueSection& s : kValueSections)
-    doc[s.name] = toObject(
-        nameValues(db, std::string("SELECT NAME, VALUE FROM ") + s.table +
-                           " WHERE NAME IS NOT NULL ORDER BY rowid"));
+    doc[s.name] = toObject(nameValues(db, std::string("SELECT NAME, VALUE FROM ") + s.table +
+                                              " WHERE NAME IS NOT NULL ORDER BY rowid"));
   Json aliases = Json::object();
   for (const AliasKind& k : kAliasKinds)
     aliases[k.name] = toObject(nameValues(
@@ -379,8 +378,8 @@ Json readSQLiteSections(Database& db, const std::string& pxiSchema, Store store)
   for (const char* t : kPxiKeyedTables) {
     Json table = Json::object();
     if (!pxiSchema.empty())
-      for (const auto& r : keyedRecords(db, "SELECT IDKEY, NAME, VALUE FROM " + pxiSchema + "." +
-                                                t + " ORDER BY rowid"))
+      for (const auto& r : keyedRecords(
+               db, "SELECT IDKEY, NAME, VALUE FROM " + pxiSchema + "." + t + " ORDER BY rowid"))
         table[r.first] = toObject(r.second);
     pxi[t] = table;
   }
@@ -427,17 +426,19 @@ Json registryValues(const std::string& key) {
   SortedMap map;
   for (const registry::Value& v : registry::values(key)) {
     if (!modelled(v)) continue;
-    map[v.name] = v.type == registry::kDword ? Json(registry::dwordNumber(v))
-                                              : Json(registry::text(v));
+    map[v.name] =
+        v.type == registry::kDword ? Json(registry::dwordNumber(v)) : Json(registry::text(v));
   }
   return toObject(map);
 }
 
 Json readRegistry() {
   Json doc = header(Store::Registry);
-  for (const ValueSection& s : kValueSections) doc[s.name] = registryValues(registryPath(s.registryKey));
+  for (const ValueSection& s : kValueSections)
+    doc[s.name] = registryValues(registryPath(s.registryKey));
   Json aliases = Json::object();
-  for (const AliasKind& k : kAliasKinds) aliases[k.name] = registryValues(registryPath(k.registryKey));
+  for (const AliasKind& k : kAliasKinds)
+    aliases[k.name] = registryValues(registryPath(k.registryKey));
   doc["aliases"] = aliases;
   SortedMap interfaces;
   for (const std::string& name : registry::subKeys(kRegistryBase)) {
@@ -582,8 +583,9 @@ Json forRegistry(const Json& in, bool strict) {
     }
     config["interfaces"] = toObject(renamed);
     if (strict && !config["otherRecords"].empty())
-      throw DocumentError("/configuration/otherRecords" + step(config["otherRecords"].begin().key()),
-                          "the registry store keeps no records outside the interface tree");
+      throw DocumentError(
+          "/configuration/otherRecords" + step(config["otherRecords"].begin().key()),
+          "the registry store keeps no records outside the interface tree");
   }
   if (strict && doc.contains("pxi"))
     for (auto it = doc["pxi"].begin(); it != doc["pxi"].end(); ++it)
@@ -628,7 +630,8 @@ Json forSQLite(const Json& in, bool strict) {
     textOnly(values);
     if (values.contains("RecordType")) {
       if (values["RecordType"] != "Interface" && strict)
-        throw DocumentError(at + "/values/RecordType", "an interface's RecordType is \"Interface\"");
+        throw DocumentError(at + "/values/RecordType",
+                            "an interface's RecordType is \"Interface\"");
       values.erase("RecordType");
     }
     std::string id = it.key();
@@ -650,9 +653,9 @@ Json forSQLite(const Json& in, bool strict) {
       }
       if (dv.contains("ParentHashKey")) {
         if (dv["ParentHashKey"] != id && strict)
-          throw DocumentError(here + "/ParentHashKey",
-                              "an instrument's ParentHashKey is its interface's PersistentId '" +
-                                  id + "'");
+          throw DocumentError(
+              here + "/ParentHashKey",
+              "an instrument's ParentHashKey is its interface's PersistentId '" + id + "'");
         dv.erase("ParentHashKey");
       }
     }
@@ -892,8 +895,7 @@ void writeRegistry(const Json& doc) {
       applyRegistry(backup);
     } catch (const std::exception& again) {
       throw WriteError(std::string(e.what()) + "; restoring the registry failed too (" +
-                       again.what() + "): its former content is in '" + backupFile.string() +
-                       "'");
+                       again.what() + "): its former content is in '" + backupFile.string() + "'");
     }
     std::filesystem::remove(backupFile, ec);
     throw WriteError(std::string(e.what()) + "; the registry was restored");

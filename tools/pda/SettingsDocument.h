@@ -78,7 +78,7 @@ Json mergeSections(const Json& current, const Json& incoming);
 void writeStore(Store store, const Json& doc);
 
 struct Change {
-  std::string path;  // JSON Pointer
+  std::string path;            // JSON Pointer
   const Json* from = nullptr;  // null: added
   const Json* to = nullptr;    // null: removed
 };

@@ -39,8 +39,8 @@ class Win32Notifier : public ChangeNotifier {
     // A missing key is watched from its nearest existing ancestor.
     std::string path(subKey);
     HKEY key = nullptr;
-    while (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | KEY_WOW64_64KEY,
-                         &key) != ERROR_SUCCESS) {
+    while (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | KEY_WOW64_64KEY, &key) !=
+           ERROR_SUCCESS) {
       key = nullptr;
       if (path.empty()) return false;
       const std::size_t cut = path.rfind('\\');
