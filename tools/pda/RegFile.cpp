@@ -188,7 +188,7 @@ std::string hexBytes(int line, const std::string& list) {
     const std::string d = trimmed(digits);
     digits.clear();
     if (d.empty() && last && out.empty()) return;
-    if (d.size() < 1 || d.size() > 2 || !std::isxdigit(static_cast<unsigned char>(d[0])) ||
+    if (d.empty() || d.size() > 2 || !std::isxdigit(static_cast<unsigned char>(d[0])) ||
         (d.size() == 2 && !std::isxdigit(static_cast<unsigned char>(d[1]))))
       throw FormatError(line, "invalid hex byte '" + d + "'");
     out += static_cast<char>(std::stoul(d, nullptr, 16));

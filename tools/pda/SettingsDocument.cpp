@@ -308,7 +308,7 @@ std::map<std::string, SortedMap, ci_less> keyedRecords(Database& db, const std::
 // "Interface" are interfaces; records typed exactly "Device" whose
 // "ParentHashKey" names exactly one interface's "PersistentId" are its
 // instruments; every other record stays as it is, outside the tree.
-Json configurationFromRows(std::map<std::string, SortedMap, ci_less> records) {
+Json configurationFromRows(const std::map<std::string, SortedMap, ci_less>& records) {
   std::map<std::string, std::vector<std::string>> interfacesById;
   for (const auto& r : records) {
     auto type = r.second.find("RecordType");
@@ -319,7 +319,7 @@ Json configurationFromRows(std::map<std::string, SortedMap, ci_less> records) {
   }
   SortedMap interfaces, others;
   std::map<std::string, SortedMap, ci_less> instruments;
-  for (auto& r : records) {
+  for (const auto& r : records) {
     SortedMap values = r.second;
     auto type = values.find("RecordType");
     const std::string typeText = type == values.end() ? "" : type->second.get<std::string>();

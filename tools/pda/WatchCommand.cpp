@@ -48,14 +48,10 @@ std::string utcNow() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const long long ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  char text[40];
-  std::tm parts{};
-#if defined(_WIN32)
-  gmtime_s(&parts, &seconds);
-#else
-  gmtime_r(&seconds, &parts);
-#endif
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  char text[40] = "";
+  // The tool has one thread: the C library's static time buffer is safe.
+  if (const std::tm* parts = std::gmtime(&seconds))
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", parts);
   char withMs[48];
   std::snprintf(withMs, sizeof withMs, "%s.%03lldZ", text, ms);
   return withMs;
