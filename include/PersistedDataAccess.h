@@ -5,6 +5,7 @@
 // holds them (the registry, an SQLite database, or the built-in defaults).
 
 #include "pda/BasaltDataEngine.h"
+#include "pda/ChangeWatch.h"
 #include "pda/DirUtilities.h"
 #include "pda/Export.h"
 #include "pda/IKestBase.h"

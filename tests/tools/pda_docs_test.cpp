@@ -74,15 +74,17 @@ TEST(PdaShippedFiles, ManualPageAndCompletionCoverEveryCommand) {
                  &out);
     return out;
   };
-  for (const char* command : {"init", "doctor", "show", "get", "set", "unset", "alias", "visa",
-                              "favorite", "chassis", "usage", "reg", "log"}) {
+  for (const char* command :
+       {"init",   "doctor",   "show",    "get",    "set",    "unset", "alias",
+        "visa",   "favorite", "chassis", "usage",  "reg",    "log",   "export",
+        "import", "copy",     "diff",    "config", "sorrel", "watch"}) {
     SCOPED_TRACE(command);
     EXPECT_NE(page.find(std::string(".SS \"pda ") + command), std::string::npos);
     EXPECT_NE((" " + complete(std::string("pda ''")) + " ").find(std::string(" ") + command + " "),
               std::string::npos);
   }
   EXPECT_EQ(complete("pda re"), "reg\n");
-  EXPECT_EQ(complete("pda reg ''"), "query add delete --help\n");
+  EXPECT_EQ(complete("pda reg ''"), "query add delete export import --help\n");
   EXPECT_EQ(complete("pda doctor --f"), "--fix\n");
   EXPECT_EQ(complete("pda get X --source s"), "sqlite\n");
 }

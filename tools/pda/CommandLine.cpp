@@ -52,8 +52,10 @@ std::string unknownSubcommand(const CLI::App& app, const std::vector<std::string
       level = next;
       continue;
     }
-    // Commands that take positional words (pda get NAME) have no
-    // sub-commands, so only a level made of sub-commands gets here.
+    // A level that takes positional words beside its sub-commands (pda
+    // favorite NAME, pda favorite set ...) takes this word as one of them.
+    if (!level->get_options([](const CLI::Option* o) { return o->get_positional(); }).empty())
+      return "";
     std::string message = "unknown command '" + args[i] + "' for " + path(level) + " (";
     if (closest && best <= std::max<std::size_t>(2, args[i].size() / 3))
       message += "did you mean '" + closest->get_name() + "'? ";

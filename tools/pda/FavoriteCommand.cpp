@@ -38,13 +38,18 @@ void runFavorite(const FavoriteOptions& o) {
 void registerFavorite(CLI::App& app) {
   auto o = std::make_shared<FavoriteOptions>();
   CLI::App* fav = app.add_subcommand("favorite", "Tell whether an instrument is a favourite");
-  fav->add_option("NAME", o->name, "Instrument name as stored, e.g. its VISA address")->required();
+  // Not required: `favorite set` (EditCommands.cpp) is a sub-command of it.
+  fav->add_option("NAME", o->name, "Instrument name as stored, e.g. its VISA address");
   fav->add_flag("--json", o->json, "Print JSON");
   addSourceOption(*fav, o->source);
   fav->footer(
       "Prints on, off or \"not set\".\nExample:\n  pda favorite "
       "TCPIP0::192.168.1.20::inst0::INSTR");
-  fav->callback([o]() { runFavorite(*o); });
+  fav->callback([o, fav]() {
+    if (!fav->get_subcommands().empty()) return;
+    if (o->name.empty()) throw UsageError("favorite needs NAME (or: favorite set NAME on|off)");
+    runFavorite(*o);
+  });
 }
 
 }  // namespace
