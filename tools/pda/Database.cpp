@@ -5,6 +5,8 @@
 
 #include "Command.h"
 #include "PlatformSeam.h"
+#include "stores/sqlite/Statement.h"
+#include "stores/sqlite/Transaction.h"
 
 #ifndef PDA_SQLITE_RUNTIME_LIBRARY
 #  define PDA_SQLITE_RUNTIME_LIBRARY ""
@@ -21,8 +23,6 @@ const int kSqliteDone = 101;
 
 // A database that another process holds is tried again for about a second,
 // as the stores do, before it counts as locked.
-const int kBusyTries = 110;
-const unsigned int kBusyPauseMs = 10;
 
 bool isFile(const std::string& path) {
   std::error_code ec;
@@ -96,39 +96,51 @@ void Database::execute(const std::string& sql) {
   query(sql);
 }
 
+// The statement is finalized on every path (a statement left open would
+// keep a read lock); a busy database is waited for about a second, at the
+// prepare and at the first step.
 std::vector<Row> Database::query(const std::string& sql) {
-  sqlite3_stmt* stmt = nullptr;
-  int rc = kSqliteBusy;
-  for (int tries = 0; rc == kSqliteBusy && tries < kBusyTries; ++tries) {
-    if (tries) seam::sleepMilliseconds(kBusyPauseMs);
-    rc = _lib.sqlite3_prepare_v2(_db, sql.c_str(), -1, &stmt, nullptr);
-  }
-  if (rc != kSqliteOk) {
-    if (stmt) _lib.sqlite3_finalize(stmt);
-    throw WriteError(failure(sql, rc));
-  }
+  pda::sqlite::Statement statement(&_lib);
+  int rc = statement.prepare(_db, sql);
+  if (rc != kSqliteOk) throw WriteError(failure(sql, rc));
   std::vector<Row> rows;
-  int busyTries = 0;
-  while ((rc = _lib.sqlite3_step(stmt)) == kSqliteRow ||
-         (rc == kSqliteBusy && rows.empty() && ++busyTries < kBusyTries)) {
-    if (rc == kSqliteBusy) {
-      _lib.sqlite3_reset(stmt);
-      seam::sleepMilliseconds(kBusyPauseMs);
-      continue;
-    }
+  for (rc = statement.stepRetrying(); rc == kSqliteRow; rc = statement.step()) {
     Row row;
-    const int columns = _lib.sqlite3_column_count(stmt);
+    const int columns = _lib.sqlite3_column_count(statement.get());
     for (int i = 0; i < columns; ++i) {
-      const unsigned char* text = _lib.sqlite3_column_text(stmt, i);
-      row.push_back(text ? reinterpret_cast<const char*>(text) : "");
+      const char* text = statement.text(i);
+      row.push_back(text ? text : "");
     }
     rows.push_back(std::move(row));
   }
-  // Finalized on every path: a statement left open would keep a read lock.
-  const std::string error = rc == kSqliteDone ? "" : failure(sql, rc);
-  _lib.sqlite3_finalize(stmt);
-  if (!error.empty()) throw WriteError(error);
+  if (rc != kSqliteDone) throw WriteError(failure(sql, rc));
   return rows;
+}
+
+struct DatabaseTransaction::State {
+  State(Database& db, const char* begin)
+      : statements(&db._lib, db._db, begin),
+        text(begin),
+        transaction(&db._lib, statements.statements(), nullptr, text) {}
+  pda::sqlite::OwnStatements statements;
+  const std::string text;
+  pda::sqlite::Transaction transaction;
+};
+
+DatabaseTransaction::DatabaseTransaction(Database& db, Kind kind)
+    : _db(db), _state(new State(db, kind == kWrite ? "BEGIN IMMEDIATE" : "BEGIN")) {
+  const std::string what = kind == kWrite ? "BEGIN IMMEDIATE" : "BEGIN";
+  if (_state->statements.result() != kSqliteOk)
+    throw WriteError(_db.failure(what, _state->statements.result()));
+  const int rc = _state->transaction.begin();
+  if (rc != kSqliteDone) throw WriteError(_db.failure(what, rc));
+}
+
+DatabaseTransaction::~DatabaseTransaction() = default;
+
+void DatabaseTransaction::commit() {
+  const int rc = _state->transaction.commit();
+  if (rc != kSqliteDone) throw WriteError(_db.failure("COMMIT", rc));
 }
 
 std::string sqlText(const std::string& text) {

@@ -4,6 +4,7 @@
 // the suite's databases through the same library that the stores load by
 // path, never through a second, linked copy of SQLite.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ std::string suiteSqliteLibrary();
 typedef std::vector<std::string> Row;  // NULL columns read as ""
 
 class Database {
+  friend class DatabaseTransaction;
+
  public:
   // Loads library and opens path with flags; throws WriteError when either
   // fails, naming the file.
@@ -43,6 +46,26 @@ class Database {
   SQLiteDynamic _lib;
   sqlite3* _db = nullptr;
   std::string _path;
+};
+
+// One transaction on a database, begun at construction: BEGIN IMMEDIATE for
+// a write, BEGIN for a read that sees one state of the database. commit()
+// ends it; a transaction that goes uncommitted (an exception on the way) is
+// rolled back. Throws WriteError when it cannot begin or commit, naming the
+// file and SQLite's reason.
+class DatabaseTransaction {
+ public:
+  enum Kind { kWrite, kRead };
+  explicit DatabaseTransaction(Database& db, Kind kind = kWrite);
+  ~DatabaseTransaction();
+  DatabaseTransaction(const DatabaseTransaction&) = delete;
+  DatabaseTransaction& operator=(const DatabaseTransaction&) = delete;
+  void commit();
+
+ private:
+  struct State;
+  Database& _db;
+  std::unique_ptr<State> _state;
 };
 
 // text as an SQL string literal, its single quotes doubled.

@@ -90,9 +90,9 @@ void createDatabase(Made& made, const std::string& library, const std::string& p
                     const std::vector<const char*>& statements) {
   made.add(path);
   Database db(library, path, kOpenReadWriteCreate);
-  db.execute("BEGIN");
+  DatabaseTransaction transaction(db);
   for (const char* sql : statements) db.execute(sql);
-  db.execute("COMMIT");
+  transaction.commit();
 }
 
 void runInit(const InitOptions& options) {

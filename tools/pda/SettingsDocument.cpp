@@ -406,9 +406,9 @@ Json readSQLite() {
   const bool pxi = fileExists(remotePxiPath());
   if (pxi) attachPxi(db);
   // One read transaction: the sections are one snapshot.
-  db.execute("BEGIN");
+  DatabaseTransaction snapshot(db, DatabaseTransaction::kRead);
   Json doc = readSQLiteSections(db, pxi ? "pxi" : "", Store::SQLite);
-  db.execute("COMMIT");
+  snapshot.commit();
   return doc;
 }
 
@@ -679,29 +679,6 @@ Json forSQLite(const Json& in, bool strict) {
 
 // --- Writing the SQLite store ----------------------------------------------
 
-// Rolls back unless committed; never throws from the destructor.
-class Transaction {
- public:
-  explicit Transaction(Database& db) : _db(db) { _db.execute("BEGIN IMMEDIATE"); }
-  ~Transaction() {
-    if (_open) try {
-        _db.execute("ROLLBACK");
-      } catch (...) {
-        // The connection closes next, which rolls back as well.
-      }
-  }
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
-  void commit() {
-    _db.execute("COMMIT");
-    _open = false;
-  }
-
- private:
-  Database& _db;
-  bool _open = true;
-};
-
 void insertRecord(Database& db, const std::string& table, const std::string& key,
                   const std::vector<std::pair<std::string, std::string>>& values) {
   for (const auto& v : values)
@@ -803,7 +780,7 @@ void writeSQLite(const Json& doc) {
   Database db(suiteSqliteLibrary(), path, kOpenReadWrite);
   db.query("PRAGMA busy_timeout=5000");
   if (pxi) attachPxi(db);
-  Transaction transaction(db);
+  DatabaseTransaction transaction(db);
   writeSQLiteSections(db, doc, pxi);
   checkReadBack(readSQLiteSections(db, pxi ? "pxi" : "", Store::SQLite), doc, "SQLite");
   transaction.commit();

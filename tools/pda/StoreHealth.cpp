@@ -171,8 +171,7 @@ std::string databaseReadProblem(const std::string& library, const std::string& p
 std::string databaseWriteProblem(const std::string& library, const std::string& path) {
   try {
     Database db(library, path, kOpenReadWrite);
-    db.execute("BEGIN IMMEDIATE");
-    db.execute("ROLLBACK");
+    DatabaseTransaction probe(db);  // taken, then rolled back: nothing is written
     return "";
   } catch (const WriteError& e) {
     return withoutPath(e.what(), path);

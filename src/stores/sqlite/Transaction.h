@@ -105,9 +105,11 @@ class Transaction {
 // the object: for callers that keep no statements of their own.
 class OwnStatements {
  public:
-  OwnStatements(SQLiteDynamic* lib, sqlite3* db)
+  // begin is the text of the first statement: "BEGIN IMMEDIATE" for a
+  // write, "BEGIN" for a read that sees one state of the database.
+  OwnStatements(SQLiteDynamic* lib, sqlite3* db, const char* begin = "BEGIN IMMEDIATE")
       : _begin(lib), _commit(lib), _rollback(lib), _result(kOk) {
-    _result = _begin.prepare(db, std::string("BEGIN IMMEDIATE"));
+    _result = _begin.prepare(db, std::string(begin));
     if (_result == kOk) _result = _commit.prepare(db, std::string("COMMIT"));
     if (_result == kOk) _result = _rollback.prepare(db, std::string("ROLLBACK"));
   }
