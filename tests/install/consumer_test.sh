@@ -26,7 +26,7 @@ for f in include/PersistedDataAccess.h include/pda/Version.h include/pda/Export.
   [ -f "$prefix/$f" ] || fail "$f not installed"
 done
 grep -q "\"$version\"" "$prefix/include/pda/Version.h" || fail "Version.h does not say $version"
-if find "$prefix/include" -name '*.h' | xargs grep -l '#include "\(core\|stores\|platform\)/' | grep -q .; then
+if find "$prefix/include" -name '*.h' | xargs grep -l '#include "\(core\|stores\|platform\)/' | grep -c . >/dev/null; then
   fail "an installed header includes a private header"
 fi
 # Every installed header compiles on its own (the umbrella may list them in any order).

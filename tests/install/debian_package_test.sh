@@ -27,7 +27,10 @@ for f in "$tmp"/out/*.deb; do deb[$(dpkg-deb -f "$f" Package)]=$f; done
 for p in "${expected[@]}"; do
   [ -n "${deb[$p]:-}" ] || fail "no package $p (got: ${!deb[*]})"
   [ "$(dpkg-deb -f "${deb[$p]}" Version)" = "$version" ] || fail "$p version"
-  dpkg-deb -c "${deb[$p]}" | grep -q " ./usr/share/doc/$p/copyright$" || fail "$p has no copyright file"
+  # (grep reads whole inputs throughout: grep -q ends early, and under
+  # pipefail the writer's broken pipe would fail the check now and then.)
+  dpkg-deb -c "${deb[$p]}" | grep -c " ./usr/share/doc/$p/copyright$" >/dev/null ||
+    fail "$p has no copyright file"
 done
 
 depends=$(dpkg-deb -f "${deb[$runtime]}" Depends)
@@ -36,9 +39,9 @@ depends=$(dpkg-deb -f "${deb[$runtime]}" Depends)
   fail "$dev does not depend on $runtime (= $version)"
 control=$(dpkg-deb --ctrl-tarfile "${deb[$runtime]}" | tar -t)
 grep -qx './triggers' <<<"$control" &&
-  dpkg-deb --ctrl-tarfile "${deb[$runtime]}" | tar -xO ./triggers | grep -qx 'activate-noawait ldconfig' ||
+  dpkg-deb --ctrl-tarfile "${deb[$runtime]}" | tar -xO ./triggers | grep -cx 'activate-noawait ldconfig' >/dev/null ||
   fail "$runtime has no ldconfig trigger"
-dpkg-deb --ctrl-tarfile "${deb[$runtime]}" | tar -xO ./shlibs | grep -q "^libPersistedDataAccess $major $runtime" ||
+dpkg-deb --ctrl-tarfile "${deb[$runtime]}" | tar -xO ./shlibs | grep -c "^libPersistedDataAccess $major $runtime" >/dev/null ||
   fail "no shlibs entry for the library"
 
 # What goes where: nothing but the run-time files in the run-time package.
@@ -76,7 +79,7 @@ dll=$root/$libdir/persisted-data-access/bin/SQLite.Interop.dll
 [ -L "$dll" ] || fail "no SQLite.Interop.dll link"
 target=$(readlink "$dll")
 case "$target" in /usr/lib/*/libsqlite3.so.0 | /usr/lib/libsqlite3.so.0) ;; *) fail "SQLite.Interop.dll -> $target" ;; esac
-dpkg -S "$target" 2>/dev/null | grep -q '^libsqlite3-0' || fail "$target is not libsqlite3-0's"
+dpkg -S "$target" 2>/dev/null | grep -c '^libsqlite3-0' >/dev/null || fail "$target is not libsqlite3-0's"
 
 export PKG_CONFIG_PATH=$root/$libdir/pkgconfig
 [ "$(realpath "$(pkg-config --variable=includedir PersistedDataAccess)")" = "$(realpath "$root/usr/include")" ] ||
@@ -85,7 +88,7 @@ export PKG_CONFIG_PATH=$root/$libdir/pkgconfig
 if [ "$with_tool" = 1 ]; then
   pda=$root/usr/bin/pda
   [ -x "$pda" ] || fail "usr/bin/pda missing"
-  ! readelf -d "$pda" | grep -q 'R\(UN\)\?PATH' || fail "the packaged pda carries a run path"
+  ! readelf -d "$pda" | grep -c 'R\(UN\)\?PATH' >/dev/null || fail "the packaged pda carries a run path"
   # The real-machine steps on a fresh machine, with the unpacked library.
   export LD_LIBRARY_PATH=$root/$libdir PDA_ROOT=$tmp/machine
   "$pda" init >"$tmp/init.log" 2>&1 || { cat "$tmp/init.log" >&2; fail "pda init failed"; }
@@ -93,5 +96,14 @@ if [ "$with_tool" = 1 ]; then
   grep -q 'SQLiteDataSource' "$tmp/show.log" || fail "pda show does not use the SQLite store"
   "$pda" set IOControlHidden true >/dev/null && [ "$("$pda" get IOControlHidden)" = true ] ||
     fail "pda set/get through the unpacked packages failed"
+  # The README's real-machine step: the packaged base directory registered
+  # as it is, its SQLite.Interop.dll the system's SQLite.
+  export PDA_ROOT=$tmp/real-machine
+  "$pda" init --base-dir "$root/$libdir/persisted-data-access/" >"$tmp/init2.log" 2>&1 ||
+    { cat "$tmp/init2.log" >&2; fail "pda init --base-dir failed"; }
+  "$pda" show | grep -c 'SQLiteDataSource' >/dev/null || fail "pda show after init --base-dir: no SQLite store"
+  "$pda" set IOControlHidden true >/dev/null && [ "$("$pda" get IOControlHidden)" = true ] ||
+    fail "pda set/get after init --base-dir failed"
+  "$pda" doctor >"$tmp/doctor.log" 2>&1 || { cat "$tmp/doctor.log" >&2; fail "pda doctor failed"; }
 fi
 echo "package test: passed (${!deb[*]})"
