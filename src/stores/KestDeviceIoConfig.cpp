@@ -74,18 +74,19 @@ void KestDeviceIoConfig::initializeMaps() {
   if (!_subKeyMap.empty() || !_nameValueMap.empty()) return;
   if (_parent) return;
   // The builder of each kind the built-in defaults have, by KestBaseType.
-  static void (KestDeviceIoConfig::*const kBuilders[])() = {
+  using Builder = void (*)(KestDeviceIoConfig&);
+  static const Builder kBuilders[] = {
       nullptr,
-      &KestDeviceIoConfig::createKestInfo,
-      &KestDeviceIoConfig::createVisaInfo,
-      &KestDeviceIoConfig::createKestConfig,
-      &KestDeviceIoConfig::createSorrelParams,
-      &KestDeviceIoConfig::createVisaBrixAlias,
-      &KestDeviceIoConfig::createInstrumentFavoritesInfo,
+      [](KestDeviceIoConfig& n) { n.createKestInfo(); },
+      [](KestDeviceIoConfig& n) { n.createVisaInfo(); },
+      [](KestDeviceIoConfig& n) { n.createKestConfig(); },
+      [](KestDeviceIoConfig& n) { n.createSorrelParams(); },
+      [](KestDeviceIoConfig& n) { n.createVisaBrixAlias(); },
+      [](KestDeviceIoConfig& n) { n.createInstrumentFavoritesInfo(); },
   };
   if (!pda::recordKind(_baseType).builtInStore) return;
   try {
-    (this->*kBuilders[_baseType])();
+    kBuilders[_baseType](*this);
   } catch (...) {
     reInitialize();
     throw;
