@@ -49,31 +49,33 @@ ChassisInfo chassis(const std::string& serial) {
 
 }  // namespace
 
-// Two threads write through one fresh node whose table is large, so that the
+// Threads write through one fresh node whose table is large, so that the
 // node's first fill is long: the writes are serialised and the node ends with
-// the whole table and both threads' values.
+// the whole table and every thread's values.
 TEST(SQLiteSharing, ThreadsWritingThroughOneFreshNode) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
   pdatest::sqlite(db,
-                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
                   "INSERT INTO KestInfo SELECT NULL, 'Row' || i, i FROM n;");
-  for (int round = 0; round < 4; ++round) {
+  const int rounds = 8, threads = 4, writes = 2;
+  for (int round = 0; round < rounds; ++round) {
     Node node = create(KestInfoBaseType);
     std::atomic<int> failures{0};
-    together(2, [&](int t) {
-      for (int i = 0; i < 5; ++i) {
-        const std::string name =
-            "R" + std::to_string(round) + "T" + std::to_string(t) + "_" + std::to_string(i);
+    together(threads, [&](int t) {
+      for (int i = 0; i < writes; ++i) {
+        const std::string name = "R" + std::to_string(round) + "T" + std::to_string(t) + "_" +
+                                 std::to_string(i);
         failures += node->setValueString(name.c_str(), "x") != 1;
       }
     });
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(node->NameValueMap()->size(), 3000u + 10u * (round + 1));
-    EXPECT_EQ(text(*node, "Row2999"), "2999");
+    EXPECT_EQ(node->NameValueMap()->size(), 20000u + threads * writes * (round + 1));
+    EXPECT_EQ(text(*node, "Row19999"), "19999");
   }
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo;"), "3040\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo;"),
+            std::to_string(20000 + rounds * threads * writes) + "\n");
   EXPECT_TRUE(events().empty());
 }
 
