@@ -117,7 +117,7 @@ class PDA_API KestSQLite : public IKestBase {
   void dropStatementsOfClosedConnections();
   bool transactionStatements(pda::sqlite::TransactionStatements& statements);
   void createRemotePxiDatabase();
-  static bool buildRemotePxiDatabase(sqlite3* db, void* node);
+  static bool buildRemotePxiDatabase(sqlite3* db, void* context);
   bool readKeyedRecords(KestBaseType childType, std::string& sql, int& result, bool& prepared,
                         std::vector<IKestBase*>& nodes);
   int prepareRead(const std::string& sql, void* rows);

@@ -59,8 +59,8 @@ class Rows {
   // Prepares sql on connection(); recover is run when the prepare or the
   // first step meets a hot journal (see KestSQLite::rollBackHotJournal), and
   // says whether the read may be made once more.
-  int prepare(File* file, std::function<sqlite3*()> connection, std::function<bool()> recover,
-              const std::string& sql) {
+  int prepare(File* file, const std::function<sqlite3*()>& connection,
+              std::function<bool()> recover, const std::string& sql) {
     _file = file;
     _recover = std::move(recover);
     int result = kBusy;
