@@ -13,6 +13,7 @@ namespace pda {
 namespace sqlite {
 class File;  // the process-wide connections of one database file
 struct TransactionStatements;
+class Transaction;
 }  // namespace sqlite
 }  // namespace pda
 
@@ -125,6 +126,7 @@ class PDA_API KestSQLite : public IKestBase {
   void reportFailedRead(const char* format, const char* sql, int result, bool prepared);
   std::string recordKey() const;
   int deleteRows(const char* name, const std::string& key);
+  bool commitHoldingReads(pda::sqlite::Transaction& transaction);
 
   const char* _dbFileName;
   sqlite3_stmt* _pBeginStmt;

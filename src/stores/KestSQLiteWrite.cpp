@@ -20,6 +20,7 @@
 // outside the lock or inside a transaction.
 
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "base/Text.h"
@@ -79,6 +80,20 @@ std::string KestSQLite::recordKey() const {
   return _readKey.empty() ? _recordId : _readKey;
 }
 
+// Commits holding the file's reading lock: the process's threads share one
+// read connection, and while any of them has a read under way the commit
+// cannot take the database; reads that follow each other on that connection
+// could keep it from the commit for longer than its bound. Holding the
+// lock, the commit waits for the read under way only. (Order: the writers'
+// locks come before the reading lock, and no read takes a writers' lock
+// while it holds the reading lock.)
+bool KestSQLite::commitHoldingReads(pda::sqlite::Transaction& transaction) {
+  File* const f = file();
+  if (!f) return transaction.commit() == kDone;
+  pda::MutexLock reads(f->reading);
+  return transaction.commit() == kDone;
+}
+
 int KestSQLite::setValueBool(const char* name, int value) {
   return setValueString(name, value != 0 ? "True" : "False");
 }
@@ -132,7 +147,7 @@ int KestSQLite::setValueString(const char* name, const char* const value) {
                  insert.c_str(), rc, sqLiteResultMessage(rc));
       } else {
         statement.finalize();
-        committed = transaction.commit() == kDone;
+        committed = commitHoldingReads(transaction);
       }
     }
   }
@@ -158,6 +173,10 @@ int KestSQLite::deleteName(const char* name) {
                kBusy, sqLiteResultMessage(kBusy));
       return 0;
     }
+    // Outside a transaction the DELETE commits by itself: no read of the
+    // process may keep the database from it meanwhile (see commitHoldingReads).
+    std::unique_ptr<pda::MutexLock> reads;
+    if (File* const f = file()) reads.reset(new pda::MutexLock(f->reading));
     result = deleteRows(name, key);
   }
   if (result != 1) return result;
