@@ -117,7 +117,7 @@ std::string missingSchema(const std::string& library, Database& db, const char* 
   return missing;
 }
 
-struct DatabaseSpec {
+struct ExpectedDatabase {
   std::string label;
   std::string path;
   bool required;
@@ -126,45 +126,46 @@ struct DatabaseSpec {
   bool indexed;
 };
 
-void checkDatabase(Checks& checks, const std::string& library, const DatabaseSpec& spec) {
-  const std::string name = fileName(spec.path);
-  if (!exists(spec.path)) {
-    if (spec.required)
-      checks.fail(name, spec.path + " does not exist (pda init creates it)");
+void checkDatabase(Checks& checks, const std::string& library, const ExpectedDatabase& expected) {
+  const std::string name = fileName(expected.path);
+  if (!exists(expected.path)) {
+    if (expected.required)
+      checks.fail(name, expected.path + " does not exist (pda init creates it)");
     else
-      checks.pass(name, spec.path + " not created yet (" + spec.label + ", made on first use)");
+      checks.pass(name,
+                  expected.path + " not created yet (" + expected.label + ", made on first use)");
     return;
   }
   // A journal left beside the database by a writer that stopped: readers
   // without write access cannot roll it back and see the database as busy.
-  const std::string journal = spec.path + "-journal";
+  const std::string journal = expected.path + "-journal";
   std::error_code ec;
   if (exists(journal) && fs::file_size(journal, ec) > 0 && !ec) {
     checks.fail(name + " journal", journal + " was left by a writer that stopped (a stale lock)",
-                [library, spec]() {
-                  Database db(library, spec.path, kOpenReadWrite);
+                [library, expected]() {
+                  Database db(library, expected.path, kOpenReadWrite);
                   db.query("SELECT count(*) FROM sqlite_master");
-                  return "rolled back the journal left beside " + spec.path;
+                  return "rolled back the journal left beside " + expected.path;
                 });
     return;
   }
-  std::string problem = databaseReadProblem(library, spec.path);
-  if (!problem.empty()) return checks.fail(name + " readable", spec.path + ": " + problem);
-  problem = databaseWriteProblem(library, spec.path);
-  if (!problem.empty()) return checks.fail(name + " writable", spec.path + ": " + problem);
+  std::string problem = databaseReadProblem(library, expected.path);
+  if (!problem.empty()) return checks.fail(name + " readable", expected.path + ": " + problem);
+  problem = databaseWriteProblem(library, expected.path);
+  if (!problem.empty()) return checks.fail(name + " writable", expected.path + ": " + problem);
   try {
-    Database db(library, spec.path, kOpenReadOnly);
+    Database db(library, expected.path, kOpenReadOnly);
     const std::vector<Row> integrity = db.query("PRAGMA integrity_check");
     std::string report;
     for (const Row& row : integrity) report += (report.empty() ? "" : "; ") + row.at(0);
-    if (report != "ok") return checks.fail(name + " integrity", spec.path + ": " + report);
-    checks.pass(name, spec.path + ": readable, writable, integrity_check ok");
-    if (spec.tables) {
-      const std::string missing = missingSchema(library, db, spec.tables, spec.tableCount);
+    if (report != "ok") return checks.fail(name + " integrity", expected.path + ": " + report);
+    checks.pass(name, expected.path + ": readable, writable, integrity_check ok");
+    if (expected.tables) {
+      const std::string missing = missingSchema(library, db, expected.tables, expected.tableCount);
       if (!missing.empty()) return checks.fail(name + " schema", "missing " + missing);
-      checks.pass(name + " schema", "every table and column of " + spec.label);
+      checks.pass(name + " schema", "every table and column of " + expected.label);
     }
-    if (spec.indexed) {
+    if (expected.indexed) {
       const bool indexed = !db.query("SELECT name FROM sqlite_master WHERE type='index' AND name=" +
                                      sqlText(schema::kConfigIndexName))
                                 .empty();
@@ -175,11 +176,11 @@ void checkDatabase(Checks& checks, const std::string& library, const DatabaseSpe
         checks.fail(name + " index",
                     std::string("no ") + schema::kConfigIndexName +
                         ": every configuration read sorts the whole ConfigData table",
-                    [library, spec]() {
-                      Database rw(library, spec.path, kOpenReadWrite);
+                    [library, expected]() {
+                      Database rw(library, expected.path, kOpenReadWrite);
                       rw.execute(schema::kConfigIndex);
                       return std::string("added the index ") + schema::kConfigIndexName + " to " +
-                             spec.path;
+                             expected.path;
                     });
     }
   } catch (const WriteError& e) {
