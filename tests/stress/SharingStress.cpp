@@ -23,6 +23,7 @@
 #include "pda/KestInfo.h"
 #include "pda/KestSQLite.h"
 #include "support/Fixtures.h"
+#include "support/Threads.h"
 
 using namespace stress;
 
@@ -31,20 +32,6 @@ namespace {
 struct Release {
   void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
 };
-
-// Runs body on `count` threads released together.
-template <typename Body>
-void together(int count, Body body) {
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < count; ++t)
-    threads.emplace_back([&, t] {
-      ++ready;
-      while (ready.load() < count) std::this_thread::yield();
-      body(t);
-    });
-  for (std::thread& thread : threads) thread.join();
-}
 
 }  // namespace
 
@@ -61,7 +48,7 @@ TEST(SharingStress, ThreadsWriteThroughOneNode) {
   std::atomic<int> failures{0}, staleReads{0};
   std::vector<std::string> last(threads);
   const double start = nowMs();
-  together(threads, [&](int t) {
+  pdatest::together(threads, [&](int t) {
     for (int k = 1; k <= writes; ++k) {
       const std::string name = ownName(t, k % 5);
       const std::string value = valueOf(t, k);
@@ -125,7 +112,7 @@ TEST(SharingStress, FirstUseOfTheRemotePxiDatabaseWithAFailedCreation) {
       for (int phase = 0; phase < 2; ++phase) {
         limit.rlim_cur = phase == 0 ? 10000 : was;
         setrlimit(RLIMIT_FSIZE, &limit);
-        together(threads, [&](int t) {
+        pdatest::together(threads, [&](int t) {
           for (int i = 0; i < perThread; ++i) {
             ChassisInfo info = {};
             std::snprintf(info.ChassisSN, sizeof info.ChassisSN, "P%dT%dN%d", phase, t, i);

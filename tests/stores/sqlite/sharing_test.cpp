@@ -6,6 +6,7 @@
 
 #include "TestAccess.h"
 #include "pda/BasaltDataEngine.h"
+#include "support/Threads.h"
 
 #if !defined(_WIN32)
 #  include <fcntl.h>
@@ -22,20 +23,6 @@ std::string text(IKestBase& node, const char* name) {
   char buffer[256];
   node.getValueString(name, buffer, sizeof buffer, "<none>");
   return buffer;
-}
-
-// Runs body on `count` threads released together.
-template <typename Body>
-void together(int count, Body body) {
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < count; ++t)
-    threads.emplace_back([&, t] {
-      ++ready;
-      while (ready.load() < count) std::this_thread::yield();
-      body(t);
-    });
-  for (std::thread& thread : threads) thread.join();
 }
 
 ChassisInfo chassis(const std::string& serial) {
@@ -63,10 +50,10 @@ TEST(SQLiteSharing, ThreadsWritingThroughOneFreshNode) {
   for (int round = 0; round < rounds; ++round) {
     Node node = create(KestInfoBaseType);
     std::atomic<int> failures{0};
-    together(threads, [&](int t) {
+    pdatest::together(threads, [&](int t) {
       for (int i = 0; i < writes; ++i) {
-        const std::string name = "R" + std::to_string(round) + "T" + std::to_string(t) + "_" +
-                                 std::to_string(i);
+        const std::string name =
+            "R" + std::to_string(round) + "T" + std::to_string(t) + "_" + std::to_string(i);
         failures += node->setValueString(name.c_str(), "x") != 1;
       }
     });
@@ -161,7 +148,7 @@ TEST(SQLiteSharing, FirstUseOfTheRemotePxiDatabaseByManyThreads) {
   const std::string db = machine.pxiDir() + "RemotePXI.db";
   auto round = [] {
     std::atomic<int> failures{0};
-    together(4, [&](int t) {
+    pdatest::together(4, [&](int t) {
       BasaltDataEngine engine;
       for (int i = 0; i < 3; ++i)
         failures += engine.addChassis(chassis("SN" + std::to_string(t) + std::to_string(i))) != 0;
@@ -196,13 +183,13 @@ TEST(SQLiteSharing, FailedCreationOfTheRemotePxiDatabaseLeavesNothingBehind) {
     limit.rlim_cur = 10000;
     setrlimit(RLIMIT_FSIZE, &limit);
     std::atomic<int> failed{0};
-    together(4, [&](int t) {
+    pdatest::together(4, [&](int t) {
       failed += BasaltDataEngine().addChassis(chassis("A" + std::to_string(t))) != 0;
     });
     if (failed.load() != 4) return 1;
     limit.rlim_cur = unlimited;
     setrlimit(RLIMIT_FSIZE, &limit);
-    together(4, [&](int t) {
+    pdatest::together(4, [&](int t) {
       failed += BasaltDataEngine().addChassis(chassis("B" + std::to_string(t))) != 0;
     });
     return failed.load() == 4 ? 0 : 2;
