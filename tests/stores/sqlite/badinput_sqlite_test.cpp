@@ -65,12 +65,16 @@ bool leaveHotJournal(const std::string& db) {
                         << ".shell touch '" << marker << "'\n.shell sleep 60\nCOMMIT;\n";
   const pid_t pid = fork();
   if (pid == 0) {
+    // A group of its own, so that the kill below also ends the client's
+    // sleeping shell, which would otherwise hold the test's output open.
+    ::setpgid(0, 0);
     const int in = ::open(script.c_str(), O_RDONLY);
     ::dup2(in, STDIN_FILENO);
     ::execlp("sqlite3", "sqlite3", "-batch", db.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   for (int i = 0; i < 2000 && !exists(marker); ++i) usleep(5000);
+  ::kill(-pid, SIGKILL);
   ::kill(pid, SIGKILL);
   join(pid);
   static const unsigned char kMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
