@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "SuiteLayout.h"
+#include "SuiteSchema.h"
 #include "base/Text.h"
 #include "platform/platform.h"
 #include "platform/posix/ValuesFile.h"
@@ -23,7 +25,6 @@ namespace pdabench {
 
 namespace {
 
-const char kSuiteKey[] = "SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion";
 const char kConfigKey[] = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion";
 const char kConfigKeyDir[] = "registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVersion";
 
@@ -108,21 +109,7 @@ Machine::Machine(const std::string& sqliteLibrary) {
   ::setenv("PDA_ROOT", _root.c_str(), 1);
   ::unsetenv("PDA_REGISTRY_READONLY");
 
-  fs::create_directories(baseDir() + "bin");
-  fs::create_directories(_root + "/System32");
-  fs::create_directories(dataDir() + "PXI");
-  writeWholeFile(_root + "/System32/brix32.dll", "marker");
-  std::error_code error;
-  fs::create_symlink(sqliteLibrary, this->sqliteLibrary(), error);
-  if (error) throw std::runtime_error("cannot link the SQLite library " + sqliteLibrary);
-
-  HKEY key = createKey(kSuiteKey);
-  const std::string base = baseDir();
-  const LONG rc =
-      RegSetValueExA(key, "BaseDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(base.c_str()),
-                     static_cast<DWORD>(base.size() + 1));
-  RegCloseKey(key);
-  if (rc != ERROR_SUCCESS) throw std::runtime_error("cannot register BaseDir");
+  pdasuite::installPlain(pdasuite::layoutUnder(_root), sqliteLibrary);
 }
 
 Machine::~Machine() {
@@ -132,16 +119,16 @@ Machine::~Machine() {
 }
 
 std::string Machine::dataDir() const {
-  return _root + "/ProgramData/Tessaro/Tessaro Quillon/";
+  return pdasuite::layoutUnder(_root).dataDir;
 }
 std::string Machine::baseDir() const {
-  return _root + "/Program Files/Tessaro/Quillon/";
+  return pdasuite::layoutUnder(_root).baseDir;
 }
 std::string Machine::configDb() const {
   return dataDir() + "Quillon.db";
 }
 std::string Machine::sqliteLibrary() const {
-  return baseDir() + "bin/SQLite.Interop.dll";
+  return pdasuite::layoutUnder(_root).library();
 }
 
 // ---------------------------------------------------------------------------
@@ -297,15 +284,10 @@ void createConfigDatabase(RawSQLite& sqlite, const std::string& path,
   sqlite3_stmt* insertSetting = nullptr;
   sqlite3_stmt* insertConfig = nullptr;
   try {
-    sqlite.exec(
-        db,
-        "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-        "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-        "CREATE TABLE SorrelParamInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-        "CREATE TABLE InstrumentFavorites(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-        "CREATE TABLE ConfigData(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
-        "CREATE TABLE InstrAliasInfo(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
-        "BEGIN;");
+    // The installed suite's tables without the index of the configuration
+    // query: rows 3a to 3d measure the query as the library meets it there.
+    for (const char* table : pdasuite::kConfigTables) sqlite.exec(db, table);
+    sqlite.exec(db, "BEGIN;");
     insertSetting = sqlite.prepare(db, "INSERT INTO KestInfo VALUES(NULL, ?, ?);");
     for (const Setting& s : settings) {
       sqlite.bind_text(insertSetting, 1, s.name.c_str(), -1, transient);

@@ -25,10 +25,10 @@
 
 #include <unistd.h>
 
-#include "../tools/pda/Schema.h"
 #include "Allocations.h"
 #include "BenchData.h"
 #include "Report.h"
+#include "SuiteSchema.h"
 #include "pda/KestConfig.h"
 #include "pda/KestInfo.h"
 #include "pda/KestSQLite.h"
@@ -493,7 +493,7 @@ int run(int argc, char** argv) {
     const std::string indexed = context.machine->dataDir() + "bench-" + std::to_string(set) + ".db";
     createConfigDatabase(*context.sqlite, indexed, settings, configRows(recordsIn(set)));
     sqlite3* db = context.sqlite->open(indexed, RawSQLite::kOpenReadWrite);
-    context.sqlite->exec(db, pdatool::schema::kConfigIndex);
+    context.sqlite->exec(db, pdasuite::kConfigIndex);
     context.sqlite->close(db);
     context.parked[set] = indexed;
   }

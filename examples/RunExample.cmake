@@ -2,8 +2,8 @@
 # standard output with the expected text.
 #   -DPROGRAM=<example>  -DROOT=<machine directory, emptied first>
 #   -DEXPECTED=<file>
-#   -DINSTALL_SUITE=<install_suite> -DSQLITE_LIBRARY=<libsqlite3.so.0>: lay out
-#                        an installed suite first
+#   -DPDA_TOOL=<pda>     lay out an installed suite first (pda init
+#                        --no-samples: empty databases)
 #   -DCHECK_SQL=<file> -DSQLITE3=<sqlite3 client>: run the file's SQL on the
 #                        database its first line names ("-- database: <path
 #                        below the root>") after the example, output appended
@@ -19,11 +19,11 @@ file(REMOVE_RECURSE "${ROOT}")
 file(MAKE_DIRECTORY "${ROOT}")
 set(ENV{PDA_ROOT} "${ROOT}")
 
-if(INSTALL_SUITE)
-  execute_process(COMMAND "${INSTALL_SUITE}" "${SQLITE_LIBRARY}" RESULT_VARIABLE result
+if(PDA_TOOL)
+  execute_process(COMMAND "${PDA_TOOL}" init --no-samples RESULT_VARIABLE result
     OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT result EQUAL 0)
-    message(FATAL_ERROR "install_suite failed (${result}):\n${out}")
+    message(FATAL_ERROR "pda init failed (${result}):\n${out}")
   endif()
 endif()
 

@@ -11,7 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "pda/Win32.h"
+#include "SuiteLayout.h"
+#include "SuiteSchema.h"
 
 namespace pdafuzz {
 
@@ -29,23 +30,6 @@ void removeMachine() {
     std::error_code ignored;
     std::filesystem::remove_all(_root, ignored);
   }
-}
-
-void makeDirs(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (error) fail("cannot make " + path + ": " + error.message());
-}
-
-void setRegistryString(const char* key, const char* name, const std::string& value) {
-  HKEY h = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &h, nullptr) != ERROR_SUCCESS)
-    fail(std::string("cannot create registry key ") + key);
-  const LONG rc = RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(h);
-  if (rc != ERROR_SUCCESS) fail(std::string("cannot set ") + name);
 }
 
 }  // namespace
@@ -75,29 +59,19 @@ const std::string& machine() {
   ::unsetenv("PDA_REGISTRY_READONLY");
   std::atexit(removeMachine);
 
-  const std::string baseDir = _root + "/Program Files/Tessaro/Quillon/";
-  makeDirs(baseDir + "bin");
-  makeDirs(_root + "/System32");
-  makeDirs(_root + "/ProgramData/Tessaro/Tessaro Quillon/PXI");
-  std::ofstream(_root + "/System32/brix32.dll") << "marker";
-  if (::symlink(PDA_SQLITE_LIBRARY, (baseDir + "bin/SQLite.Interop.dll").c_str()) != 0)
-    fail("cannot link the SQLite library");
-  setRegistryString("SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion", "BaseDir",
-                    baseDir);
-
-  Database db(configDatabase());
-  db.exec(
-      "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-      "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-      "CREATE TABLE SorrelParamInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-      "CREATE TABLE InstrumentFavorites(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
-      "CREATE TABLE ConfigData(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);"
-      "CREATE TABLE InstrAliasInfo(ID INTEGER PRIMARY KEY, IDKEY TEXT, NAME TEXT, VALUE TEXT);");
+  try {
+    pdasuite::installPlain(pdasuite::layoutUnder(_root), PDA_SQLITE_LIBRARY);
+  } catch (const pdasuite::InstallError& error) {
+    fail(error.what());
+  }
+  std::string tables;
+  for (const char* statement : pdasuite::kConfigTables) tables += std::string(statement) + ";";
+  Database(configDatabase()).exec(tables);
   return _root;
 }
 
 std::string configDatabase() {
-  return machine() + "/ProgramData/Tessaro/Tessaro Quillon/Quillon.db";
+  return pdasuite::layoutUnder(machine()).configDatabase();
 }
 
 Database::Database(const std::string& path) : _lib(PDA_SQLITE_LIBRARY) {

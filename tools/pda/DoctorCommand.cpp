@@ -32,8 +32,8 @@
 #include "Command.h"
 #include "Database.h"
 #include "PlatformSeam.h"
-#include "Schema.h"
 #include "StoreHealth.h"
+#include "SuiteSchema.h"
 #include "Table.h"
 
 namespace pdatool {
@@ -167,19 +167,19 @@ void checkDatabase(Checks& checks, const std::string& library, const ExpectedDat
     }
     if (expected.indexed) {
       const bool indexed = !db.query("SELECT name FROM sqlite_master WHERE type='index' AND name=" +
-                                     sqlText(schema::kConfigIndexName))
+                                     sqlText(pdasuite::kConfigIndexName))
                                 .empty();
       if (indexed)
-        checks.pass(name + " index", std::string(schema::kConfigIndexName) +
+        checks.pass(name + " index", std::string(pdasuite::kConfigIndexName) +
                                          " serves the configuration query in key order");
       else
         checks.fail(name + " index",
-                    std::string("no ") + schema::kConfigIndexName +
+                    std::string("no ") + pdasuite::kConfigIndexName +
                         ": every configuration read sorts the whole ConfigData table",
                     [library, expected]() {
                       Database rw(library, expected.path, kOpenReadWrite);
-                      rw.execute(schema::kConfigIndex);
-                      return std::string("added the index ") + schema::kConfigIndexName + " to " +
+                      rw.execute(pdasuite::kConfigIndex);
+                      return std::string("added the index ") + pdasuite::kConfigIndexName + " to " +
                              expected.path;
                     });
     }
@@ -270,11 +270,11 @@ Checks runChecks() {
   if (sqliteUsable) {
     const std::string library = sqliteLibraryPath();
     checkDatabase(checks, library,
-                  {"the configuration database", configDatabasePath(), true, schema::kConfigTables,
-                   std::size(schema::kConfigTables), true});
+                  {"the configuration database", configDatabasePath(), true,
+                   pdasuite::kConfigTables, std::size(pdasuite::kConfigTables), true});
     checkDatabase(checks, library,
-                  {"the usage database", analyticsDatabasePath(), true, schema::kAnalyticsTables,
-                   std::size(schema::kAnalyticsTables), false});
+                  {"the usage database", analyticsDatabasePath(), true, pdasuite::kAnalyticsTables,
+                   std::size(pdasuite::kAnalyticsTables), false});
     checkDatabase(checks, library,
                   {"the remote PXI database", pxiDatabasePath(), false, nullptr, 0, false});
   }

@@ -29,15 +29,13 @@
 #include "Command.h"
 #include "Database.h"
 #include "PlatformSeam.h"
-#include "Schema.h"
+#include "SuiteLayout.h"
 
 namespace pdatool {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kSuiteKey = "SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion";
 
 struct InitOptions {
   std::string root;
@@ -51,33 +49,6 @@ const char kSep = '\\';
 const char kSep = '/';
 #endif
 
-// What this run made, undone in reverse order unless the run completes.
-class Made {
- public:
-  ~Made() {
-    if (_kept) return;
-    std::error_code ec;
-    for (auto it = _paths.rbegin(); it != _paths.rend(); ++it) fs::remove(*it, ec);
-  }
-  void add(const std::string& path) { _paths.push_back(path); }
-  void keep() { _kept = true; }
-
-  // Creates dir and its missing parents, each remembered.
-  void directories(const fs::path& dir) {
-    std::error_code ec;
-    if (fs::is_directory(dir, ec)) return;
-    if (dir.has_parent_path() && dir.parent_path() != dir) directories(dir.parent_path());
-    if (!fs::create_directory(dir, ec) && !fs::is_directory(dir))
-      throw WriteError("cannot create the directory '" + dir.string() +
-                       "': " + (ec ? ec.message() : "a file has that name"));
-    add(dir.string());
-  }
-
- private:
-  std::vector<std::string> _paths;
-  bool _kept = false;
-};
-
 std::string absoluteDir(const std::string& dir, const char* what) {
   std::error_code ec;
   const fs::path absolute = fs::absolute(dir, ec);
@@ -86,16 +57,7 @@ std::string absoluteDir(const std::string& dir, const char* what) {
   return absolute.lexically_normal().string();
 }
 
-void createDatabase(Made& made, const std::string& library, const std::string& path,
-                    const std::vector<const char*>& statements) {
-  made.add(path);
-  Database db(library, path, kOpenReadWriteCreate);
-  DatabaseTransaction transaction(db);
-  for (const char* sql : statements) db.execute(sql);
-  transaction.commit();
-}
-
-void runInit(const InitOptions& options) {
+void install(const InitOptions& options) {
   // The library finds the emulated machine through PDA_ROOT; it reads it at
   // every call, so setting it before the first call moves every path.
   const std::string root =
@@ -106,20 +68,14 @@ void runInit(const InitOptions& options) {
   setenv("PDA_ROOT", root.c_str(), 1);
 #endif
 
-  std::string baseDir = root + kSep + "Program Files" + kSep + "Tessaro" + kSep + "Quillon" + kSep;
+  pdasuite::Layout layout = pdasuite::layoutUnder(root);
   if (!options.baseDir.empty()) {
-    baseDir = absoluteDir(options.baseDir, "the base directory");
-    if (baseDir.back() != kSep) baseDir += kSep;
+    layout.baseDir = absoluteDir(options.baseDir, "the base directory");
+    if (layout.baseDir.back() != kSep) layout.baseDir += kSep;
   }
-  const std::string systemDir = root + kSep + "System32";
-  const std::string dataDir =
-      root + kSep + "ProgramData" + kSep + "Tessaro" + kSep + "Tessaro Quillon" + kSep;
-  const std::string configDb = dataDir + "Quillon.db";
-  const std::string analyticsDb = dataDir + "DataAnalytics.db";
-  const std::string link = baseDir + "bin" + kSep + "SQLite.Interop.dll";
 
   std::error_code ec;
-  for (const std::string& db : {configDb, analyticsDb})
+  for (const std::string& db : {layout.configDatabase(), layout.analyticsDatabase()})
     if (fs::exists(db, ec) || fs::is_symlink(db, ec))
       throw WriteError("'" + db + "' already exists; remove it first to start over");
 
@@ -129,60 +85,44 @@ void runInit(const InitOptions& options) {
     if (library.empty())
       throw WriteError("cannot find the system's SQLite library (libsqlite3.so.0)");
   } else {
-    if (!fs::is_directory(baseDir, ec))
-      throw WriteError("the base directory '" + baseDir + "' does not exist");
-    const std::string problem = seam::libraryLoadProblem(link);
+    if (!fs::is_directory(layout.baseDir, ec))
+      throw WriteError("the base directory '" + layout.baseDir + "' does not exist");
+    const std::string problem = seam::libraryLoadProblem(layout.library());
     if (!problem.empty()) throw WriteError("the base directory's SQLite library: " + problem);
-    library = link;
+    library = layout.library();
   }
 
-  Made made;
-  made.directories(systemDir);
-  made.directories(dataDir);
-  if (options.baseDir.empty()) {
-    made.directories(baseDir + "bin");
-    // A link left by an earlier init is replaced so that it names the library
-    // found now; anything else there is left alone and used.
-    if (fs::is_symlink(link, ec)) fs::remove(link, ec);
-    if (!fs::exists(link, ec)) {
-      fs::create_symlink(library, link, ec);
-      if (ec) throw WriteError("cannot link '" + link + "' to '" + library + "': " + ec.message());
-      made.add(link);
-    }
-  }
-  const std::string marker = systemDir + kSep + "brix32.dll";
-  if (!fs::exists(marker, ec)) {
-    std::FILE* f = std::fopen(marker.c_str(), "wb");
-    if (!f) throw WriteError("cannot create '" + marker + "'");
-    std::fclose(f);
-    made.add(marker);
-  }
-
-  std::vector<const char*> config(std::begin(schema::kConfigTables),
-                                  std::end(schema::kConfigTables));
-  config.push_back(schema::kConfigIndex);
-  if (!options.noSamples)
-    config.insert(config.end(), std::begin(schema::kConfigSample), std::end(schema::kConfigSample));
-  createDatabase(made, library, configDb, config);
-  createDatabase(made, library, analyticsDb,
-                 std::vector<const char*>(std::begin(schema::kAnalyticsTables),
-                                          std::end(schema::kAnalyticsTables)));
-
-  const long rc = seam::regSetText(kSuiteKey, "BaseDir", baseDir);
-  if (rc != seam::kRegOk)
-    throw WriteError("cannot register \"BaseDir\" under HKLM\\" + std::string(kSuiteKey) + ": " +
-                     seam::regErrorText(rc) + "; nothing was installed");
-  made.keep();
+  pdasuite::Installation installation(layout);
+  installation.makeDirectories();
+  if (options.baseDir.empty()) installation.placeLibrary(library);
+  installation.placeMarker();
+  installation.createDatabase(layout.configDatabase(),
+                              pdasuite::configStatements(!options.noSamples), library);
+  installation.createDatabase(layout.analyticsDatabase(), pdasuite::analyticsStatements(), library);
+  installation.registerBaseDir();
+  installation.keep();
 
   std::cout << "Installed the suite under " << root << "\n"
-            << "  base directory     " << baseDir << "\n"
-            << "  SQLite library     " << link << (options.baseDir.empty() ? " -> " + library : "")
-            << "\n"
-            << "  system marker      " << marker << "\n"
-            << "  configuration      " << configDb
+            << "  base directory     " << layout.baseDir << "\n"
+            << "  SQLite library     " << layout.library()
+            << (options.baseDir.empty() ? " -> " + library : "") << "\n"
+            << "  system marker      " << layout.marker() << "\n"
+            << "  configuration      " << layout.configDatabase()
             << (options.noSamples ? " (empty)" : " (a sample configuration)") << "\n"
-            << "  usage analytics    " << analyticsDb << "\n"
+            << "  usage analytics    " << layout.analyticsDatabase() << "\n"
             << "Next: pda doctor (checks it all), pda show, pda set NAME VALUE\n";
+}
+
+void runInit(const InitOptions& options) {
+  try {
+    install(options);
+  } catch (const pdasuite::InstallError& error) {
+    if (error.code() != 0)
+      throw WriteError("cannot register \"BaseDir\" under HKLM\\" +
+                       std::string(pdasuite::kSuiteKey) + ": " + seam::regErrorText(error.code()) +
+                       "; nothing was installed");
+    throw WriteError(std::string(error.what()) + "; nothing was installed");
+  }
 }
 
 void registerInit(CLI::App& app) {

@@ -1,11 +1,13 @@
 #pragma once
 
-// The databases that `pda init` creates, in one place: the configuration
-// database "Quillon.db" with its sample configuration, and the usage
-// database "DataAnalytics.db". Each entry is one SQL statement.
+// The one copy of the schema of the databases an installed suite has: the
+// configuration database "Quillon.db" (with a small sample configuration)
+// and the usage database "DataAnalytics.db". `pda init`, the tests, the fuzz
+// targets, the benchmarks and the examples create them from here, and the
+// docs are checked against it. Each entry is one SQL statement. (The remote
+// PXI database is created by the library itself, on first use.)
 
-namespace pdatool {
-namespace schema {
+namespace pdasuite {
 
 // Configuration database: four name/value tables, the keyed configuration
 // table and the alias table.
@@ -66,5 +68,4 @@ inline const char* const kAnalyticsTables[] = {
     "CREATE TABLE SorrelSessionAccess (SessionType TEXT, UsageCount INTEGER, StatisticsTime TEXT)",
 };
 
-}  // namespace schema
-}  // namespace pdatool
+}  // namespace pdasuite
