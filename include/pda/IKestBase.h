@@ -9,7 +9,6 @@
 #include "pda/Export.h"
 
 class IKestBase;
-struct PdaTestAccess;  // defined by the test suites only
 
 // The ordering of every name in the library: byte by byte through the C
 // library's tolower, shorter first when one is a prefix of the other. Names
@@ -135,6 +134,5 @@ class PDA_API IKestBase {
   IKestBase* _parent;
 
  private:
-  friend struct ::PdaTestAccess;
   std::atomic<int> _references;
 };

@@ -45,8 +45,6 @@ class PDA_API KestAliases : public KestRecord {
   IKestBase* kestBase() const noexcept { return _root; }
 
  private:
-  friend struct ::PdaTestAccess;
-
   virtual void initializeDataSource(DataSource dataSource);
 
   int unaliasAddress(const char* kind, const char* alias, char* address, unsigned int size);

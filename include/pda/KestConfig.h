@@ -50,8 +50,6 @@ class PDA_API KestConfig : public KestRecord {
   void reInitialize();
 
  private:
-  friend struct ::PdaTestAccess;
-
   virtual void initializeDataSource(DataSource dataSource);
 
   // The record's own root while a caller's node is in use; null otherwise.
@@ -75,8 +73,6 @@ class PDA_API SorrelParams : public KestRecord {
   IKestBase* kestBase() const noexcept { return _root; }
 
  private:
-  friend struct ::PdaTestAccess;
-
   virtual void initializeDataSource(DataSource dataSource);
 };
 
@@ -101,8 +97,6 @@ class PDA_API InstrumentFavoritesInfo : public KestRecord {
   InstrumentFavoriteEnum getInstrumentFavoriteSetting(const char* name);
 
  private:
-  friend struct ::PdaTestAccess;
-
   virtual void initializeDataSource(DataSource dataSource);
 };
 
@@ -125,8 +119,6 @@ class PDA_API PxiTypeInfo : public KestRecord {
   KestBaseType baseType() const noexcept { return _type; }
 
  private:
-  friend struct ::PdaTestAccess;
-
   // Replaces the tree by a new SQLite store of the record's type (releasing
   // the old one) and records the resolved data source.
   virtual void initializeDataSource(DataSource dataSource);

@@ -27,8 +27,6 @@ class PDA_API KestDeviceIoConfig : public IKestBase {
   KestBaseType baseType() const noexcept { return _baseType; }
 
  private:
-  friend struct ::PdaTestAccess;
-  friend class KestRecord;
   KestDeviceIoConfig(IKestBase* parent, KestBaseType type);
 
   void initializeMaps();

@@ -104,7 +104,6 @@ class PDA_API KestInfo : public KestRecord {
   const char* getProductVersionString();
 
  private:
-  friend struct ::PdaTestAccess;
   using KestRecord::initializeDataSource;
   // Resolves the data source and creates the settings store's root node.
   virtual void initializeDataSource(DataSource dataSource);

@@ -66,5 +66,4 @@ class PDA_API KestRecord {
   DataSource _dataSource;
 
  private:
-  friend struct ::PdaTestAccess;
 };

@@ -91,8 +91,6 @@ class PDA_API KestRegistry : public IKestBase {
   const char* keyName() const noexcept { return _keyName.c_str(); }
 
  private:
-  friend struct ::PdaTestAccess;
-  friend class KestRecord;
   KestRegistry(IKestBase* parent, const char* name, bool openKeys);
 
   IKestBase* getNewIKestBase(IKestBase* parent, const char* name);

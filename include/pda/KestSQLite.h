@@ -68,8 +68,6 @@ class PDA_API KestSQLite : public IKestBase {
   KestBaseType baseType() const noexcept { return _baseType; }
 
  private:
-  friend struct ::PdaTestAccess;
-
   // Holds the instance lock for its life.
   class InstanceLock;
 

@@ -3,8 +3,6 @@
 #include "pda/Export.h"
 #include "pda/SQLiteDynamic.h"
 
-struct PdaTestAccess;  // defined by the test suites only
-
 // Adds usage rows to the suite's analytics store: which process used VISA's
 // C, COM or .NET interface and when, and usage counts per remote-session type.
 // This base stores nothing: every add returns false.
@@ -72,8 +70,6 @@ class PDA_API SQLiteVISAUsageStorage : public VISAUsageStorage {
   virtual bool AddVISANETUsageRecord(const char* accessTime, const char* processName);
 
  private:
-  friend struct ::PdaTestAccess;
-
   bool AddVisaUsageRecord(VISAUsageType type, const char* accessTime, const char* processName);
   bool CreateSQLite();
   void OpenDBConnection();

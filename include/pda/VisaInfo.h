@@ -90,8 +90,6 @@ class PDA_API VisaInfo : public KestRecord {
   static visaLoggingMode getVisaLoggingMode();
 
  private:
-  friend struct ::PdaTestAccess;
-
   virtual void initializeDataSource(DataSource dataSource);
 
   // 0 until the first getVisaLoggingMode has read the mode. Atomic so that

@@ -6,12 +6,16 @@
 
 #include "pda/KestConfig.h"
 #include "pda/KestTypes.h"
+#include "support/PrivateAccess.h"
+
+PDA_PRIVATE_MEMBER(PxiTypeInfoInitialize, PxiTypeInfo, void(DataSource), initializeDataSource);
+PDA_PRIVATE_MEMBER(KestConfigInitialize, KestConfig, void(DataSource), initializeDataSource);
 
 struct PdaTestAccess {
   static void PxiTypeInfo_initializeDataSource(PxiTypeInfo& record, DataSource dataSource) {
-    record.initializeDataSource(dataSource);
+    (record.*privateMember(PxiTypeInfoInitialize{}))(dataSource);
   }
   static void KestConfig_initializeDataSource(KestConfig& record, DataSource dataSource) {
-    record.initializeDataSource(dataSource);
+    (record.*privateMember(KestConfigInitialize{}))(dataSource);
   }
 };

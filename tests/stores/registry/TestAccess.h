@@ -10,16 +10,27 @@
 
 #include "pda/KestRegistry.h"
 #include "pda/Win32.h"
+#include "support/PrivateAccess.h"
 
+PDA_PRIVATE_MEMBER(RegistryNewNode, KestRegistry, IKestBase*(IKestBase*, const char*),
+                   getNewIKestBase);
+PDA_PRIVATE_MEMBER(RegistryReadKey, KestRegistry, HKEY, _hReadKey);
+PDA_PRIVATE_MEMBER(RegistryWriteKey, KestRegistry, HKEY, _hWriteKey);
+
+// The registry store's private members that the tests reach.
 struct PdaTestAccess {
-  static KestRegistry* KestRegistry_make(IKestBase* parent, const char* name, bool openKeys) {
-    return new KestRegistry(parent, name, openKeys);
+  // A node of key name below parent (null: a root below the configuration
+  // key), made as the store makes a child: it opens its keys.
+  static KestRegistry* KestRegistry_newNode(KestRegistry& maker, IKestBase* parent,
+                                            const char* name) {
+    return static_cast<KestRegistry*>((maker.*privateMember(RegistryNewNode{}))(parent, name));
   }
-  static IKestBase* KestRegistry_newNode(KestRegistry& node, IKestBase* parent, const char* name) {
-    return node.getNewIKestBase(parent, name);
+  static HKEY KestRegistry_readKey(const KestRegistry& node) {
+    return node.*privateMember(RegistryReadKey{});
   }
-  static HKEY KestRegistry_readKey(const KestRegistry& node) { return node._hReadKey; }
-  static HKEY KestRegistry_writeKey(const KestRegistry& node) { return node._hWriteKey; }
+  static HKEY KestRegistry_writeKey(const KestRegistry& node) {
+    return node.*privateMember(RegistryWriteKey{});
+  }
 };
 
 namespace regtest {

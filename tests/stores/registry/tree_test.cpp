@@ -299,12 +299,12 @@ TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(sub), nullptr);
   EXPECT_EQ(sub.getValueInt32("S", 0), 1);
   // A child never creates its key, only opens one that exists.
-  Node<> missing(PdaTestAccess::KestRegistry_make(root.get(), "Missing", false));
+  Node<> missing(PdaTestAccess::KestRegistry_newNode(*root, root.get(), "Missing"));
   EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*missing), nullptr);
   EXPECT_FALSE(keyExists(key("VISAInfo\\Missing")));
 
   PlainNode plain;
-  Node<> orphan(PdaTestAccess::KestRegistry_make(&plain, "VISAInfo", true));
+  Node<> orphan(PdaTestAccess::KestRegistry_newNode(*root, &plain, "VISAInfo"));
   EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*orphan), nullptr);
   EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*orphan), nullptr);
   EXPECT_EQ(orphan->ParentPointer(), &plain);
@@ -315,12 +315,13 @@ TEST(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
   pdatest::TempMachine machine;
   // The base key has 39 characters; with "\" and 215 more the path has 255.
   const std::string fits(215, 'f'), tooLong(216, 'g');
-  Node<> a(PdaTestAccess::KestRegistry_make(nullptr, fits.c_str(), true));
+  auto maker = create(VisaInfoBaseType);
+  Node<> a(PdaTestAccess::KestRegistry_newNode(*maker, nullptr, fits.c_str()));
   EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(*a), nullptr);
   EXPECT_EQ(a->setValueString("X", "1"), 1);
   EXPECT_EQ(text(key(fits), "X"), "1");
 
-  Node<> b(PdaTestAccess::KestRegistry_make(nullptr, tooLong.c_str(), true));
+  Node<> b(PdaTestAccess::KestRegistry_newNode(*maker, nullptr, tooLong.c_str()));
   EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*b), nullptr);
   EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*b), nullptr);
   EXPECT_EQ(b->setValueString("X", "1"), 0);

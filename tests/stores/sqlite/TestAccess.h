@@ -17,32 +17,49 @@
 #include "pda/KestSQLite.h"
 #include "stores/sqlite/Connections.h"
 #include "support/Fixtures.h"
+#include "support/PrivateAccess.h"
 
 #if !defined(_WIN32)
 #  include <sys/wait.h>
 #  include <unistd.h>
 #endif
 
+PDA_PRIVATE_MEMBER(SQLiteLoad, KestSQLite, void(), loadSQLiteDLL);
+PDA_PRIVATE_MEMBER(SQLiteConnect, KestSQLite, void(bool), getDatabaseConnection);
+PDA_PRIVATE_MEMBER(SQLiteTableName, KestSQLite, const char*(), getTableName);
+PDA_PRIVATE_MEMBER(SQLiteColumnCount, KestSQLite, int(), getTableRowCount);
+PDA_PRIVATE_MEMBER(SQLiteReadConnection, KestSQLite, sqlite3*(), readConnection);
+PDA_PRIVATE_MEMBER(SQLiteBegin, KestSQLite, sqlite3_stmt*, _pBeginStmt);
+PDA_PRIVATE_MEMBER(SQLiteTryStep, KestSQLite, int(sqlite3_stmt*, const char*, double*), tryStep);
+PDA_PRIVATE_MEMBER(SQLiteResultText, KestSQLite, const char*(int), sqLiteResultMessage);
+PDA_PRIVATE_MEMBER(SQLiteCreatePxiTable, KestSQLite, int(const char*), createPxiInfoTable);
+
+// The SQLite store's private members that the tests reach.
 struct PdaTestAccess {
-  static KestSQLite* KestSQLite_make(IKestBase* parent, KestBaseType type) {
-    return new KestSQLite(parent, type);
-  }
   static SQLiteDynamic* KestSQLite_binding() { return pda::sqlite::binding(); }
-  static void KestSQLite_load(KestSQLite& node) { node.loadSQLiteDLL(); }
-  static const char* KestSQLite_tableName(KestSQLite& node) { return node.getTableName(); }
-  static int KestSQLite_columnCount(KestSQLite& node) { return node.getTableRowCount(); }
-  static sqlite3* KestSQLite_readConnection(KestSQLite& node) { return node.readConnection(); }
-  static sqlite3_stmt* KestSQLite_cachedBegin(const KestSQLite& node) { return node._pBeginStmt; }
+  static void KestSQLite_load(KestSQLite& node) { (node.*privateMember(SQLiteLoad{}))(); }
+  static const char* KestSQLite_tableName(KestSQLite& node) {
+    return (node.*privateMember(SQLiteTableName{}))();
+  }
+  static int KestSQLite_columnCount(KestSQLite& node) {
+    return (node.*privateMember(SQLiteColumnCount{}))();
+  }
+  static sqlite3* KestSQLite_readConnection(KestSQLite& node) {
+    return (node.*privateMember(SQLiteReadConnection{}))();
+  }
+  static sqlite3_stmt* KestSQLite_cachedBegin(const KestSQLite& node) {
+    return node.*privateMember(SQLiteBegin{});
+  }
   static int KestSQLite_tryStep(KestSQLite& node, sqlite3_stmt* statement, const char* description,
                                 double* timeout) {
-    return node.tryStep(statement, description, timeout);
+    return (node.*privateMember(SQLiteTryStep{}))(statement, description, timeout);
   }
   static const char* KestSQLite_resultText(KestSQLite& node, int result) {
-    return node.sqLiteResultMessage(result);
+    return (node.*privateMember(SQLiteResultText{}))(result);
   }
   static int KestSQLite_createPxiInfoTable(KestSQLite& node, const char* table) {
-    node.getDatabaseConnection(true);
-    return node.createPxiInfoTable(table);
+    (node.*privateMember(SQLiteConnect{}))(true);
+    return (node.*privateMember(SQLiteCreatePxiTable{}))(table);
   }
 };
 

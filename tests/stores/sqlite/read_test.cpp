@@ -128,7 +128,7 @@ TEST(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
   pdatest::sqlite(db, row("o'k", "A", "1") + row("o'k", "B", "") + row("other", "A", "2"));
   for (const char* key : {"o'k", "x' OR '1'='1"}) {
     SCOPED_TRACE(key);
-    Node node(PdaTestAccess::KestSQLite_make(nullptr, KestConfigBaseType));
+    Node node(KestSQLite::CreateInstance(KestConfigBaseType));
     node->setRecordType("Interface");
     node->setPersistentId(key);
     EXPECT_EQ(dump(*node), key[0] == 'o' ? "A=1;B=;" : "");
