@@ -1,6 +1,8 @@
-// The process's writers' lock: handed on in the order asked for, taken again
-// by its holder at once, and given up by a waiter when it does not change
-// hands within the waiter's patience (the waiter then holds nothing).
+// The process's bookkeeping of its connections: the writers' lock, handed
+// on in the order asked for, taken again by its holder at once, and given up
+// by a waiter when it does not change hands within the waiter's patience (the
+// waiter then holds nothing); statements prepared on a connection that has
+// been closed since are never adopted.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +10,9 @@
 #include <chrono>
 #include <thread>
 
+#include "stores/sqlite/Connections.h"
 #include "stores/sqlite/ThreadSafety.h"
+#include "support/Fixtures.h"
 
 namespace {
 
@@ -38,6 +42,21 @@ TEST(WritersLock, AWaiterGivesUpWhileTheHolderKeepsItAndHasItOnceItIsFree) {
   // The waiters that gave up left the line: the lock is free for this thread.
   ASSERT_TRUE(lock.tryLock(milliseconds(10)));
   lock.unlock();
+}
+
+TEST(Connections, AStatementOfAnEarlierOpeningOfTheConnectionsIsNotAdopted) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  namespace sql = pda::sqlite;
+  ASSERT_TRUE(sql::loadBinding((machine.baseDir() + "bin/SQLite.Interop.dll").c_str()));
+  sql::File& file = sql::fileAt(db);
+  ASSERT_EQ(sql::openConnection(file, true), 0);
+  const unsigned opened = sql::generationOf(file);
+  sql::closeAll();
+  EXPECT_GT(sql::generationOf(file), opened);
+  EXPECT_EQ(sql::connection(file, true), nullptr);
+  EXPECT_FALSE(sql::adoptStatement(file, opened, nullptr));
 }
 
 }  // namespace
