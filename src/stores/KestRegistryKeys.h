@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "core/NodeHolder.h"
 #include "pda/IKestBase.h"
 #include "platform/platform.h"
 
@@ -29,13 +30,7 @@ constexpr unsigned int kNameBufferSize = 256;
 // Value names and value data as enumerated.
 constexpr unsigned int kValueBufferSize = 1024;
 
-// Releases a node that has not yet been handed to a child map, so that an
-// allocation failure between construction and insertion loses nothing.
-struct NodeRelease {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
-template <typename T>
-using NodeHolder = std::unique_ptr<T, NodeRelease>;
+using pda::NodeHolder;
 
 }  // namespace registry
 }  // namespace pda

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/NodeHolder.h"
 #include "pda/KestRegistry.h"
 #include "pda/Win32.h"
 #include "support/PrivateAccess.h"
@@ -41,11 +42,8 @@ inline std::string key(const std::string& rel) {
   return rel.empty() ? std::string(kBase) : std::string(kBase) + "\\" + rel;
 }
 
-struct Release {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
 template <typename T = KestRegistry>
-using Node = std::unique_ptr<T, Release>;
+using Node = pda::NodeHolder<T>;
 
 inline Node<> create(KestBaseType type) {
   return Node<>(KestRegistry::CreateInstance(type));

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/NodeHolder.h"
 #include "pda/KestSQLite.h"
 #include "stores/sqlite/Connections.h"
 #include "support/Fixtures.h"
@@ -65,10 +66,7 @@ struct PdaTestAccess {
 
 namespace sqltest {
 
-struct Release {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
-using Node = std::unique_ptr<KestSQLite, Release>;
+using Node = pda::NodeHolder<KestSQLite>;
 
 inline Node create(KestBaseType type) {
   return Node(KestSQLite::CreateInstance(type));
