@@ -1,27 +1,11 @@
 // The event log: one line per event in the exact format, escaping that
 // survives every special character, and failures that set the last error.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <sys/stat.h>
-#  include <sys/wait.h>
-#  include <unistd.h>
-
-#  include <atomic>
-#  include <filesystem>
-#  include <fstream>
-#  include <regex>
-#  include <string>
-#  include <thread>
-#  include <vector>
-
 #  include "PlatformTestUtil.h"
-#  include "platform/platform.h"
-#  include "support/Fixtures.h"
 
 namespace {
 

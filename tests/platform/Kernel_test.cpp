@@ -2,27 +2,11 @@
 // critical sections, folders of the emulated machine, and the file and time
 // helpers.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <sys/stat.h>
-#  include <sys/time.h>
-#  include <unistd.h>
-
-#  include <atomic>
-#  include <chrono>
-#  include <cstring>
-#  include <fstream>
-#  include <string>
-#  include <thread>
-#  include <vector>
-
 #  include "PlatformTestUtil.h"
-#  include "platform/platform.h"
-#  include "support/Fixtures.h"
 
 // ---------------------------------------------------------------- last error
 

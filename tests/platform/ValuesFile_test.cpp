@@ -1,25 +1,13 @@
 // The values file: exact round trips, and rejection of every damaged or
 // made-up file without reading outside it.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
 #  include "platform/posix/ValuesFile.h"
 
-#  include <fcntl.h>
-#  include <gtest/gtest.h>
-#  include <sys/stat.h>
-#  include <unistd.h>
-
-#  include <cstdint>
-#  include <cstring>
-#  include <fstream>
-#  include <memory>
-#  include <random>
-
-#  include "support/Fixtures.h"
+#  include "PlatformTestUtil.h"
 
 using pda::platform::parseValues;
 using pda::platform::readValuesFile;

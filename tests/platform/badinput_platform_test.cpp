@@ -4,27 +4,13 @@
 // processes and other holders in this one, is dropped when its holder dies,
 // and refuses paths it cannot use.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <poll.h>
-#  include <signal.h>
-#  include <sys/stat.h>
-#  include <sys/wait.h>
-#  include <unistd.h>
+#  include "PlatformTestUtil.h"
 
-#  include <atomic>
-#  include <chrono>
-#  include <cstring>
-#  include <fstream>
-#  include <thread>
-
-#  include "platform/platform.h"
 #  include "platform/posix/ValuesFile.h"
-#  include "support/Fixtures.h"
 
 namespace {
 
@@ -36,12 +22,6 @@ HKEY openKey(REGSAM access) {
       RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, access, nullptr, &key, nullptr),
       ERROR_SUCCESS);
   return key;
-}
-
-// Whether fd has something to read within ms milliseconds.
-bool readable(int fd, int ms) {
-  pollfd p = {fd, POLLIN, 0};
-  return ::poll(&p, 1, ms) == 1;
 }
 
 }  // namespace
@@ -149,9 +129,9 @@ TEST(PlatformBadInput, FileLockExcludesAnotherProcess) {
   void* held = pda::platform::lockFile(path.c_str());
   ASSERT_NE(held, nullptr);
   ASSERT_EQ(::write(go[1], "g", 1), 1);
-  EXPECT_FALSE(readable(fds[0], 300)) << "the other process took a lock that is held";
+  EXPECT_FALSE(pdatest::readable(fds[0], 300)) << "the other process took a lock that is held";
   pda::platform::unlockFile(held);
-  ASSERT_TRUE(readable(fds[0], 10000)) << "the other process never got the lock";
+  ASSERT_TRUE(pdatest::readable(fds[0], 10000)) << "the other process never got the lock";
   char answer = 0;
   ASSERT_EQ(::read(fds[0], &answer, 1), 1);
   EXPECT_EQ(answer, 'y');
@@ -194,7 +174,7 @@ TEST(PlatformBadInput, FileLockOfAKilledHolderIsReleased) {
     ::_exit(0);
   }
   char answer = 0;
-  ASSERT_TRUE(readable(fds[0], 10000));
+  ASSERT_TRUE(pdatest::readable(fds[0], 10000));
   ASSERT_EQ(::read(fds[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
   ::kill(pid, SIGKILL);
