@@ -113,35 +113,33 @@ struct Conversion {
 };
 
 TEST_F(IKestBaseTest, ConvertsTextToNumbersAndBooleans) {
-  const Conversion table[] = {
-      {"1", 1, 1},
-      {"5", 1, 5},
-      {"42", 1, 42},
-      {"true", 1, 1},
-      {"TRUE", 1, 1},
-      {"True", 1, 1},
-      {"tRuE", 1, 1},
-      {"yes", 1, 1},
-      {"YES", 1, 1},
-      {"yEs", 1, 1},
-      {"0", 0, 0},
-      {"000", 0, 0},
-      {"false", 0, 0},
-      {"False", 0, 0},
-      {"no", 0, 0},
-      {"on", 0, 0},
-      {"-5", 0, 0},
-      {"+3", 0, 0},
-      {" 7", 0, 0},
-      {"0x10", 0, 0},
-      {"12abc", 1, 12},
-      {"007", 1, 7},
-      {"truee", 0, 0},
-      {"yes ", 0, 0},
-      {"2147483647", 1, INT_MAX},
-      {"2147483648", 1, INT_MAX},
-      {"99999999999999999999999999", 1, INT_MAX},
-  };
+  const Conversion table[] = {{"1", 1, 1},
+                              {"5", 1, 5},
+                              {"42", 1, 42},
+                              {"true", 1, 1},
+                              {"TRUE", 1, 1},
+                              {"True", 1, 1},
+                              {"tRuE", 1, 1},
+                              {"yes", 1, 1},
+                              {"YES", 1, 1},
+                              {"yEs", 1, 1},
+                              {"0", 0, 0},
+                              {"000", 0, 0},
+                              {"false", 0, 0},
+                              {"False", 0, 0},
+                              {"no", 0, 0},
+                              {"on", 0, 0},
+                              {"-5", 0, 0},
+                              {"+3", 0, 0},
+                              {" 7", 0, 0},
+                              {"0x10", 0, 0},
+                              {"12abc", 1, 12},
+                              {"007", 1, 7},
+                              {"truee", 0, 0},
+                              {"yes ", 0, 0},
+                              {"2147483647", 1, INT_MAX},
+                              {"2147483648", 1, INT_MAX},
+                              {"99999999999999999999999999", 1, INT_MAX}};
   TestNode node("n");
   for (const auto& c : table) {
     SCOPED_TRACE(std::string("text \"") + c.text + "\"");
@@ -187,56 +185,33 @@ TEST_F(IKestBaseTest, GettersDropEmptyValuesAndLeaveNoEntryForMissingNames) {
 
 // ---------------------------------------------------------------- strings
 
-TEST_F(IKestBaseTest, StringBufferBoundaryForValueAndDefault) {
+// A value or default is copied whole or not at all (a string that does not
+// fit with its terminator gives ""), and nothing is written past the size.
+TEST_F(IKestBaseTest, StringBuffersTakeWholeStringsOnly) {
   TestNode node("n");
-  node.storedValues = {{"Nine", "123456789"}, {"Ten", "1234567890"}};
-  char buffer[10];
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Nine", buffer, sizeof buffer, "");
-  EXPECT_STREQ(buffer, "123456789");
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Ten", buffer, sizeof buffer, "fits");
-  EXPECT_STREQ(buffer, "") << "a value that does not fit is never truncated";
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, sizeof buffer, "abcdefghi");
-  EXPECT_STREQ(buffer, "abcdefghi");
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, sizeof buffer, "abcdefghij");
-  EXPECT_STREQ(buffer, "");
-
-  // One byte only: room for the terminator and nothing else.
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, 1, "");
-  EXPECT_STREQ(buffer, "");
-  EXPECT_EQ(buffer[1], 'x');
-  node.getValueString("Nine", buffer, 1, "");
-  EXPECT_EQ(buffer[0], '\0');
-  EXPECT_EQ(buffer[1], 'x');
-}
-
-TEST_F(IKestBaseTest, StringEdgeArguments) {
-  TestNode node("n");
-  node.storedValues = {{"Name", "value"}};
-  char buffer[16];
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString(nullptr, buffer, sizeof buffer, "default");
-  EXPECT_STREQ(buffer, "") << "a null name never takes the default";
-
-  // Size 0: only the first byte is written.
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Name", buffer, 0, "default");
-  EXPECT_EQ(buffer[0], '\0');
-  EXPECT_EQ(buffer[1], 'x');
-
-  // A null default counts as "".
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, sizeof buffer, nullptr);
-  EXPECT_STREQ(buffer, "");
+  node.storedValues = {{"Nine", "123456789"}, {"Ten", "1234567890"}, {"Name", "value"}};
+  const struct {
+    const char* name;
+    unsigned int size;
+    const char* dflt;
+    const char* expected;
+  } cases[] = {{"Nine", 10, "", "123456789"},
+               {"Ten", 10, "fits", ""},
+               {"Missing", 10, "abcdefghi", "abcdefghi"},
+               {"Missing", 10, "abcdefghij", ""},
+               {"Missing", 1, "", ""},
+               {"Nine", 1, "", ""},
+               {nullptr, 16, "default", ""},   // a null name never takes the default
+               {"Name", 0, "default", ""},     // size 0: only the first byte is written
+               {"Missing", 16, nullptr, ""}};  // a null default counts as ""
+  char buffer[17];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name ? c.name : "(null)") + " in " + std::to_string(c.size));
+    std::memset(buffer, 'x', sizeof buffer);
+    node.getValueString(c.name, buffer, c.size, c.dflt);
+    EXPECT_STREQ(buffer, c.expected);
+    EXPECT_EQ(buffer[c.size > 1 ? c.size : 1], 'x');
+  }
 
   // A null buffer is not written (and does not crash).
   node.getValueString("Name", nullptr, 16, "default");
