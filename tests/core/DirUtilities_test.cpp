@@ -64,9 +64,13 @@ TEST(BaseDir, FallbackIsCachedAndNeverReread) {
 // 1024-byte buffer with its terminator. Each case is a test of its own (and so
 // a process of its own), since the answer is cached.
 struct BaseDirCase {
+  const char* label;
   std::string key64, key32, raw, expected;
   bool x86;
 };
+void PrintTo(const BaseDirCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class BaseDirLookup : public ::testing::TestWithParam<BaseDirCase> {};
 
@@ -86,19 +90,23 @@ TEST_P(BaseDirLookup, AnswersItsViewsValueOrTheFallback) {
 std::vector<BaseDirCase> baseDirCases() {
   const std::string longest = "/" + std::string(1022, 'd');  // 1023 characters + terminator
   std::vector<BaseDirCase> cases = {
-      {"/opt/quillon64/", "/opt/quillon32/", "", "/opt/quillon64/", false},
-      {"", "/opt/quillon32/", "", ".", false},  // the other view's key is not consulted
-      {longest, "", "", longest, false},
-      {longest + "d", "", "", ".", false},            // 1025 bytes
-      {"", "", "/opt/raw/", "/opt/raw/", false},      // data without terminator is text
-      {"", "", std::string(1024, 'x'), ".", false}};  // a full buffer without one is not
+      {"Wow6432NodeOn64Bit", "/opt/quillon64/", "/opt/quillon32/", "", "/opt/quillon64/", false},
+      {"OtherViewNotConsulted", "", "/opt/quillon32/", "", ".", false},
+      {"LongestThatFits", longest, "", "", longest, false},
+      {"TooLong", longest + "d", "", "", ".", false},  // 1025 bytes
+      {"NoTerminatorIsText", "", "", "/opt/raw/", "/opt/raw/", false},
+      {"FullBufferWithoutTerminator", "", "", std::string(1024, 'x'), ".", false}};
 #if !defined(_WIN32)
-  cases.push_back({"/opt/quillon64/", "/opt/quillon32/", "", "/opt/quillon32/", true});
+  cases.push_back(
+      {"PlainKeyOn32Bit", "/opt/quillon64/", "/opt/quillon32/", "", "/opt/quillon32/", true});
 #endif
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(BaseDir, BaseDirLookup, ::testing::ValuesIn(baseDirCases()));
+INSTANTIATE_TEST_SUITE_P(BaseDir, BaseDirLookup, ::testing::ValuesIn(baseDirCases()),
+                         [](const ::testing::TestParamInfo<BaseDirCase>& i) {
+                           return i.param.label;
+                         });
 
 // Threads released together get one pointer from one lookup: a later change
 // in the registry is not seen.
