@@ -91,17 +91,14 @@ TEST(CiLess, OrdersIgnoringCaseShorterPrefixFirstAndBytesUnsigned) {
   ci_less less;
   EXPECT_FALSE(less("VisaAddress", "VISAADDRESS"));
   EXPECT_FALSE(less("VISAADDRESS", "VisaAddress"));
-  EXPECT_TRUE(less("a", "B"));
-  EXPECT_TRUE(less("A", "b"));
-  EXPECT_TRUE(less("abc", "ABCD"));
-  EXPECT_FALSE(less("ABCD", "abc"));
-  EXPECT_TRUE(less("", "a"));
-  // Bytes above 127 are compared as unsigned: they order after every letter.
-  EXPECT_TRUE(less("z", "\xE9"));
-  EXPECT_FALSE(less("\xE9", "z"));
-  // No folding beyond letter case.
-  EXPECT_TRUE(less(" a", "a"));
-  EXPECT_TRUE(less("a", "a "));
+  // Pairs in order: no folding beyond letter case, and bytes above 127 are
+  // unsigned, so they order after every letter.
+  const char* const ordered[][2] = {{"a", "B"},    {"A", "b"},  {"abc", "ABCD"}, {"", "a"},
+                                    {"z", "\xE9"}, {" a", "a"}, {"a", "a "}};
+  for (const auto& p : ordered) {
+    EXPECT_TRUE(less(p[0], p[1])) << p[0] << " < " << p[1];
+    EXPECT_FALSE(less(p[1], p[0])) << p[1] << " < " << p[0];
+  }
 }
 
 // ---------------------------------------------------------------- conversion
@@ -303,22 +300,14 @@ TEST_F(IKestBaseTest, FindMapLooksOneLevelOnlyIgnoringCase) {
 
     // The grandchild exists, but a backslash is no path separator.
     static_cast<TestNode*>(it->second)->storedChildren = {"INST0"};
-    found = -1;
-    EXPECT_EQ(root.findMap("GPIB0\\INST0", &found), root.rawSubKeyMap().end());
-    EXPECT_EQ(found, 0);
-
-    found = -1;
-    it = root.findMap("A\\B", &found);
-    EXPECT_EQ(found, 1);
-    ASSERT_NE(it, root.rawSubKeyMap().end());
-    EXPECT_EQ(it->first, "a\\b");
-
-    found = -1;
-    EXPECT_EQ(root.findMap("GPIB", &found), root.rawSubKeyMap().end());
-    EXPECT_EQ(found, 0);
-    found = -1;
-    EXPECT_EQ(root.findMap(nullptr, &found), root.rawSubKeyMap().end());
-    EXPECT_EQ(found, 0);
+    const char* const cases[][2] = {
+        {"GPIB0\\INST0", nullptr}, {"A\\B", "a\\b"}, {"GPIB", nullptr}, {nullptr, nullptr}};
+    for (const auto& c : cases) {
+      found = -1;
+      it = root.findMap(c[0], &found);
+      EXPECT_EQ(found, c[1] ? 1 : 0) << (c[0] ? c[0] : "(null)");
+      EXPECT_EQ(it == root.rawSubKeyMap().end() ? "" : it->first, c[1] ? c[1] : "");
+    }
     EXPECT_NE(root.findMap("gpib0", nullptr), root.rawSubKeyMap().end());
   }
   EXPECT_EQ(count("GPIB0"), 1);

@@ -10,11 +10,26 @@
 namespace {
 
 std::vector<std::string> logLines(const pdatest::TempMachine& m) {
-  std::ifstream f(m.path("EventLog/Application.log"));
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(f, line)) lines.push_back(line);
-  return lines;
+  return pdatest::fileLines(m.path("EventLog/Application.log"));
+}
+
+// Forks processes of threads that each register the source and call
+// body(writer, source); true when every writer's body returned true.
+bool writeFromProcesses(int processes, int threads,
+                        const std::function<bool(int writer, HANDLE source)>& body) {
+  std::vector<int> statuses = pdatest::runTogether(processes, [&](int p) {
+    std::atomic<bool> ok{true};
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+      running.emplace_back([&, t] {
+        HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+        if (!source || !body(p * threads + t, source)) ok = false;
+        DeregisterEventSource(source);
+      });
+    for (std::thread& t : running) t.join();
+    _exit(ok ? 0 : 1);
+  });
+  return statuses == std::vector<int>(processes, 0);
 }
 
 BOOL report(HANDLE source, WORD type, DWORD id, std::vector<const char*> strings) {
@@ -132,34 +147,21 @@ TEST(EventLog, ConcurrentWritersNeverInterleave) {
   const int kProcesses = 4, kThreads = 3, kEvents = 40;
   // A long message makes a split write likely if the line were written in parts.
   const std::string body(3000, 'm');
-  std::vector<pid_t> pids;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::vector<std::thread> threads;
-      for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
-          for (int e = 0; e < kEvents; ++e) {
-            std::string msg = std::to_string(p) + ":" + std::to_string(t) + ":" + body;
-            report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()});
-          }
-          DeregisterEventSource(source);
-        });
-      }
-      for (std::thread& t : threads) t.join();
-      _exit(0);
+  EXPECT_TRUE(writeFromProcesses(kProcesses, kThreads, [&](int w, HANDLE source) {
+    for (int e = 0; e < kEvents; ++e) {
+      std::string msg = std::to_string(w) + ":" + body;
+      if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
+        return false;
     }
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) waitpid(pid, nullptr, 0);
+    return true;
+  }));
   std::vector<pdatest::Event> events = pdatest::readEvents();
   ASSERT_EQ(events.size(), static_cast<std::size_t>(kProcesses * kThreads * kEvents));
   for (const pdatest::Event& e : events) {
     ASSERT_EQ(e.source, "SQLite");
-    std::size_t second = e.message.find(':', e.message.find(':') + 1);
-    ASSERT_NE(second, std::string::npos);
-    EXPECT_EQ(e.message.substr(second + 1), body);
+    std::size_t colon = e.message.find(':');
+    ASSERT_NE(colon, std::string::npos);
+    EXPECT_EQ(e.message.substr(colon + 1), body);
   }
 }
 
@@ -180,34 +182,14 @@ TEST(EventLogCap, EightProcessesStayUnderTheCapAndKeepTheirNewestEvents) {
   setMaxLogSize(kCap);
   // 8 processes of 2 threads each, 100,000 events in all.
   const int kProcesses = 8, kThreads = 2, kEvents = 6250, kWriters = kProcesses * kThreads;
-  std::vector<pid_t> pids;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::atomic<bool> ok{true};
-      std::vector<std::thread> threads;
-      for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
-          if (!source) ok = false;
-          for (int e = 0; e < kEvents && ok; ++e) {
-            const std::string msg = std::to_string(p * kThreads + t) + " " + std::to_string(e);
-            if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
-              ok = false;
-          }
-          DeregisterEventSource(source);
-        });
-      }
-      for (std::thread& th : threads) th.join();
-      _exit(ok ? 0 : 1);
+  EXPECT_TRUE(writeFromProcesses(kProcesses, kThreads, [&](int w, HANDLE source) {
+    for (int e = 0; e < kEvents; ++e) {
+      const std::string msg = std::to_string(w) + " " + std::to_string(e);
+      if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
+        return false;
     }
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return true;
+  }));
   EXPECT_LE(logSize(machine), kCap);
   EXPECT_GE(logSize(machine), kCap / 2 - 64);  // only the oldest half goes
   EXPECT_FALSE(std::filesystem::exists(machine.path("EventLog/Application.log.rotating")));

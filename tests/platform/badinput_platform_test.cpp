@@ -135,8 +135,7 @@ TEST(PlatformBadInput, FileLockExcludesAnotherProcess) {
   char answer = 0;
   ASSERT_EQ(::read(fds[0], &answer, 1), 1);
   EXPECT_EQ(answer, 'y');
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  pdatest::exitStatus(pid);
   for (int fd : {fds[0], fds[1], go[0], go[1]}) ::close(fd);
 }
 
@@ -178,8 +177,7 @@ TEST(PlatformBadInput, FileLockOfAKilledHolderIsReleased) {
   ASSERT_EQ(::read(fds[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
   ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  pdatest::exitStatus(pid);
   const auto start = std::chrono::steady_clock::now();
   void* held = pda::platform::lockFile(path.c_str());
   EXPECT_NE(held, nullptr);
@@ -204,15 +202,11 @@ TEST(PlatformBadInput, FileLockRefusesUnusablePaths) {
   std::ofstream(path) << "";
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   ::chmod(machine.root().c_str(), 0755);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
-    void* mine = pda::platform::lockFile(path.c_str());
-    ::_exit(mine ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+  EXPECT_EQ(pdatest::inChild([&] {
+              if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
+              ::_exit(pda::platform::lockFile(path.c_str()) ? 0 : 1);
+            }),
+            0)
       << "a read-only lock file gave no lock";
 }
 
