@@ -66,12 +66,7 @@ TEST(EventLog, LineFormatIsExact) {
     EXPECT_EQ(m[11], messages[i]);
     // The time is UTC and now.
     struct tm tm = {};
-    tm.tm_year = std::stoi(m[1]) - 1900;
-    tm.tm_mon = std::stoi(m[2]) - 1;
-    tm.tm_mday = std::stoi(m[3]);
-    tm.tm_hour = std::stoi(m[4]);
-    tm.tm_min = std::stoi(m[5]);
-    tm.tm_sec = std::stoi(m[6]);
+    ASSERT_NE(strptime(lines[i].c_str(), "%Y-%m-%dT%H:%M:%S", &tm), nullptr);
     EXPECT_LE(std::llabs(static_cast<long long>(timegm(&tm)) - time(nullptr)), 60) << lines[i];
   }
 }
@@ -99,12 +94,11 @@ TEST(EventLog, SpecialCharactersAreEscapedAndRestored) {
 
 TEST(EventLog, BadArgumentsFailWithTheirCodes) {
   pdatest::TempMachine machine;
-  SetLastError(0);
-  EXPECT_EQ(RegisterEventSourceA(nullptr, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  SetLastError(0);
-  EXPECT_EQ(RegisterEventSourceA(nullptr, ""), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  for (const char* name : {static_cast<const char*>(nullptr), ""}) {
+    SetLastError(0);
+    EXPECT_EQ(RegisterEventSourceA(nullptr, name), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
   EXPECT_EQ(RegisterEventSourceA("\\\\elsewhere", "SQLite"), nullptr);
   HANDLE local = RegisterEventSourceA("", "SQLite");
   EXPECT_NE(local, nullptr) << "an empty server name is this computer";

@@ -18,19 +18,17 @@ TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
     const char* name;
     DWORD type;
     std::string bytes;
-  } cases[] = {
-      {"Sz", REG_SZ, std::string("text\0", 5)},
-      {"SzNoTerminator", REG_SZ, "abc"},
-      {"SzEmpty", REG_SZ, ""},
-      {"Expand", REG_EXPAND_SZ, std::string("%PATH%\\x\0", 9)},
-      {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
-      {"Dword", REG_DWORD, std::string("\xff\xff\xff\xff", 4)},
-      {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
-      {"Qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x80", 8)},
-      {"None", REG_NONE, ""},
-      {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
-      {"Big", REG_BINARY, std::string(100000, '\xa5')},
-  };
+  } cases[] = {{"Sz", REG_SZ, std::string("text\0", 5)},
+               {"SzNoTerminator", REG_SZ, "abc"},
+               {"SzEmpty", REG_SZ, ""},
+               {"Expand", REG_EXPAND_SZ, std::string("%PATH%\\x\0", 9)},
+               {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
+               {"Dword", REG_DWORD, std::string("\xff\xff\xff\xff", 4)},
+               {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
+               {"Qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x80", 8)},
+               {"None", REG_NONE, ""},
+               {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
+               {"Big", REG_BINARY, std::string(100000, '\xa5')}};
   for (const Case& c : cases) ASSERT_EQ(setRaw(k.get(), c.name, c.type, c.bytes), ERROR_SUCCESS);
   // Read through a separate handle, so nothing comes from memory.
   ASSERT_EQ(openKey("SOFTWARE\\Types", kRead, &r), ERROR_SUCCESS);
@@ -233,12 +231,10 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
                              &values, &maxName, &maxData, nullptr, &ft),
             ERROR_SUCCESS);
   EXPECT_EQ(std::string(cls), "");
-  EXPECT_EQ(clsSize, 0u);
-  EXPECT_EQ(subKeys, 10u);
-  EXPECT_EQ(maxSub, 8u);  // "alphabet"
-  EXPECT_EQ(values, 2u);
-  EXPECT_EQ(maxName, 6u);  // "Second"
-  EXPECT_EQ(maxData, 300u);
+  // No class; 10 subkeys, the longest "alphabet"; 2 values, the longest name
+  // "Second" and the longest data 300 bytes.
+  EXPECT_EQ((std::vector<DWORD>{clsSize, subKeys, maxSub, values, maxName, maxData}),
+            (std::vector<DWORD>{0, 10, 8, 2, 6, 300}));
   // The last write was just now: within a day of the clock, in FILETIME units.
   unsigned long long ticks = (1ull * ft.dwHighDateTime << 32) | ft.dwLowDateTime;
   long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;

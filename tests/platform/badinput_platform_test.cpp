@@ -63,26 +63,21 @@ TEST(PlatformBadInput, RegistryCallsOverAGarbageValuesFile) {
 }
 
 // Buffers of 0 and 1 bytes get ERROR_MORE_DATA and the size needed, and
-// nothing is written past them; null arguments that the calls cannot do
-// without are refused.
-TEST(PlatformBadInput, RegistryBuffersOfZeroAndOneByteAndNullArguments) {
+// nothing is written past them; handles that are none are refused. (Null
+// arguments are covered in Registry_test.cpp.)
+TEST(PlatformBadInput, RegistryBuffersOfZeroAndOneByteAndHandlesThatAreNone) {
   pdatest::TempMachine machine;
   HKEY key = openKey(KEY_ALL_ACCESS);
   ASSERT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, reinterpret_cast<const BYTE*>("xyz"), 4),
             ERROR_SUCCESS);
 
   BYTE data[4] = {'#', '#', '#', '#'};
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, data, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(data[0], '#');
-  size = 1;
-  EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, data, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(data[1], '#');
-  size = 0;
-  EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 4u);
+  for (DWORD room : {0u, 1u}) {
+    DWORD size = room;
+    EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, data, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(data[room], '#');
+  }
 
   // A one-character name needs two characters of buffer.
   char name[2] = {'#', '#'};
@@ -95,11 +90,6 @@ TEST(PlatformBadInput, RegistryBuffersOfZeroAndOneByteAndNullArguments) {
             ERROR_SUCCESS);
   EXPECT_STREQ(name, "A");
 
-  EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, data, nullptr), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegSetValueExA(key, "B", 0, REG_SZ, nullptr, 5), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegSetValueExA(key, "Empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(
       RegQueryValueExA(reinterpret_cast<HKEY>(0x1234), "A", nullptr, nullptr, nullptr, nullptr),
       ERROR_INVALID_HANDLE);
