@@ -111,6 +111,8 @@ TEST(ValuesFileFormat, ForgedFilesWithValidChecksumAreRejected) {
   // A second record cut short after its type, within what the count allows.
   EXPECT_FALSE(
       parses(sealed(header + u32(2) + u32(4) + "abcd" + u32(1) + u32(0) + u32(0) + u32(1))));
+  // A name length that runs past the end.
+  EXPECT_FALSE(parses(sealed(header + u32(1) + u32(100) + u32(1) + u32(0))));
   // A data length that runs past the end.
   EXPECT_FALSE(parses(sealed(header + u32(1) + u32(1) + "A" + u32(1) + u32(0x7FFFFFFFu))));
   // A name length beyond the registry's limit, even with the bytes present.
