@@ -59,59 +59,58 @@ TEST(BaseDir, FallbackIsCachedAndNeverReread) {
   EXPECT_STREQ(path, "." PDA_PATH_SEP "bin" PDA_PATH_SEP "SQLite.Interop.dll");
 }
 
-TEST(BaseDir, ReadFromTheWow6432NodeKeyOn64BitWindows) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(kKey64, "BaseDir", "/opt/quillon64/");
-  pdatest::regSetString(kKey32, "BaseDir", "/opt/quillon32/");
-  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/quillon64/");
+// What the lookup answers for each content of the registry: the value of
+// this machine's view, or "." when there is none or it does not fit the
+// 1024-byte buffer with its terminator. Each case is a test of its own (and so
+// a process of its own), since the answer is cached.
+struct BaseDirCase {
+  const char* label;
+  std::string key64, key32, raw, expected;
+  bool x86;
+};
+void PrintTo(const BaseDirCase& c, std::ostream* os) {
+  *os << c.label;
 }
 
+class BaseDirLookup : public ::testing::TestWithParam<BaseDirCase> {};
+
+TEST_P(BaseDirLookup, AnswersItsViewsValueOrTheFallback) {
+  pdatest::TempMachine machine;
+  const BaseDirCase& c = GetParam();
 #if !defined(_WIN32)
-// The stand-in plays a 32-bit Windows on request.
-TEST(BaseDir, ReadFromThePlainKeyOn32BitWindows) {
-  pdatest::TempMachine machine;
-  setenv("PDA_EMULATE_32BIT", "1", 1);
-  pdatest::regSetString(kKey64, "BaseDir", "/opt/quillon64/");
-  pdatest::regSetString(kKey32, "BaseDir", "/opt/quillon32/");
-  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/quillon32/");
-  unsetenv("PDA_EMULATE_32BIT");
-}
+  // The stand-in plays a 32-bit Windows on request.
+  if (c.x86) setenv("PDA_EMULATE_32BIT", "1", 1);
 #endif
-
-TEST(BaseDir, TheOtherViewsKeyIsNotConsulted) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(kKey32, "BaseDir", "/opt/quillon32/");
-  EXPECT_STREQ(DirUtilities::getBaseDir(), ".");
+  if (!c.key64.empty()) pdatest::regSetString(kKey64, "BaseDir", c.key64);
+  if (!c.key32.empty()) pdatest::regSetString(kKey32, "BaseDir", c.key32);
+  if (!c.raw.empty()) pdatest::regSetRaw(kKey64, "BaseDir", REG_BINARY, c.raw);
+  EXPECT_EQ(std::string(DirUtilities::getBaseDir()), c.expected);
 }
 
-TEST(BaseDir, LongestValueThatFitsIsKept) {
-  pdatest::TempMachine machine;
-  const std::string value = "/" + std::string(1022, 'd');  // 1023 characters + terminator
-  pdatest::regSetString(kKey64, "BaseDir", value);
-  EXPECT_EQ(std::string(DirUtilities::getBaseDir()), value);
+std::vector<BaseDirCase> baseDirCases() {
+  const std::string longest = "/" + std::string(1022, 'd');  // 1023 characters + terminator
+  std::vector<BaseDirCase> cases = {
+      {"Wow6432NodeOn64Bit", "/opt/quillon64/", "/opt/quillon32/", "", "/opt/quillon64/", false},
+      {"OtherViewNotConsulted", "", "/opt/quillon32/", "", ".", false},
+      {"LongestThatFits", longest, "", "", longest, false},
+      {"TooLong", longest + "d", "", "", ".", false},  // 1025 bytes
+      {"NoTerminatorIsText", "", "", "/opt/raw/", "/opt/raw/", false},
+      {"FullBufferWithoutTerminator", "", "", std::string(1024, 'x'), ".", false}};
+#if !defined(_WIN32)
+  cases.push_back(
+      {"PlainKeyOn32Bit", "/opt/quillon64/", "/opt/quillon32/", "", "/opt/quillon32/", true});
+#endif
+  return cases;
 }
 
-TEST(BaseDir, ValueTooLongForTheBufferFallsBack) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(kKey64, "BaseDir", "/" + std::string(1023, 'd'));  // 1025 bytes
-  EXPECT_STREQ(DirUtilities::getBaseDir(), ".");
-}
+INSTANTIATE_TEST_SUITE_P(BaseDir, BaseDirLookup, ::testing::ValuesIn(baseDirCases()),
+                         [](const ::testing::TestParamInfo<BaseDirCase>& i) {
+                           return i.param.label;
+                         });
 
-TEST(BaseDir, DataWithoutTerminatorIsTakenAsText) {
-  pdatest::TempMachine machine;
-  pdatest::regSetRaw(kKey64, "BaseDir", REG_BINARY, "/opt/raw/");
-  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/raw/");
-}
-
-TEST(BaseDir, FullBufferWithoutTerminatorFallsBack) {
-  pdatest::TempMachine machine;
-  pdatest::regSetRaw(kKey64, "BaseDir", REG_BINARY, std::string(1024, 'x'));
-  const char* base = DirUtilities::getBaseDir();
-  EXPECT_STREQ(base, ".");
-}
-
-TEST(BaseDir, ConcurrentFirstCallsGetOnePointerAndOneLookup) {
-  pdatest::TempMachine machine;
+// Threads released together get one pointer from one lookup: a later change
+// in the registry is not seen.
+void expectOneLookupByConcurrentFirstCalls() {
   pdatest::regSetString(kKey64, "BaseDir", "/opt/first/");
   std::vector<const char*> results = callTogether(8, &DirUtilities::getBaseDir);
   for (const char* r : results) {
@@ -120,6 +119,11 @@ TEST(BaseDir, ConcurrentFirstCallsGetOnePointerAndOneLookup) {
   }
   pdatest::regSetString(kKey64, "BaseDir", "/opt/second/");
   EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/first/");
+}
+
+TEST(BaseDir, ConcurrentFirstCallsGetOnePointerAndOneLookup) {
+  pdatest::TempMachine machine;
+  expectOneLookupByConcurrentFirstCalls();
 }
 
 #if !defined(_WIN32)
@@ -127,14 +131,7 @@ TEST(BaseDir, ConcurrentFirstCallsGetOnePointerAndOneLookup) {
 TEST(BaseDir, WithoutANamedMutexTheLookupIsStillGuarded) {
   pdatest::TempMachine machine;
   setenv("PDA_FAIL_CREATE_MUTEX", "1", 1);
-  pdatest::regSetString(kKey64, "BaseDir", "/opt/first/");
-  std::vector<const char*> results = callTogether(8, &DirUtilities::getBaseDir);
-  for (const char* r : results) {
-    EXPECT_EQ(r, results[0]);
-    EXPECT_STREQ(r, "/opt/first/");
-  }
-  pdatest::regSetString(kKey64, "BaseDir", "/opt/second/");
-  EXPECT_STREQ(DirUtilities::getBaseDir(), "/opt/first/");
+  expectOneLookupByConcurrentFirstCalls();
   std::vector<const char*> data = callTogether(4, &DirUtilities::getSharedDataDir);
   for (const char* d : data) EXPECT_EQ(d, data[0]);
   EXPECT_EQ(data[0], machine.dataDir());

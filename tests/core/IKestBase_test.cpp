@@ -91,17 +91,14 @@ TEST(CiLess, OrdersIgnoringCaseShorterPrefixFirstAndBytesUnsigned) {
   ci_less less;
   EXPECT_FALSE(less("VisaAddress", "VISAADDRESS"));
   EXPECT_FALSE(less("VISAADDRESS", "VisaAddress"));
-  EXPECT_TRUE(less("a", "B"));
-  EXPECT_TRUE(less("A", "b"));
-  EXPECT_TRUE(less("abc", "ABCD"));
-  EXPECT_FALSE(less("ABCD", "abc"));
-  EXPECT_TRUE(less("", "a"));
-  // Bytes above 127 are compared as unsigned: they order after every letter.
-  EXPECT_TRUE(less("z", "\xE9"));
-  EXPECT_FALSE(less("\xE9", "z"));
-  // No folding beyond letter case.
-  EXPECT_TRUE(less(" a", "a"));
-  EXPECT_TRUE(less("a", "a "));
+  // Pairs in order: no folding beyond letter case, and bytes above 127 are
+  // unsigned, so they order after every letter.
+  const char* const ordered[][2] = {{"a", "B"},    {"A", "b"},  {"abc", "ABCD"}, {"", "a"},
+                                    {"z", "\xE9"}, {" a", "a"}, {"a", "a "}};
+  for (const auto& p : ordered) {
+    EXPECT_TRUE(less(p[0], p[1])) << p[0] << " < " << p[1];
+    EXPECT_FALSE(less(p[1], p[0])) << p[1] << " < " << p[0];
+  }
 }
 
 // ---------------------------------------------------------------- conversion
@@ -113,35 +110,33 @@ struct Conversion {
 };
 
 TEST_F(IKestBaseTest, ConvertsTextToNumbersAndBooleans) {
-  const Conversion table[] = {
-      {"1", 1, 1},
-      {"5", 1, 5},
-      {"42", 1, 42},
-      {"true", 1, 1},
-      {"TRUE", 1, 1},
-      {"True", 1, 1},
-      {"tRuE", 1, 1},
-      {"yes", 1, 1},
-      {"YES", 1, 1},
-      {"yEs", 1, 1},
-      {"0", 0, 0},
-      {"000", 0, 0},
-      {"false", 0, 0},
-      {"False", 0, 0},
-      {"no", 0, 0},
-      {"on", 0, 0},
-      {"-5", 0, 0},
-      {"+3", 0, 0},
-      {" 7", 0, 0},
-      {"0x10", 0, 0},
-      {"12abc", 1, 12},
-      {"007", 1, 7},
-      {"truee", 0, 0},
-      {"yes ", 0, 0},
-      {"2147483647", 1, INT_MAX},
-      {"2147483648", 1, INT_MAX},
-      {"99999999999999999999999999", 1, INT_MAX},
-  };
+  const Conversion table[] = {{"1", 1, 1},
+                              {"5", 1, 5},
+                              {"42", 1, 42},
+                              {"true", 1, 1},
+                              {"TRUE", 1, 1},
+                              {"True", 1, 1},
+                              {"tRuE", 1, 1},
+                              {"yes", 1, 1},
+                              {"YES", 1, 1},
+                              {"yEs", 1, 1},
+                              {"0", 0, 0},
+                              {"000", 0, 0},
+                              {"false", 0, 0},
+                              {"False", 0, 0},
+                              {"no", 0, 0},
+                              {"on", 0, 0},
+                              {"-5", 0, 0},
+                              {"+3", 0, 0},
+                              {" 7", 0, 0},
+                              {"0x10", 0, 0},
+                              {"12abc", 1, 12},
+                              {"007", 1, 7},
+                              {"truee", 0, 0},
+                              {"yes ", 0, 0},
+                              {"2147483647", 1, INT_MAX},
+                              {"2147483648", 1, INT_MAX},
+                              {"99999999999999999999999999", 1, INT_MAX}};
   TestNode node("n");
   for (const auto& c : table) {
     SCOPED_TRACE(std::string("text \"") + c.text + "\"");
@@ -154,89 +149,57 @@ TEST_F(IKestBaseTest, ConvertsTextToNumbersAndBooleans) {
   }
 }
 
-TEST_F(IKestBaseTest, MissingEmptyOrNullNameGivesTheDefaultUnchanged) {
+// Missing, empty and null names give the default unchanged; reading drops
+// empty values and leaves no entry for a missing name.
+TEST_F(IKestBaseTest, MissingEmptyOrNullNamesGiveTheDefaultAndLeaveNoEntry) {
   TestNode node("n");
-  node.storedValues = {{"Empty", ""}, {"Set", "9"}};
+  node.storedValues = {{"A", ""}, {"B", ""}, {"C", ""}, {"Keep", "x"}, {"Set", "9"}};
+  node.NameValueMap();
+  ASSERT_EQ(node.rawNameValueMap().size(), 5u);
   EXPECT_EQ(node.getValueBool("Missing", 5), 5);
   EXPECT_EQ(node.getValueBool("Missing", -1), -1);
   EXPECT_EQ(node.getValueInt32("Missing", 256), 256);
-  EXPECT_EQ(node.getValueInt32("Empty", -12), -12);
   EXPECT_EQ(node.getValueBool(nullptr, 3), 3);
   EXPECT_EQ(node.getValueInt32(nullptr, 3), 3);
   EXPECT_EQ(node.getValueInt32("set", 0), 9);
-}
-
-TEST_F(IKestBaseTest, GettersDropEmptyValuesAndLeaveNoEntryForMissingNames) {
-  TestNode node("n");
-  node.storedValues = {{"A", ""}, {"B", ""}, {"C", ""}, {"Keep", "x"}};
-  node.NameValueMap();
-  ASSERT_EQ(node.rawNameValueMap().size(), 4u);
-
   EXPECT_EQ(node.getValueBool("a", 1), 1);
-  EXPECT_EQ(node.getValueInt32("B", 2), 2);
+  EXPECT_EQ(node.getValueInt32("B", -12), -12);
   char buffer[8] = "zzzzzzz";
   node.getValueString("c", buffer, sizeof buffer, "dflt");
   EXPECT_STREQ(buffer, "dflt");
   node.getValueString("Nowhere", buffer, sizeof buffer, "d");
-  node.getValueInt32("Nowhere2", 0);
-  node.getValueBool("Nowhere3", 0);
-
-  ASSERT_EQ(node.rawNameValueMap().size(), 1u);
-  EXPECT_EQ(node.rawNameValueMap().begin()->first, "Keep");
+  EXPECT_EQ(node.rawNameValueMap(), (::NameValueMap{{"Keep", "x"}, {"Set", "9"}}));
 }
 
 // ---------------------------------------------------------------- strings
 
-TEST_F(IKestBaseTest, StringBufferBoundaryForValueAndDefault) {
+// A value or default is copied whole or not at all (a string that does not
+// fit with its terminator gives ""), and nothing is written past the size.
+TEST_F(IKestBaseTest, StringBuffersTakeWholeStringsOnly) {
   TestNode node("n");
-  node.storedValues = {{"Nine", "123456789"}, {"Ten", "1234567890"}};
-  char buffer[10];
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Nine", buffer, sizeof buffer, "");
-  EXPECT_STREQ(buffer, "123456789");
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Ten", buffer, sizeof buffer, "fits");
-  EXPECT_STREQ(buffer, "") << "a value that does not fit is never truncated";
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, sizeof buffer, "abcdefghi");
-  EXPECT_STREQ(buffer, "abcdefghi");
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, sizeof buffer, "abcdefghij");
-  EXPECT_STREQ(buffer, "");
-
-  // One byte only: room for the terminator and nothing else.
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, 1, "");
-  EXPECT_STREQ(buffer, "");
-  EXPECT_EQ(buffer[1], 'x');
-  node.getValueString("Nine", buffer, 1, "");
-  EXPECT_EQ(buffer[0], '\0');
-  EXPECT_EQ(buffer[1], 'x');
-}
-
-TEST_F(IKestBaseTest, StringEdgeArguments) {
-  TestNode node("n");
-  node.storedValues = {{"Name", "value"}};
-  char buffer[16];
-
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString(nullptr, buffer, sizeof buffer, "default");
-  EXPECT_STREQ(buffer, "") << "a null name never takes the default";
-
-  // Size 0: only the first byte is written.
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Name", buffer, 0, "default");
-  EXPECT_EQ(buffer[0], '\0');
-  EXPECT_EQ(buffer[1], 'x');
-
-  // A null default counts as "".
-  std::memset(buffer, 'x', sizeof buffer);
-  node.getValueString("Missing", buffer, sizeof buffer, nullptr);
-  EXPECT_STREQ(buffer, "");
+  node.storedValues = {{"Nine", "123456789"}, {"Ten", "1234567890"}, {"Name", "value"}};
+  const struct {
+    const char* name;
+    unsigned int size;
+    const char* dflt;
+    const char* expected;
+  } cases[] = {{"Nine", 10, "", "123456789"},
+               {"Ten", 10, "fits", ""},
+               {"Missing", 10, "abcdefghi", "abcdefghi"},
+               {"Missing", 10, "abcdefghij", ""},
+               {"Missing", 1, "", ""},
+               {"Nine", 1, "", ""},
+               {nullptr, 16, "default", ""},   // a null name never takes the default
+               {"Name", 0, "default", ""},     // size 0: only the first byte is written
+               {"Missing", 16, nullptr, ""}};  // a null default counts as ""
+  char buffer[17];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name ? c.name : "(null)") + " in " + std::to_string(c.size));
+    std::memset(buffer, 'x', sizeof buffer);
+    node.getValueString(c.name, buffer, c.size, c.dflt);
+    EXPECT_STREQ(buffer, c.expected);
+    EXPECT_EQ(buffer[c.size > 1 ? c.size : 1], 'x');
+  }
 
   // A null buffer is not written (and does not crash).
   node.getValueString("Name", nullptr, 16, "default");
@@ -251,7 +214,7 @@ TEST_F(IKestBaseTest, StringEdgeArguments) {
 
 // ---------------------------------------------------------------- writing
 
-TEST_F(IKestBaseTest, ReplacingIgnoresCaseAndKeepsTheCallersSpelling) {
+TEST_F(IKestBaseTest, SettersReplaceIgnoringCaseAndWriteTheirTexts) {
   TestNode node("n");
   ASSERT_EQ(node.setValueString("VisaAddress", "GPIB0::1"), 1);
   char buffer[32];
@@ -262,10 +225,8 @@ TEST_F(IKestBaseTest, ReplacingIgnoresCaseAndKeepsTheCallersSpelling) {
   ASSERT_EQ(node.rawNameValueMap().size(), 1u);
   EXPECT_EQ(node.rawNameValueMap().begin()->first, "VISAADDRESS");
   EXPECT_EQ(node.rawNameValueMap().begin()->second, "GPIB0::2");
-}
 
-TEST_F(IKestBaseTest, TypedSettersWriteTheirTexts) {
-  TestNode node("n");
+  // The typed setters write their texts.
   struct {
     int value;
     const char* text;
@@ -285,7 +246,7 @@ TEST_F(IKestBaseTest, TypedSettersWriteTheirTexts) {
   EXPECT_EQ(node.getValueInt32("Number", 0), INT_MAX);
 }
 
-TEST_F(IKestBaseTest, SettersAndDeleteFillTheNodeFirst) {
+TEST_F(IKestBaseTest, SettersAndDeleteFillTheNodeFirstAndHandleNulls) {
   TestNode node("n");
   node.storedValues = {{"Stored", "1"}};
   ASSERT_EQ(node.setValueString("New", "2"), 1);
@@ -298,11 +259,10 @@ TEST_F(IKestBaseTest, SettersAndDeleteFillTheNodeFirst) {
   ASSERT_EQ(other.rawNameValueMap().size(), 1u);
   EXPECT_EQ(other.deleteName("STORED"), 1);
   EXPECT_TRUE(other.rawNameValueMap().empty());
-}
 
-TEST_F(IKestBaseTest, NullArgumentsToSettersAreHandled) {
-  TestNode node("n");
+  // Null names are refused; a null value is stored as empty.
   node.storedValues = {{"A", "1"}};
+  node.reInitialize();
   EXPECT_EQ(node.setValueString(nullptr, "x"), 0);
   EXPECT_EQ(node.rawNameValueMap().size(), 1u);
   EXPECT_EQ(node.deleteName(nullptr), 1);
@@ -328,22 +288,14 @@ TEST_F(IKestBaseTest, FindMapLooksOneLevelOnlyIgnoringCase) {
 
     // The grandchild exists, but a backslash is no path separator.
     static_cast<TestNode*>(it->second)->storedChildren = {"INST0"};
-    found = -1;
-    EXPECT_EQ(root.findMap("GPIB0\\INST0", &found), root.rawSubKeyMap().end());
-    EXPECT_EQ(found, 0);
-
-    found = -1;
-    it = root.findMap("A\\B", &found);
-    EXPECT_EQ(found, 1);
-    ASSERT_NE(it, root.rawSubKeyMap().end());
-    EXPECT_EQ(it->first, "a\\b");
-
-    found = -1;
-    EXPECT_EQ(root.findMap("GPIB", &found), root.rawSubKeyMap().end());
-    EXPECT_EQ(found, 0);
-    found = -1;
-    EXPECT_EQ(root.findMap(nullptr, &found), root.rawSubKeyMap().end());
-    EXPECT_EQ(found, 0);
+    const char* const cases[][2] = {
+        {"GPIB0\\INST0", nullptr}, {"A\\B", "a\\b"}, {"GPIB", nullptr}, {nullptr, nullptr}};
+    for (const auto& c : cases) {
+      found = -1;
+      it = root.findMap(c[0], &found);
+      EXPECT_EQ(found, c[1] ? 1 : 0) << (c[0] ? c[0] : "(null)");
+      EXPECT_EQ(it == root.rawSubKeyMap().end() ? "" : it->first, c[1] ? c[1] : "");
+    }
     EXPECT_NE(root.findMap("gpib0", nullptr), root.rawSubKeyMap().end());
   }
   EXPECT_EQ(count("GPIB0"), 1);

@@ -1,36 +1,35 @@
 // The event log: one line per event in the exact format, escaping that
 // survives every special character, and failures that set the last error.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <sys/stat.h>
-#  include <sys/wait.h>
-#  include <unistd.h>
-
-#  include <atomic>
-#  include <filesystem>
-#  include <fstream>
-#  include <regex>
-#  include <string>
-#  include <thread>
-#  include <vector>
-
 #  include "PlatformTestUtil.h"
-#  include "platform/platform.h"
-#  include "support/Fixtures.h"
 
 namespace {
 
 std::vector<std::string> logLines(const pdatest::TempMachine& m) {
-  std::ifstream f(m.path("EventLog/Application.log"));
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(f, line)) lines.push_back(line);
-  return lines;
+  return pdatest::fileLines(m.path("EventLog/Application.log"));
+}
+
+// Forks processes of threads that each register the source and call
+// body(writer, source); true when every writer's body returned true.
+bool writeFromProcesses(int processes, int threads,
+                        const std::function<bool(int writer, HANDLE source)>& body) {
+  std::vector<int> statuses = pdatest::runTogether(processes, [&](int p) {
+    std::atomic<bool> ok{true};
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+      running.emplace_back([&, t] {
+        HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
+        if (!source || !body(p * threads + t, source)) ok = false;
+        DeregisterEventSource(source);
+      });
+    for (std::thread& t : running) t.join();
+    _exit(ok ? 0 : 1);
+  });
+  return statuses == std::vector<int>(processes, 0);
 }
 
 BOOL report(HANDLE source, WORD type, DWORD id, std::vector<const char*> strings) {
@@ -67,12 +66,7 @@ TEST(EventLog, LineFormatIsExact) {
     EXPECT_EQ(m[11], messages[i]);
     // The time is UTC and now.
     struct tm tm = {};
-    tm.tm_year = std::stoi(m[1]) - 1900;
-    tm.tm_mon = std::stoi(m[2]) - 1;
-    tm.tm_mday = std::stoi(m[3]);
-    tm.tm_hour = std::stoi(m[4]);
-    tm.tm_min = std::stoi(m[5]);
-    tm.tm_sec = std::stoi(m[6]);
+    ASSERT_NE(strptime(lines[i].c_str(), "%Y-%m-%dT%H:%M:%S", &tm), nullptr);
     EXPECT_LE(std::llabs(static_cast<long long>(timegm(&tm)) - time(nullptr)), 60) << lines[i];
   }
 }
@@ -100,12 +94,11 @@ TEST(EventLog, SpecialCharactersAreEscapedAndRestored) {
 
 TEST(EventLog, BadArgumentsFailWithTheirCodes) {
   pdatest::TempMachine machine;
-  SetLastError(0);
-  EXPECT_EQ(RegisterEventSourceA(nullptr, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  SetLastError(0);
-  EXPECT_EQ(RegisterEventSourceA(nullptr, ""), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  for (const char* name : {static_cast<const char*>(nullptr), ""}) {
+    SetLastError(0);
+    EXPECT_EQ(RegisterEventSourceA(nullptr, name), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
   EXPECT_EQ(RegisterEventSourceA("\\\\elsewhere", "SQLite"), nullptr);
   HANDLE local = RegisterEventSourceA("", "SQLite");
   EXPECT_NE(local, nullptr) << "an empty server name is this computer";
@@ -148,34 +141,21 @@ TEST(EventLog, ConcurrentWritersNeverInterleave) {
   const int kProcesses = 4, kThreads = 3, kEvents = 40;
   // A long message makes a split write likely if the line were written in parts.
   const std::string body(3000, 'm');
-  std::vector<pid_t> pids;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::vector<std::thread> threads;
-      for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
-          for (int e = 0; e < kEvents; ++e) {
-            std::string msg = std::to_string(p) + ":" + std::to_string(t) + ":" + body;
-            report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()});
-          }
-          DeregisterEventSource(source);
-        });
-      }
-      for (std::thread& t : threads) t.join();
-      _exit(0);
+  EXPECT_TRUE(writeFromProcesses(kProcesses, kThreads, [&](int w, HANDLE source) {
+    for (int e = 0; e < kEvents; ++e) {
+      std::string msg = std::to_string(w) + ":" + body;
+      if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
+        return false;
     }
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) waitpid(pid, nullptr, 0);
+    return true;
+  }));
   std::vector<pdatest::Event> events = pdatest::readEvents();
   ASSERT_EQ(events.size(), static_cast<std::size_t>(kProcesses * kThreads * kEvents));
   for (const pdatest::Event& e : events) {
     ASSERT_EQ(e.source, "SQLite");
-    std::size_t second = e.message.find(':', e.message.find(':') + 1);
-    ASSERT_NE(second, std::string::npos);
-    EXPECT_EQ(e.message.substr(second + 1), body);
+    std::size_t colon = e.message.find(':');
+    ASSERT_NE(colon, std::string::npos);
+    EXPECT_EQ(e.message.substr(colon + 1), body);
   }
 }
 
@@ -196,34 +176,14 @@ TEST(EventLogCap, EightProcessesStayUnderTheCapAndKeepTheirNewestEvents) {
   setMaxLogSize(kCap);
   // 8 processes of 2 threads each, 100,000 events in all.
   const int kProcesses = 8, kThreads = 2, kEvents = 6250, kWriters = kProcesses * kThreads;
-  std::vector<pid_t> pids;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::atomic<bool> ok{true};
-      std::vector<std::thread> threads;
-      for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-          HANDLE source = RegisterEventSourceA(nullptr, "SQLite");
-          if (!source) ok = false;
-          for (int e = 0; e < kEvents && ok; ++e) {
-            const std::string msg = std::to_string(p * kThreads + t) + " " + std::to_string(e);
-            if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
-              ok = false;
-          }
-          DeregisterEventSource(source);
-        });
-      }
-      for (std::thread& th : threads) th.join();
-      _exit(ok ? 0 : 1);
+  EXPECT_TRUE(writeFromProcesses(kProcesses, kThreads, [&](int w, HANDLE source) {
+    for (int e = 0; e < kEvents; ++e) {
+      const std::string msg = std::to_string(w) + " " + std::to_string(e);
+      if (!report(source, EVENTLOG_INFORMATION_TYPE, static_cast<DWORD>(e), {msg.c_str()}))
+        return false;
     }
-    pids.push_back(pid);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return true;
+  }));
   EXPECT_LE(logSize(machine), kCap);
   EXPECT_GE(logSize(machine), kCap / 2 - 64);  // only the oldest half goes
   EXPECT_FALSE(std::filesystem::exists(machine.path("EventLog/Application.log.rotating")));

@@ -2,27 +2,11 @@
 // critical sections, folders of the emulated machine, and the file and time
 // helpers.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <sys/stat.h>
-#  include <sys/time.h>
-#  include <unistd.h>
-
-#  include <atomic>
-#  include <chrono>
-#  include <cstring>
-#  include <fstream>
-#  include <string>
-#  include <thread>
-#  include <vector>
-
 #  include "PlatformTestUtil.h"
-#  include "platform/platform.h"
-#  include "support/Fixtures.h"
 
 // ---------------------------------------------------------------- last error
 
@@ -151,7 +135,9 @@ TEST(NamedMutex, InvalidHandlesAndFailureHook) {
   SetLastError(0);
   EXPECT_EQ(WaitForSingleObject(&junk, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  SetLastError(0);
   EXPECT_FALSE(ReleaseMutex(nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(CloseHandle(&junk));
   HANDLE m = CreateMutexA(nullptr, FALSE, "Twice");
   EXPECT_TRUE(CloseHandle(m));

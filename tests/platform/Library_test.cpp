@@ -1,21 +1,11 @@
 // Dynamic libraries: the real SQLite library by path and under its Windows
 // name, and the failures of missing files, symbols and handles.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-
-#  include <cstdint>
-#  include <cstdio>
-#  include <cstring>
-#  include <fstream>
-#  include <string>
-
-#  include "platform/platform.h"
-#  include "support/Fixtures.h"
+#  include "PlatformTestUtil.h"
 
 namespace {
 

@@ -1,27 +1,49 @@
 #pragma once
 
-// Small helpers for the platform tests: a key handle that closes itself,
-// value round trips through the registry calls, and child processes.
+// Helpers for the stand-in's tests: a key handle that closes itself, value
+// round trips through the registry calls, child processes, and the headers
+// every one of these tests uses.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
+#include "support/Fixtures.h"
 
 namespace pdatest {
+
+const REGSAM kAll = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+const REGSAM kRead = KEY_READ | KEY_WOW64_64KEY;
 
 class Key {
  public:
   Key() = default;
   explicit Key(HKEY h) : _h(h) {}
-  ~Key() {
-    if (_h) RegCloseKey(_h);
-  }
+  ~Key() { out(); }
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
   HKEY get() const { return _h; }
@@ -30,11 +52,7 @@ class Key {
     _h = nullptr;
     return &_h;
   }
-  HKEY release() {
-    HKEY h = _h;
-    _h = nullptr;
-    return h;
-  }
+  HKEY release() { return std::exchange(_h, nullptr); }
 
  private:
   HKEY _h = nullptr;
@@ -71,34 +89,46 @@ inline LONG queryRaw(HKEY h, const char* name, DWORD* type, std::string* bytes) 
   return rc;
 }
 
-// The subkey names of h in enumeration order.
-inline std::vector<std::string> subKeyNames(HKEY h) {
-  std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD size = sizeof name;
-    LONG rc = RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    EXPECT_EQ(rc, ERROR_SUCCESS);
-    if (rc != ERROR_SUCCESS) break;
-    names.emplace_back(name, size);
-  }
-  return names;
+// The value's bytes, or "<name>" when it cannot be read.
+inline std::string valueOf(HKEY h, const char* name) {
+  DWORD type = 0;
+  std::string bytes;
+  return queryRaw(h, name, &type, &bytes) == ERROR_SUCCESS ? bytes : "<" + std::string(name) + ">";
 }
 
-// The value names of h in enumeration order.
-inline std::vector<std::string> valueNames(HKEY h) {
-  std::vector<std::string> names;
+inline LONG queryNothing(HKEY h, const char* name) {
+  return RegQueryValueExA(h, name, nullptr, nullptr, nullptr, nullptr);
+}
+
+// The subkey (or value) names of h in enumeration order.
+inline std::vector<std::string> names(HKEY h, bool values) {
+  std::vector<std::string> found;
   for (DWORD i = 0;; ++i) {
     std::string name(16384, '\0');
-    DWORD size = static_cast<DWORD>(name.size());
-    LONG rc = RegEnumValueA(h, i, &name[0], &size, nullptr, nullptr, nullptr, nullptr);
+    DWORD size = values ? 16384 : 256;
+    LONG rc = values ? RegEnumValueA(h, i, &name[0], &size, nullptr, nullptr, nullptr, nullptr)
+                     : RegEnumKeyExA(h, i, &name[0], &size, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     EXPECT_EQ(rc, ERROR_SUCCESS);
     if (rc != ERROR_SUCCESS) break;
-    names.push_back(name.substr(0, size));
+    found.push_back(name.substr(0, size));
   }
-  return names;
+  return found;
+}
+inline std::vector<std::string> subKeyNames(HKEY h) {
+  return names(h, false);
+}
+inline std::vector<std::string> valueNames(HKEY h) {
+  return names(h, true);
+}
+
+inline bool isDir(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+inline std::string hklm(const TempMachine& m, const std::string& rel) {
+  return m.path("registry/HKLM/" + rel);
 }
 
 // Sets an environment variable for the life of the object and then restores
@@ -109,17 +139,9 @@ class ScopedEnv {
     const char* old = std::getenv(name);
     _had = old != nullptr;
     if (_had) _old = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (_had)
-      setenv(_name.c_str(), _old.c_str(), 1);
-    else
-      unsetenv(_name.c_str());
-  }
+  ~ScopedEnv() { _had ? setenv(_name.c_str(), _old.c_str(), 1) : unsetenv(_name.c_str()); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -128,19 +150,54 @@ class ScopedEnv {
   bool _had = false;
 };
 
-// Runs body in a forked child and returns its exit status (-1 when it did not
-// exit normally). The child leaves through _exit, so the parent's fixtures are
-// not torn down twice; gtest failures in the child make the status 1.
-inline int inChild(const std::function<void()>& body) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    body();
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  if (pid < 0) return -1;
+inline int exitStatus(pid_t pid) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Forks count children that wait until all exist, then run body(index), and
+// returns their exit statuses (-1 for one that did not exit normally). A
+// child leaves through _exit, so the parent's fixtures are not torn down
+// twice; gtest failures in a child make its status 1.
+inline std::vector<int> runTogether(int count, const std::function<void(int)>& body) {
+  int gate[2];
+  EXPECT_EQ(pipe(gate), 0);
+  std::vector<pid_t> pids;
+  for (int i = 0; i < count; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(gate[1]);
+      char c;
+      while (read(gate[0], &c, 1) < 0) {
+      }
+      body(i);
+      _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    pids.push_back(pid);
+  }
+  close(gate[0]);
+  close(gate[1]);  // every child starts at once
+  std::vector<int> statuses;
+  for (pid_t pid : pids) statuses.push_back(exitStatus(pid));
+  return statuses;
+}
+
+inline int inChild(const std::function<void()>& body) {
+  return runTogether(1, [&](int) { body(); })[0];
+}
+
+// Whether fd has something to read within ms milliseconds.
+inline bool readable(int fd, int ms) {
+  pollfd p = {fd, POLLIN, 0};
+  return ::poll(&p, 1, ms) == 1;
+}
+
+inline std::vector<std::string> fileLines(const std::string& path) {
+  std::ifstream f(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(f, line);) lines.push_back(line);
+  return lines;
 }
 
 }  // namespace pdatest

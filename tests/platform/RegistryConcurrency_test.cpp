@@ -1,120 +1,53 @@
 // Many writers of one key at once, in processes and in threads: nothing is
 // lost, nobody reads half a file, and deleting keys under writers is safe.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <sys/wait.h>
-#  include <unistd.h>
-
-#  include <atomic>
-#  include <set>
-#  include <string>
-#  include <thread>
-#  include <vector>
-
 #  include "PlatformTestUtil.h"
-#  include "support/Fixtures.h"
 
-using pdatest::createKey;
-using pdatest::Key;
-using pdatest::openKey;
-using pdatest::queryRaw;
-using pdatest::setRaw;
-using pdatest::valueNames;
-
-namespace {
-
-const REGSAM kAll = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
-const REGSAM kRead = KEY_READ | KEY_WOW64_64KEY;
-
-// Forks count children that wait until all exist, then run body(index).
-// Returns the exit statuses.
-std::vector<int> runTogether(int count, const std::function<void(int)>& body) {
-  int gate[2];
-  EXPECT_EQ(pipe(gate), 0);
-  std::vector<pid_t> pids;
-  for (int i = 0; i < count; ++i) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(gate[1]);
-      char c;
-      while (read(gate[0], &c, 1) < 0) {
-      }
-      body(i);
-      _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    pids.push_back(pid);
-  }
-  close(gate[0]);
-  close(gate[1]);  // every child starts at once
-  std::vector<int> statuses;
-  for (pid_t pid : pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  }
-  return statuses;
-}
-
-}  // namespace
+using namespace pdatest;
 
 TEST(RegistryConcurrency, ProcessesWritingDifferentValuesLoseNone) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   const int kProcesses = 8, kWrites = 25;
-  {
-    Key k;
-    ASSERT_EQ(createKey("SOFTWARE\\Busy", kAll, &k), ERROR_SUCCESS);
-  }
+  Key k;
+  ASSERT_EQ(createKey("SOFTWARE\\Busy", kAll, &k), ERROR_SUCCESS);
+  k.out();
   std::vector<int> statuses = runTogether(kProcesses, [&](int p) {
-    Key k;
-    if (openKey("SOFTWARE\\Busy", kAll, &k) != ERROR_SUCCESS) _exit(2);
+    Key mine;
+    if (openKey("SOFTWARE\\Busy", kAll, &mine) != ERROR_SUCCESS) _exit(2);
     for (int w = 0; w < kWrites; ++w) {
       std::string name = "P" + std::to_string(p) + "_" + std::to_string(w);
-      if (setRaw(k.get(), name.c_str(), REG_SZ, name) != ERROR_SUCCESS) _exit(3);
-      std::string counter = std::to_string(w);
-      if (setRaw(k.get(), ("Last" + std::to_string(p)).c_str(), REG_SZ, counter) != ERROR_SUCCESS)
+      if (setRaw(mine.get(), name.c_str(), REG_SZ, name) != 0) _exit(3);
+      if (setRaw(mine.get(), ("Last" + std::to_string(p)).c_str(), REG_SZ, std::to_string(w)))
         _exit(4);
     }
   });
-  for (int s : statuses) EXPECT_EQ(s, 0);
-
-  Key k;
+  EXPECT_EQ(statuses, std::vector<int>(kProcesses, 0));
   ASSERT_EQ(openKey("SOFTWARE\\Busy", kRead, &k), ERROR_SUCCESS);
   std::vector<std::string> names = valueNames(k.get());
   EXPECT_EQ(names.size(), static_cast<std::size_t>(kProcesses * (kWrites + 1)));
   std::set<std::string> unique(names.begin(), names.end());
   EXPECT_EQ(unique.size(), names.size()) << "a value appears twice";
+  // Every value is there, the newest counter won, and each process's values
+  // keep the order it wrote them in.
   for (int p = 0; p < kProcesses; ++p) {
-    for (int w = 0; w < kWrites; ++w) {
-      std::string name = "P" + std::to_string(p) + "_" + std::to_string(w);
-      DWORD type;
-      std::string bytes;
-      ASSERT_EQ(queryRaw(k.get(), name.c_str(), &type, &bytes), ERROR_SUCCESS) << name;
-      EXPECT_EQ(bytes, name);
-    }
-    DWORD type;
-    std::string last;
-    ASSERT_EQ(queryRaw(k.get(), ("Last" + std::to_string(p)).c_str(), &type, &last), ERROR_SUCCESS);
-    EXPECT_EQ(last, std::to_string(kWrites - 1)) << "an older write won";
-  }
-  // Each process's values keep the order it wrote them in.
-  for (int p = 0; p < kProcesses; ++p) {
+    const std::string prefix = "P" + std::to_string(p) + "_";
+    for (int w = 0; w < kWrites; ++w)
+      EXPECT_EQ(valueOf(k.get(), (prefix + std::to_string(w)).c_str()), prefix + std::to_string(w));
+    EXPECT_EQ(valueOf(k.get(), ("Last" + std::to_string(p)).c_str()), std::to_string(kWrites - 1));
     int expected = 0;
-    std::string prefix = "P" + std::to_string(p) + "_";
-    for (const std::string& n : names) {
+    for (const std::string& n : names)
       if (n.compare(0, prefix.size(), prefix) == 0) {
         EXPECT_EQ(n, prefix + std::to_string(expected++));
       }
-    }
   }
 }
 
 TEST(RegistryConcurrency, ThreadsWritingDifferentValuesLoseNone) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   const int kThreads = 8, kWrites = 20;
   Key shared;
   ASSERT_EQ(createKey("SOFTWARE\\Threads", kAll, &shared), ERROR_SUCCESS);
@@ -143,7 +76,7 @@ TEST(RegistryConcurrency, ThreadsWritingDifferentValuesLoseNone) {
 }
 
 TEST(RegistryConcurrency, ReadersNeverSeeAHalfWrittenKey) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Torn", kAll, &k), ERROR_SUCCESS);
   // Large enough that a file written in place would be read half done.
@@ -175,7 +108,7 @@ TEST(RegistryConcurrency, ReadersNeverSeeAHalfWrittenKey) {
 }
 
 TEST(RegistryConcurrency, ProcessesCreatingOneKeyInAnyCaseMakeOne) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   const char* spellings[] = {"SOFTWARE\\Racy\\Key", "software\\RACY\\key", "Software\\racy\\KEY",
                              "SOFTWARE\\RACY\\Key"};
   std::vector<int> statuses = runTogether(8, [&](int p) {
@@ -183,23 +116,22 @@ TEST(RegistryConcurrency, ProcessesCreatingOneKeyInAnyCaseMakeOne) {
     if (createKey(spellings[p % 4], kAll, &k) != ERROR_SUCCESS) _exit(2);
     if (setRaw(k.get(), ("By" + std::to_string(p)).c_str(), REG_SZ, "x") != ERROR_SUCCESS) _exit(3);
   });
-  for (int s : statuses) EXPECT_EQ(s, 0);
+  EXPECT_EQ(statuses, std::vector<int>(statuses.size(), 0));
   Key sw, racy;
   ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
-  EXPECT_EQ(pdatest::subKeyNames(sw.get()).size(), 1u);
+  EXPECT_EQ(subKeyNames(sw.get()).size(), 1u);
   ASSERT_EQ(openKey("SOFTWARE\\Racy", kRead, &racy), ERROR_SUCCESS);
-  EXPECT_EQ(pdatest::subKeyNames(racy.get()).size(), 1u);
+  EXPECT_EQ(subKeyNames(racy.get()).size(), 1u);
   Key key;
   ASSERT_EQ(openKey("SOFTWARE\\racy\\key", kRead, &key), ERROR_SUCCESS);
   EXPECT_EQ(valueNames(key.get()).size(), 8u);
 }
 
 TEST(RegistryConcurrency, DeletingKeysUnderWritersIsSafe) {
-  pdatest::TempMachine machine;
-  {
-    Key k;
-    ASSERT_EQ(createKey("SOFTWARE\\Churn", kAll, &k), ERROR_SUCCESS);
-  }
+  TempMachine machine;
+  Key churn;
+  ASSERT_EQ(createKey("SOFTWARE\\Churn", kAll, &churn), ERROR_SUCCESS);
+  churn.out();
   std::vector<int> statuses = runTogether(4, [&](int p) {
     for (int i = 0; i < 30; ++i) {
       if (p == 0) {
@@ -219,10 +151,10 @@ TEST(RegistryConcurrency, DeletingKeysUnderWritersIsSafe) {
       }
     }
   });
-  for (int s : statuses) EXPECT_EQ(s, 0);
+  EXPECT_EQ(statuses, std::vector<int>(statuses.size(), 0));
   // No half-deleted key is left behind under any name.
   std::string out;
-  pdatest::run("ls -A '" + machine.path("registry/HKLM/SOFTWARE/Churn") + "'", &out);
+  run("ls -A '" + machine.path("registry/HKLM/SOFTWARE/Churn") + "'", &out);
   EXPECT_TRUE(out == ".lock\n" || out == ".lock\nVictim\n") << out;
 }
 

@@ -1,75 +1,36 @@
 // The file-backed registry through its Win32 calls: values and their limits,
 // keys and their names, enumeration, rights, views and handles.
-
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
-#  include <gtest/gtest.h>
-#  include <pwd.h>
-#  include <sys/stat.h>
-#  include <unistd.h>
-
-#  include <cstdlib>
-#  include <filesystem>
-#  include <string>
-#  include <vector>
-
 #  include "PlatformTestUtil.h"
-#  include "support/Fixtures.h"
 
-using pdatest::createKey;
-using pdatest::Key;
-using pdatest::openKey;
-using pdatest::queryRaw;
-using pdatest::setRaw;
-using pdatest::subKeyNames;
-using pdatest::valueNames;
-
-namespace {
-
-const REGSAM kAll = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
-const REGSAM kRead = KEY_READ | KEY_WOW64_64KEY;
-
-bool isDir(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string hklm(const pdatest::TempMachine& m, const std::string& rel) {
-  return m.path("registry/HKLM/" + rel);
-}
-
-}  // namespace
+using namespace pdatest;
 
 // ---------------------------------------------------------------- values
 
 TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
-  pdatest::TempMachine machine;
-  Key k;
+  TempMachine machine;
+  Key k, r;
   ASSERT_EQ(createKey("SOFTWARE\\Types", kAll, &k), ERROR_SUCCESS);
   struct Case {
     const char* name;
     DWORD type;
     std::string bytes;
-  } cases[] = {
-      {"Sz", REG_SZ, std::string("text\0", 5)},
-      {"SzNoTerminator", REG_SZ, "abc"},
-      {"SzEmpty", REG_SZ, ""},
-      {"Expand", REG_EXPAND_SZ, std::string("%PATH%\\x\0", 9)},
-      {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
-      {"Dword", REG_DWORD, std::string("\xff\xff\xff\xff", 4)},
-      {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
-      {"Qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x80", 8)},
-      {"None", REG_NONE, ""},
-      {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
-      {"Big", REG_BINARY, std::string(100000, '\xa5')},
-  };
+  } cases[] = {{"Sz", REG_SZ, std::string("text\0", 5)},
+               {"SzNoTerminator", REG_SZ, "abc"},
+               {"SzEmpty", REG_SZ, ""},
+               {"Expand", REG_EXPAND_SZ, std::string("%PATH%\\x\0", 9)},
+               {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
+               {"Dword", REG_DWORD, std::string("\xff\xff\xff\xff", 4)},
+               {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
+               {"Qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x80", 8)},
+               {"None", REG_NONE, ""},
+               {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
+               {"Big", REG_BINARY, std::string(100000, '\xa5')}};
   for (const Case& c : cases) ASSERT_EQ(setRaw(k.get(), c.name, c.type, c.bytes), ERROR_SUCCESS);
-
   // Read through a separate handle, so nothing comes from memory.
-  Key r;
   ASSERT_EQ(openKey("SOFTWARE\\Types", kRead, &r), ERROR_SUCCESS);
   for (const Case& c : cases) {
     DWORD type = 0;
@@ -80,45 +41,55 @@ TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
   }
 }
 
-TEST(RegistryValues, DefaultValueIsTheEmptyName) {
-  pdatest::TempMachine machine;
+// The default value is the empty name; too long names and a null buffer with
+// a length are refused.
+TEST(RegistryValues, DefaultValueAndBadArguments) {
+  TempMachine machine;
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Default", kAll, &k), ERROR_SUCCESS);
-  DWORD type = 0;
-  std::string bytes;
-  EXPECT_EQ(queryRaw(k.get(), nullptr, &type, &bytes), ERROR_FILE_NOT_FOUND);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(k.get(), nullptr, nullptr, nullptr, nullptr, &size), 2);  // not found
   ASSERT_EQ(setRaw(k.get(), nullptr, REG_SZ, std::string("d\0", 2)), ERROR_SUCCESS);
-  ASSERT_EQ(queryRaw(k.get(), "", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(bytes, std::string("d\0", 2));
+  EXPECT_EQ(valueOf(k.get(), ""), std::string("d\0", 2));
   ASSERT_EQ(setRaw(k.get(), "", REG_SZ, std::string("e\0", 2)), ERROR_SUCCESS);
   EXPECT_EQ(valueNames(k.get()), std::vector<std::string>{""});
   ASSERT_EQ(RegDeleteValueA(k.get(), nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(queryRaw(k.get(), "", &type, &bytes), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExA(k.get(), "", nullptr, nullptr, nullptr, &size), 2);  // not found
+
+  EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
+  std::string tooLong(16384, 'v'), longest(16383, 'v');
+  EXPECT_EQ(setRaw(k.get(), tooLong.c_str(), REG_SZ, "x"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(setRaw(k.get(), longest.c_str(), REG_SZ, "x"), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"x", longest}));
 }
 
-TEST(RegistryValues, QueryReportsSizeAndMoreDataAtTheBufferBoundary) {
-  pdatest::TempMachine machine;
+TEST(RegistryValues, QueryAndEnumerationHonourTheirBuffers) {
+  TempMachine machine;
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Sizes", kAll, &k), ERROR_SUCCESS);
+  std::string name1023(1023, 'n'), name1024(1024, 'm');
+  ASSERT_EQ(setRaw(k.get(), name1023.c_str(), REG_SZ, std::string("x\0", 2)), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), name1024.c_str(), REG_SZ, std::string("y\0", 2)), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(k.get(), "Fits", REG_BINARY, std::string(1024, 'a')), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(k.get(), "TooBig", REG_BINARY, std::string(1025, 'b')), ERROR_SUCCESS);
 
   std::vector<BYTE> buf(1024 + 8, 0);
   DWORD type = 0, size = 1024;
-  ASSERT_EQ(RegQueryValueExA(k.get(), "Fits", nullptr, &type, buf.data(), &size), ERROR_SUCCESS);
+  auto query = [&](const char* name, DWORD* out) {
+    std::fill(buf.begin(), buf.end(), 0);
+    *out = 1024;
+    type = 0;
+    return RegQueryValueExA(k.get(), name, nullptr, &type, buf.data(), out);
+  };
+  ASSERT_EQ(query("Fits", &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 1024u);
   EXPECT_EQ(buf[1023], 'a');
   EXPECT_EQ(buf[1024], 0) << "wrote past the buffer";
-
-  std::fill(buf.begin(), buf.end(), 0);
-  size = 1024;
-  type = 0;
-  EXPECT_EQ(RegQueryValueExA(k.get(), "TooBig", nullptr, &type, buf.data(), &size),
-            ERROR_MORE_DATA);
+  EXPECT_EQ(query("TooBig", &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 1025u);
   EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
   EXPECT_EQ(buf[1024], 0);
-
   // No buffer: the size needed, and success.
   size = 0;
   EXPECT_EQ(RegQueryValueExA(k.get(), "TooBig", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
@@ -131,50 +102,34 @@ TEST(RegistryValues, QueryReportsSizeAndMoreDataAtTheBufferBoundary) {
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegQueryValueExA(k.get(), "Missing", nullptr, nullptr, nullptr, &size),
             ERROR_FILE_NOT_FOUND);
-}
-
-TEST(RegistryValues, EnumerationHonoursNameAndDataBuffers) {
-  pdatest::TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Enum", kAll, &k), ERROR_SUCCESS);
-  std::string name1023(1023, 'n'), name1024(1024, 'm');
-  ASSERT_EQ(setRaw(k.get(), name1023.c_str(), REG_SZ, std::string("x\0", 2)), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), name1024.c_str(), REG_SZ, std::string("y\0", 2)), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), "Data1024", REG_BINARY, std::string(1024, 'd')), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), "Data1025", REG_BINARY, std::string(1025, 'e')), ERROR_SUCCESS);
 
   std::vector<char> name(1024 + 4, '\x7f');
-  std::vector<BYTE> data(1024 + 4, 0);
-  auto enumAt = [&](DWORD index, DWORD* nameSize, DWORD* type, DWORD* dataSize) {
-    *nameSize = 1024;
-    *dataSize = 1024;
-    return RegEnumValueA(k.get(), index, name.data(), nameSize, nullptr, type, data.data(),
-                         dataSize);
+  DWORD nameSize, dataSize;
+  auto enumAt = [&](DWORD index) {
+    nameSize = dataSize = 1024;
+    std::fill(buf.begin(), buf.end(), 0);
+    return RegEnumValueA(k.get(), index, name.data(), &nameSize, nullptr, &type, buf.data(),
+                         &dataSize);
   };
-  DWORD nameSize, type, dataSize;
-  ASSERT_EQ(enumAt(0, &nameSize, &type, &dataSize), ERROR_SUCCESS);
+  ASSERT_EQ(enumAt(0), ERROR_SUCCESS);
   EXPECT_EQ(nameSize, 1023u) << "characters without the terminator";
   EXPECT_EQ(std::string(name.data()), name1023);
   EXPECT_EQ(name[1024], '\x7f');
   EXPECT_EQ(dataSize, 2u);
-
-  EXPECT_EQ(enumAt(1, &nameSize, &type, &dataSize), ERROR_MORE_DATA) << "1024 chars + NUL";
-
-  ASSERT_EQ(enumAt(2, &nameSize, &type, &dataSize), ERROR_SUCCESS);
+  EXPECT_EQ(enumAt(1), ERROR_MORE_DATA) << "1024 chars + NUL";
+  ASSERT_EQ(enumAt(2), ERROR_SUCCESS);
   EXPECT_EQ(dataSize, 1024u);
-  EXPECT_EQ(data[1024], 0);
-
-  EXPECT_EQ(enumAt(3, &nameSize, &type, &dataSize), ERROR_MORE_DATA);
+  EXPECT_EQ(buf[1024], 0);
+  EXPECT_EQ(enumAt(3), ERROR_MORE_DATA);
   EXPECT_EQ(dataSize, 1025u);
-  EXPECT_EQ(data[1024], 0);
-
-  EXPECT_EQ(enumAt(4, &nameSize, &type, &dataSize), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(buf[1024], 0);
+  EXPECT_EQ(enumAt(4), ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(RegEnumValueA(k.get(), 0, nullptr, &nameSize, nullptr, nullptr, nullptr, nullptr),
             ERROR_INVALID_PARAMETER);
 }
 
 TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Order", kAll, &k), ERROR_SUCCESS);
   for (const char* n : {"Zeta", "alpha", "Mid", "beta"})
@@ -186,7 +141,6 @@ TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
   ASSERT_EQ(queryRaw(k.get(), "Alpha", &type, &bytes), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(bytes, std::string("\x07\0\0\0", 4));
-
   // Deleted and written again: last in the order.
   ASSERT_EQ(RegDeleteValueA(k.get(), "zeta"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValueA(k.get(), "zeta"), ERROR_FILE_NOT_FOUND);
@@ -194,70 +148,51 @@ TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
   EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"alpha", "Mid", "beta", "zeta"}));
 }
 
-TEST(RegistryValues, BadArgumentsAreRefused) {
-  pdatest::TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Bad", kAll, &k), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
-  std::string tooLong(16384, 'v');
-  EXPECT_EQ(setRaw(k.get(), tooLong.c_str(), REG_SZ, "x"), ERROR_INVALID_PARAMETER);
-  std::string longest(16383, 'v');
-  EXPECT_EQ(setRaw(k.get(), longest.c_str(), REG_SZ, "x"), ERROR_SUCCESS);
-  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"x", longest}));
-}
-
 // ---------------------------------------------------------------- keys
 
-TEST(RegistryKeys, NamesAreFoundWithoutCaseAndKeepTheirFirstSpelling) {
-  pdatest::TempMachine machine;
-  Key a, b;
+// Names are found without case and keep their first spelling; any character
+// but a backslash makes a name; intermediate keys are made, and a read handle
+// opens existing subkeys but creates none.
+TEST(RegistryKeys, NamesCaseAndCreation) {
+  TempMachine machine;
+  Key a, b, sw, parent, c;
   DWORD disposition = 0;
-  ASSERT_EQ(createKey("SOFTWARE\\MixedCase\\Inner", kAll, &a, &disposition), ERROR_SUCCESS);
+  ASSERT_EQ(createKey("SOFTWARE\\MixedCase\\Inner\\Leaf", kAll, &a, &disposition), 0);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
-  ASSERT_EQ(createKey("software\\MIXEDCASE\\inner", kAll, &b, &disposition), ERROR_SUCCESS);
+  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner/Leaf")));
+  ASSERT_EQ(createKey("software\\MIXEDCASE\\inner", kRead, &b, &disposition), ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   ASSERT_EQ(setRaw(a.get(), "V", REG_SZ, "shared"), ERROR_SUCCESS);
-  DWORD type;
-  std::string bytes;
-  ASSERT_EQ(queryRaw(b.get(), "v", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(bytes, "shared");
-
-  Key sw;
+  EXPECT_EQ(createKey("LEAF", kAll, &c, &disposition, b.get()), ERROR_SUCCESS);
+  EXPECT_EQ(valueOf(c.get(), "v"), "shared");
+  EXPECT_EQ(createKey("Deeper", kAll, &c, &disposition, b.get()), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner/Deeper")));
   ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
   EXPECT_EQ(subKeyNames(sw.get()), std::vector<std::string>{"MixedCase"});
   EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner")));
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MIXEDCASE")));
-}
 
-TEST(RegistryKeys, AnyCharacterButBackslashMakesAKeyName) {
-  pdatest::TempMachine machine;
-  const std::vector<std::string> names = {"a/b", "100%",      ".",      "..",       ".hidden",
-                                          "%2F", "tab\there", "sp ace", "\xe9t\xe9"};
-  Key parent;
+  const std::vector<std::string> odd = {"a/b", "100%",      ".",      "..",       ".hidden",
+                                        "%2F", "tab\there", "sp ace", "\xe9t\xe9"};
   ASSERT_EQ(createKey("SOFTWARE\\Odd", kAll, &parent), ERROR_SUCCESS);
-  for (const std::string& n : names) {
-    Key k;
-    ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS) << n;
-    ASSERT_EQ(setRaw(k.get(), "Name", REG_SZ, n), ERROR_SUCCESS);
+  for (const std::string& n : odd) {
+    ASSERT_EQ(createKey(n, kAll, &c, nullptr, parent.get()), ERROR_SUCCESS) << n;
+    ASSERT_EQ(setRaw(c.get(), "Name", REG_SZ, n), ERROR_SUCCESS);
   }
   std::vector<std::string> listed = subKeyNames(parent.get());
-  ASSERT_EQ(listed.size(), names.size());
-  for (const std::string& n : names) {
-    EXPECT_NE(std::find(listed.begin(), listed.end(), n), listed.end()) << n;
-    Key k;
-    ASSERT_EQ(openKey(n, kRead, &k, parent.get()), ERROR_SUCCESS) << n;
-    DWORD type;
-    std::string bytes;
-    ASSERT_EQ(queryRaw(k.get(), "Name", &type, &bytes), ERROR_SUCCESS);
-    EXPECT_EQ(bytes, n) << "two names landed in one key";
+  EXPECT_EQ(listed.size(), odd.size());
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()),
+            std::set<std::string>(odd.begin(), odd.end()));
+  for (const std::string& n : odd) {
+    ASSERT_EQ(openKey(n, kRead, &c, parent.get()), ERROR_SUCCESS) << n;
+    EXPECT_EQ(valueOf(c.get(), "Name"), n) << "two names landed in one key";
   }
   // "." and ".." are keys, not the key itself or its parent.
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Odd/a")));
 }
 
 TEST(RegistryKeys, NameLengthAndPathSyntaxLimits) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   Key k;
   std::string n255(255, 'k'), n256(256, 'k');
   EXPECT_EQ(createKey("SOFTWARE\\" + n255, kAll, &k), ERROR_SUCCESS);
@@ -276,14 +211,12 @@ TEST(RegistryKeys, NameLengthAndPathSyntaxLimits) {
 }
 
 TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
-  pdatest::TempMachine machine;
-  Key parent;
+  TempMachine machine;
+  Key parent, k;
   ASSERT_EQ(createKey("SOFTWARE\\Enum", kAll, &parent), ERROR_SUCCESS);
   for (const char* n : {"delta", "Bravo", "alpha", "Charlie", "_under", "10", "9",
-                        "\xC3\xA9t\xC3\xA9", "alphabet", "ALPH"}) {
-    Key k;
+                        "\xC3\xA9t\xC3\xA9", "alphabet", "ALPH"})
     ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS);
-  }
   EXPECT_EQ(subKeyNames(parent.get()),
             (std::vector<std::string>{"10", "9", "_under", "ALPH", "alpha", "alphabet", "Bravo",
                                       "Charlie", "delta", "\xC3\xA9t\xC3\xA9"}));
@@ -298,36 +231,31 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
                              &values, &maxName, &maxData, nullptr, &ft),
             ERROR_SUCCESS);
   EXPECT_EQ(std::string(cls), "");
-  EXPECT_EQ(clsSize, 0u);
-  EXPECT_EQ(subKeys, 10u);
-  EXPECT_EQ(maxSub, 8u);  // "alphabet"
-  EXPECT_EQ(values, 2u);
-  EXPECT_EQ(maxName, 6u);  // "Second"
-  EXPECT_EQ(maxData, 300u);
+  // No class; 10 subkeys, the longest "alphabet"; 2 values, the longest name
+  // "Second" and the longest data 300 bytes.
+  EXPECT_EQ((std::vector<DWORD>{clsSize, subKeys, maxSub, values, maxName, maxData}),
+            (std::vector<DWORD>{0, 10, 8, 2, 6, 300}));
   // The last write was just now: within a day of the clock, in FILETIME units.
-  unsigned long long ticks =
-      (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  unsigned long long ticks = (1ull * ft.dwHighDateTime << 32) | ft.dwLowDateTime;
   long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
   EXPECT_LT(std::llabs(seconds - static_cast<long long>(time(nullptr))), 86400);
 
-  // Past the end, and a name that does not fit.
-  char name[4];
-  DWORD size = sizeof name;
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 10, name, &size, nullptr, nullptr, nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
-  size = 5;  // "Bravo" needs 6 with its terminator
-  char big[16];
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 6, big, &size, nullptr, nullptr, nullptr, nullptr),
-            ERROR_MORE_DATA);
-  size = 6;
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 6, big, &size, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
+  // Past the end, and a name that does not fit ("Bravo" needs 6 with its NUL).
+  char name[16];
+  DWORD size = 0;
+  auto enumAt = [&](DWORD index, DWORD room) {
+    size = room;
+    return RegEnumKeyExA(parent.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+  };
+  EXPECT_EQ(enumAt(10, 4), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(enumAt(6, 5), ERROR_MORE_DATA);
+  EXPECT_EQ(enumAt(6, 6), ERROR_SUCCESS);
   EXPECT_EQ(size, 5u);
-  EXPECT_STREQ(big, "Bravo");
+  EXPECT_STREQ(name, "Bravo");
 }
 
 TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
   Key original;
   ASSERT_EQ(createKey("SOFTWARE\\Dup", kAll, &original), ERROR_SUCCESS);
   HKEY viaEmpty = nullptr, viaNull = nullptr, viaOld = nullptr;
@@ -341,45 +269,22 @@ TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
   // Each handle stands alone: closing the original leaves the copies working.
   RegCloseKey(original.release());
   ASSERT_EQ(setRaw(viaEmpty, "V", REG_SZ, "via copy"), ERROR_SUCCESS);
-  DWORD type;
-  std::string bytes;
-  ASSERT_EQ(queryRaw(viaNull, "V", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(bytes, "via copy");
+  EXPECT_EQ(valueOf(viaNull, "V"), "via copy");
   EXPECT_EQ(setRaw(viaNull, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED) << "copy has its own rights";
-  EXPECT_EQ(RegCloseKey(viaEmpty), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(viaNull), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(viaOld), ERROR_SUCCESS);
+  for (HKEY h : {viaEmpty, viaNull, viaOld}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
 
   // Closed and made-up handles are refused, not followed.
   EXPECT_EQ(RegCloseKey(viaEmpty), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegQueryValueExA(viaNull, "V", nullptr, nullptr, nullptr, nullptr),
-            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(queryNothing(viaNull, "V"), ERROR_INVALID_HANDLE);
   int notAKey = 0;
   EXPECT_EQ(setRaw(reinterpret_cast<HKEY>(&notAKey), "V", REG_SZ, "x"), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 }
 
-TEST(RegistryKeys, CreateMakesIntermediateKeysAndOpensExisting) {
-  pdatest::TempMachine machine;
-  Key k;
-  DWORD disposition = 0;
-  ASSERT_EQ(createKey("SOFTWARE\\A\\B\\C", kAll, &k, &disposition), ERROR_SUCCESS);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
-  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/A/B/C")));
-  Key b;
-  ASSERT_EQ(createKey("SOFTWARE\\A\\B", kRead, &b, &disposition), ERROR_SUCCESS);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  // A read handle opens existing subkeys but creates none.
-  Key c, d;
-  EXPECT_EQ(createKey("C", kAll, &c, &disposition, b.get()), ERROR_SUCCESS);
-  EXPECT_EQ(createKey("D", kAll, &d, &disposition, b.get()), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/A/B/D")));
-}
-
 TEST(RegistryKeys, DeleteRefusesKeysWithSubkeysAndInvalidatesHandles) {
-  pdatest::TempMachine machine;
-  Key leaf;
+  TempMachine machine;
+  Key leaf, again, del;
   ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &leaf), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_SUCCESS);
 
@@ -393,67 +298,42 @@ TEST(RegistryKeys, DeleteRefusesKeysWithSubkeysAndInvalidatesHandles) {
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Del/Leaf")));
   EXPECT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_KEY_DELETED);
   // A new key of the same name is not the deleted one.
-  Key again;
   ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &again), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExA(leaf.get(), "V", nullptr, nullptr, nullptr, nullptr),
-            ERROR_KEY_DELETED);
+  EXPECT_EQ(queryNothing(leaf.get(), "V"), ERROR_KEY_DELETED);
   EXPECT_TRUE(valueNames(again.get()).empty());
 
   // Nothing but the parent's own files is left behind.
   ASSERT_EQ(RegDeleteKeyA(again.get(), ""), ERROR_SUCCESS);
-  Key del;
   ASSERT_EQ(openKey("SOFTWARE\\Del", kRead, &del), ERROR_SUCCESS);
   EXPECT_TRUE(subKeyNames(del.get()).empty());
   std::string out;
-  pdatest::run("ls -A " + hklm(machine, "SOFTWARE/Del"), &out);
+  run("ls -A " + hklm(machine, "SOFTWARE/Del"), &out);
   EXPECT_EQ(out, ".lock\n");
 }
 
 // ------------------------------------------------- handles over changed keys
-
-namespace {
-
-std::size_t openDescriptors() {
-  std::size_t n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++n;
-  }
-  return n;
-}
-
-std::string valueOf(HKEY h, const char* name) {
-  DWORD type = 0;
-  std::string bytes;
-  return queryRaw(h, name, &type, &bytes) == ERROR_SUCCESS ? bytes : "<" + std::string(name) + ">";
-}
-
-}  // namespace
 
 // Another process deletes a key and its parent and makes both anew under the
 // same names: every old handle answers ERROR_KEY_DELETED, also where the
 // stand-in looks at a key through its parent's directory, and new handles
 // see the new keys.
 TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
-  pdatest::TempMachine machine;
-  Key made;
+  TempMachine machine;
+  Key made, parent, child, childWrite;
   ASSERT_EQ(createKey("SOFTWARE\\Renewed\\Parent\\Child", kAll, &made), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(made.get(), "V", REG_SZ, "old"), ERROR_SUCCESS);
   RegCloseKey(made.release());
-  Key parent, child, childWrite;
   ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &parent), ERROR_SUCCESS);
   ASSERT_EQ(openKey("child", kRead, &child, parent.get()), ERROR_SUCCESS) << "found without case";
   ASSERT_EQ(createKey("Child", kAll, &childWrite, nullptr, parent.get()), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(child.get(), "V"), "old");
 
-  ASSERT_EQ(pdatest::inChild([] {
-              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent\\Child"),
-                        ERROR_SUCCESS);
-              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent"),
-                        ERROR_SUCCESS);
+  ASSERT_EQ(inChild([] {
+              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent\\Child"), 0);
+              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent"), 0);
               Key again;
-              EXPECT_EQ(createKey("SOFTWARE\\Renewed\\Parent\\Child", kAll, &again), ERROR_SUCCESS);
-              EXPECT_EQ(setRaw(again.get(), "V", REG_SZ, "new"), ERROR_SUCCESS);
+              EXPECT_EQ(createKey("SOFTWARE\\Renewed\\Parent\\Child", kAll, &again), 0);
+              EXPECT_EQ(setRaw(again.get(), "V", REG_SZ, "new"), 0);
             }),
             0);
 
@@ -462,13 +342,11 @@ TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
   EXPECT_EQ(RegCreateKeyExA(parent.get(), "Child", 0, nullptr, 0, kAll, nullptr, &h, nullptr),
             ERROR_KEY_DELETED);
   EXPECT_EQ(RegOpenKeyExA(child.get(), "", 0, kRead, &h), ERROR_KEY_DELETED);
-  EXPECT_EQ(RegQueryValueExA(child.get(), "V", nullptr, nullptr, nullptr, nullptr),
-            ERROR_KEY_DELETED);
+  EXPECT_EQ(queryNothing(child.get(), "V"), ERROR_KEY_DELETED);
   char name[64];
   DWORD length = sizeof name;
   EXPECT_EQ(RegEnumValueA(child.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
             ERROR_KEY_DELETED);
-  length = sizeof name;
   EXPECT_EQ(RegEnumKeyExA(parent.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
             ERROR_KEY_DELETED);
   DWORD count = 0;
@@ -477,25 +355,28 @@ TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
             ERROR_KEY_DELETED);
   EXPECT_EQ(setRaw(childWrite.get(), "V", REG_SZ, "lost"), ERROR_KEY_DELETED);
 
-  Key newParent, newChild;
-  ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &newParent), ERROR_SUCCESS);
-  ASSERT_EQ(openKey("Child", kRead, &newChild, newParent.get()), ERROR_SUCCESS);
-  EXPECT_EQ(valueOf(newChild.get(), "V"), "new");
-  EXPECT_EQ(subKeyNames(newParent.get()), std::vector<std::string>{"Child"});
+  ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &parent), ERROR_SUCCESS);
+  ASSERT_EQ(openKey("Child", kRead, &child, parent.get()), ERROR_SUCCESS);
+  EXPECT_EQ(valueOf(child.get(), "V"), "new");
+  EXPECT_EQ(subKeyNames(parent.get()), std::vector<std::string>{"Child"});
 }
 
 // A tree of many keys is read through a bounded number of descriptors, and
 // keys whose parent's descriptor has been let go still answer.
 TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
-  pdatest::TempMachine machine;
+  TempMachine machine;
+  auto openDescriptors = [] {
+    auto it = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(it), end(it));
+  };
   const int kParents = 80;
+  Key k;
   for (int i = 0; i < kParents; ++i) {
-    Key k;
-    const std::string path = "SOFTWARE\\Many\\P" + std::to_string(i) + "\\Leaf";
-    ASSERT_EQ(createKey(path, kAll, &k), ERROR_SUCCESS);
+    ASSERT_EQ(createKey("SOFTWARE\\Many\\P" + std::to_string(i) + "\\Leaf", kAll, &k), 0);
     ASSERT_EQ(setRaw(k.get(), "V", REG_SZ, std::to_string(i)), ERROR_SUCCESS);
   }
-  const std::size_t before = openDescriptors();
+  k.out();
+  const auto before = openDescriptors();
   std::vector<Key> parents(kParents), leaves(kParents);
   for (int i = 0; i < kParents; ++i) {
     ASSERT_EQ(openKey("SOFTWARE\\Many\\P" + std::to_string(i), kRead, &parents[i]), ERROR_SUCCESS);
@@ -503,15 +384,13 @@ TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
     ASSERT_EQ(valueOf(leaves[i].get(), "V"), std::to_string(i));
   }
   EXPECT_LE(openDescriptors(), before + 32) << "one descriptor per handle would be 160";
-
   // Read again in the other order, long after the first parents left the cache.
   for (int i = kParents - 1; i >= 0; --i) {
     EXPECT_EQ(valueOf(leaves[i].get(), "V"), std::to_string(i));
     EXPECT_EQ(subKeyNames(parents[i].get()), std::vector<std::string>{"Leaf"});
   }
   ASSERT_EQ(RegDeleteKeyA(parents[3].get(), "LEAF"), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExA(leaves[3].get(), "V", nullptr, nullptr, nullptr, nullptr),
-            ERROR_KEY_DELETED);
+  EXPECT_EQ(queryNothing(leaves[3].get(), "V"), ERROR_KEY_DELETED);
   EXPECT_EQ(valueOf(leaves[4].get(), "V"), "4");
   EXPECT_TRUE(subKeyNames(parents[3].get()).empty());
   leaves.clear();
@@ -522,141 +401,106 @@ TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
 // ---------------------------------------------------------------- rights
 
 TEST(RegistryAccess, HandleRightsAreEnforcedPerCall) {
-  pdatest::TempMachine machine;
-  Key full;
+  TempMachine machine;
+  Key full, read, queryOnly, enumOnly, setOnly;
   ASSERT_EQ(createKey("SOFTWARE\\Rights\\Sub", kAll, &full), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(full.get(), "V", REG_SZ, "v"), ERROR_SUCCESS);
-
-  Key read;
   ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", kRead, &read), ERROR_SUCCESS);
   EXPECT_EQ(setRaw(read.get(), "V", REG_SZ, "w"), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteValueA(read.get(), "V"), ERROR_ACCESS_DENIED);
-
-  Key queryOnly;
   ASSERT_EQ(openKey("SOFTWARE\\Rights", KEY_QUERY_VALUE, &queryOnly), ERROR_SUCCESS);
   char name[64];
   DWORD size = sizeof name;
   EXPECT_EQ(RegEnumKeyExA(queryOnly.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
             ERROR_ACCESS_DENIED);
-  Key enumOnly;
   ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", KEY_ENUMERATE_SUB_KEYS, &enumOnly), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExA(enumOnly.get(), "V", nullptr, nullptr, nullptr, nullptr),
-            ERROR_ACCESS_DENIED);
-  Key setOnly;
+  EXPECT_EQ(queryNothing(enumOnly.get(), "V"), ERROR_ACCESS_DENIED);
   ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", KEY_SET_VALUE, &setOnly), ERROR_SUCCESS);
   EXPECT_EQ(setRaw(setOnly.get(), "V", REG_SZ, "set"), ERROR_SUCCESS);
-  DWORD type;
-  std::string bytes;
-  ASSERT_EQ(queryRaw(read.get(), "V", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(bytes, "set");
+  EXPECT_EQ(valueOf(read.get(), "V"), "set");
 }
 
 TEST(RegistryAccess, ReadOnlyModeRefusesWriteRightsAndStillReads) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString("SOFTWARE\\Locked", "V", "value");
-  pdatest::ScopedEnv readOnly("PDA_REGISTRY_READONLY", "1");
-
+  TempMachine machine;
+  regSetString("SOFTWARE\\Locked", "V", "value");
+  ScopedEnv readOnly("PDA_REGISTRY_READONLY", "1");
   Key k;
-  EXPECT_EQ(openKey("SOFTWARE\\Locked", kAll, &k), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(openKey("SOFTWARE\\Locked", KEY_SET_VALUE, &k), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(openKey("SOFTWARE\\Locked", KEY_READ | DELETE, &k), ERROR_ACCESS_DENIED);
+  for (REGSAM sam : {kAll, REGSAM(KEY_SET_VALUE), REGSAM(KEY_READ | DELETE)})
+    EXPECT_EQ(openKey("SOFTWARE\\Locked", sam, &k), ERROR_ACCESS_DENIED) << sam;
   EXPECT_EQ(createKey("SOFTWARE\\Locked", kAll, &k), ERROR_ACCESS_DENIED);
   EXPECT_EQ(createKey("SOFTWARE\\Locked\\New", kRead, &k), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Locked/New")));
-
   ASSERT_EQ(createKey("SOFTWARE\\Locked", kRead, &k), ERROR_SUCCESS) << "opening is reading";
-  DWORD type;
-  std::string bytes;
-  ASSERT_EQ(queryRaw(k.get(), "V", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(bytes, std::string("value\0", 6));
-
+  EXPECT_EQ(valueOf(k.get(), "V"), std::string("value\0", 6));
   // RegOpenKeyA asks for what it may get: reading only, here.
-  HKEY most = nullptr;
-  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", &most), ERROR_SUCCESS);
-  Key owned(most);
-  EXPECT_EQ(setRaw(most, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(queryRaw(most, "V", &type, &bytes), ERROR_SUCCESS);
-
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", k.out()), ERROR_SUCCESS);
+  EXPECT_EQ(setRaw(k.get(), "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(valueOf(k.get(), "V"), std::string("value\0", 6));
   // Only "1" switches it on.
-  pdatest::ScopedEnv notOne("PDA_REGISTRY_READONLY", "0");
+  ScopedEnv notOne("PDA_REGISTRY_READONLY", "0");
   EXPECT_EQ(openKey("SOFTWARE\\Locked", kAll, &k), ERROR_SUCCESS);
 }
 
 TEST(RegistryAccess, UnwritableDirectoryRefusesWriteRights) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString("SOFTWARE\\Owned", "V", "root's");
+  TempMachine machine;
+  regSetString("SOFTWARE\\Owned", "V", "root's");
+  const std::string dir = hklm(machine, "SOFTWARE/Owned"), value("root's\0", 7);
+  struct passwd* nobody = getpwnam("nobody");
+  if (geteuid() == 0 && !nobody) GTEST_SKIP() << "no unprivileged user to act as";
+  // Root writes anywhere: act as an ordinary user in a child process; an
+  // ordinary user meets a directory without write permission.
+  ASSERT_EQ(chmod(machine.root().c_str(), 0755), 0);
   if (geteuid() != 0) {
-    // An ordinary user: a directory without write permission is enough.
-    ASSERT_EQ(chmod(hklm(machine, "SOFTWARE/Owned").c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
     Key k;
     EXPECT_EQ(openKey("SOFTWARE\\Owned", kAll, &k), ERROR_ACCESS_DENIED);
     EXPECT_EQ(openKey("SOFTWARE\\Owned", kRead, &k), ERROR_SUCCESS);
-    chmod(hklm(machine, "SOFTWARE/Owned").c_str(), 0755);
-    return;
+    return (void)chmod(dir.c_str(), 0755);
   }
-  // Root writes anywhere; act as an ordinary user in a child process.
-  struct passwd* nobody = getpwnam("nobody");
-  if (!nobody) GTEST_SKIP() << "no unprivileged user to act as";
-  ASSERT_EQ(chmod(machine.root().c_str(), 0755), 0);
-  int status = pdatest::inChild([&] {
-    if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(3);
-    Key k;
-    EXPECT_EQ(openKey("SOFTWARE\\Owned", kAll, &k), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(createKey("SOFTWARE\\Owned\\Child", kRead, &k), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned"), ERROR_ACCESS_DENIED);
-    ASSERT_EQ(openKey("SOFTWARE\\Owned", kRead, &k), ERROR_SUCCESS);
-    DWORD type;
-    std::string bytes;
-    ASSERT_EQ(queryRaw(k.get(), "V", &type, &bytes), ERROR_SUCCESS);
-    EXPECT_EQ(bytes, std::string("root's\0", 7));
-    HKEY most = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned", &most), ERROR_SUCCESS);
-    EXPECT_EQ(setRaw(most, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
-    RegCloseKey(most);
-  });
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(inChild([&] {
+              if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(3);
+              Key k;
+              EXPECT_EQ(openKey("SOFTWARE\\Owned", kAll, &k), ERROR_ACCESS_DENIED);
+              EXPECT_EQ(createKey("SOFTWARE\\Owned\\Child", kRead, &k), ERROR_ACCESS_DENIED);
+              EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned"), ERROR_ACCESS_DENIED);
+              ASSERT_EQ(openKey("SOFTWARE\\Owned", kRead, &k), ERROR_SUCCESS);
+              EXPECT_EQ(valueOf(k.get(), "V"), value);
+              ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned", k.out()), 0);
+              EXPECT_EQ(setRaw(k.get(), "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
+            }),
+            0);
   std::string bytes;
-  ASSERT_TRUE(pdatest::regGet("SOFTWARE\\Owned", "V", nullptr, &bytes));
-  EXPECT_EQ(bytes, std::string("root's\0", 7));
+  ASSERT_TRUE(regGet("SOFTWARE\\Owned", "V", nullptr, &bytes));
+  EXPECT_EQ(bytes, value);
 }
 
 // ---------------------------------------------------------------- views
 
 TEST(RegistryViews, Wow64_32KeyIsRedirectedBelowSoftware) {
-  pdatest::TempMachine machine;
-  pdatest::ScopedEnv x64("PDA_EMULATE_32BIT", nullptr);
-  Key k32;
-  ASSERT_EQ(createKey("SOFTWARE\\Vendor\\App", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k32),
-            ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k32.get(), "View", REG_SZ, "32"), ERROR_SUCCESS);
+  TempMachine machine;
+  ScopedEnv x64("PDA_EMULATE_32BIT", nullptr);
+  Key k, sw;
+  ASSERT_EQ(createKey("SOFTWARE\\Vendor\\App", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), 0);
+  ASSERT_EQ(setRaw(k.get(), "View", REG_SZ, "32"), ERROR_SUCCESS);
   EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Wow6432Node/Vendor/App")));
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Vendor")));
-
-  Key k;
   EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ, &k), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ | KEY_WOW64_64KEY, &k), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ, &k), ERROR_SUCCESS);
   // Already in the 32-bit view: not redirected twice.
-  ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k),
-            ERROR_SUCCESS);
+  ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k), 0);
   // Relative to a 64-bit handle of SOFTWARE, the whole path is redirected.
-  Key sw;
   ASSERT_EQ(openKey("SOFTWARE", KEY_READ, &sw), ERROR_SUCCESS);
   ASSERT_EQ(openKey("Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k, sw.get()), ERROR_SUCCESS);
-  DWORD type;
-  std::string bytes;
-  ASSERT_EQ(queryRaw(k.get(), "View", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(bytes, "32");
-
+  EXPECT_EQ(valueOf(k.get(), "View"), "32");
   // Outside SOFTWARE there is one view.
   ASSERT_EQ(createKey("SYSTEM\\Setting", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), ERROR_SUCCESS);
   EXPECT_TRUE(isDir(hklm(machine, "SYSTEM/Setting")));
   EXPECT_EQ(openKey("SOFTWARE", KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &k),
             ERROR_INVALID_PARAMETER);
-
   // A 32-bit machine has one view only.
-  pdatest::ScopedEnv x86("PDA_EMULATE_32BIT", "1");
+  ScopedEnv x86("PDA_EMULATE_32BIT", "1");
   ASSERT_EQ(createKey("SOFTWARE\\Native", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), ERROR_SUCCESS);
   EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Native")));
 }

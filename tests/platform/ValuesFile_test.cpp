@@ -1,25 +1,13 @@
 // The values file: exact round trips, and rejection of every damaged or
 // made-up file without reading outside it.
 
-// Built only on POSIX: these are tests of the stand-in for the Win32 calls;
-// on Windows the real calls are covered by Win32_test.cpp.
+// POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
 #  include "platform/posix/ValuesFile.h"
 
-#  include <fcntl.h>
-#  include <gtest/gtest.h>
-#  include <sys/stat.h>
-#  include <unistd.h>
-
-#  include <cstdint>
-#  include <cstring>
-#  include <fstream>
-#  include <memory>
-#  include <random>
-
-#  include "support/Fixtures.h"
+#  include "PlatformTestUtil.h"
 
 using pda::platform::parseValues;
 using pda::platform::readValuesFile;
@@ -103,15 +91,11 @@ TEST(ValuesFileFormat, RoundTripKeepsOrderTypesAndBytes) {
   EXPECT_TRUE(out.empty());
 }
 
-TEST(ValuesFileFormat, EveryTruncationIsRejected) {
+TEST(ValuesFileFormat, EveryTruncationAndEveryFlippedByteIsRejected) {
   std::string bytes = serializeValues(sample());
   for (std::size_t n = 0; n < bytes.size(); ++n)
     EXPECT_FALSE(parses(bytes.substr(0, n))) << "accepted the first " << n << " bytes";
   EXPECT_FALSE(parses(bytes + "x")) << "accepted trailing bytes";
-}
-
-TEST(ValuesFileFormat, EveryFlippedByteIsRejected) {
-  std::string bytes = serializeValues(sample());
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     std::string damaged = bytes;
     damaged[i] = static_cast<char>(damaged[i] ^ 0x20);
@@ -124,6 +108,11 @@ TEST(ValuesFileFormat, ForgedFilesWithValidChecksumAreRejected) {
   // A record count far beyond what the bytes can hold.
   EXPECT_FALSE(parses(sealed(header + u32(0xFFFFFFFFu))));
   EXPECT_FALSE(parses(sealed(header + u32(2) + u32(0) + u32(1) + u32(0))));
+  // A second record cut short after its type, within what the count allows.
+  EXPECT_FALSE(
+      parses(sealed(header + u32(2) + u32(4) + "abcd" + u32(1) + u32(0) + u32(0) + u32(1))));
+  // A name length that runs past the end.
+  EXPECT_FALSE(parses(sealed(header + u32(1) + u32(100) + u32(1) + u32(0))));
   // A data length that runs past the end.
   EXPECT_FALSE(parses(sealed(header + u32(1) + u32(1) + "A" + u32(1) + u32(0x7FFFFFFFu))));
   // A name length beyond the registry's limit, even with the bytes present.

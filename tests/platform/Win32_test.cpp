@@ -281,7 +281,7 @@ TEST(Win32VersionResource, BuiltInCurrentVersionMatchesTheResource) {
 
 // --- C runtime services -----------------------------------------------------
 
-TEST(Win32FileModificationTime, AnswersTheLastWriteTimeInSeconds) {
+TEST(Win32FileModificationTime, AnswersTheLastWriteTimeInSecondsOrZero) {
   pdatest::TempMachine machine;
   const std::string file = machine.path("stamp.txt");
   HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -295,10 +295,7 @@ TEST(Win32FileModificationTime, AnswersTheLastWriteTimeInSeconds) {
   // A directory has a time too.
   ASSERT_TRUE(setModificationTime(machine.root(), 1000000000));
   EXPECT_EQ(1000000000, pda::platform::fileModificationTime(machine.root().c_str()));
-}
-
-TEST(Win32FileModificationTime, MissingOrEmptyPathsAnswerZero) {
-  pdatest::TempMachine machine;
+  // Missing or empty paths answer zero.
   EXPECT_EQ(0, pda::platform::fileModificationTime(machine.path("absent.db").c_str()));
   EXPECT_EQ(0, pda::platform::fileModificationTime(machine.path("no\\such\\dir\\x").c_str()));
   EXPECT_EQ(0, pda::platform::fileModificationTime(""));
@@ -333,18 +330,16 @@ TEST(Win32LibraryPath, OnlyADriveRootOrAUncPathIsAbsolute) {
   const struct {
     const char* path;
     bool absolute;
-  } cases[] = {
-      {"C:\\suite\\bin\\SQLite.Interop.dll", true},
-      {"c:/suite/SQLite.Interop.dll", true},
-      {"\\\\server\\share\\SQLite.Interop.dll", true},
-      {"C:SQLite.Interop.dll", false},         // the current directory of drive C
-      {"\\suite\\SQLite.Interop.dll", false},  // the root of the current drive
-      {".\\bin\\SQLite.Interop.dll", false},
-      {"bin\\SQLite.Interop.dll", false},
-      {"\\\\", false},
-      {"", false},
-      {nullptr, false},
-  };
+  } cases[] = {{"C:\\suite\\bin\\SQLite.Interop.dll", true},
+               {"c:/suite/SQLite.Interop.dll", true},
+               {"\\\\server\\share\\SQLite.Interop.dll", true},
+               {"C:SQLite.Interop.dll", false},         // the current directory of drive C
+               {"\\suite\\SQLite.Interop.dll", false},  // the root of the current drive
+               {".\\bin\\SQLite.Interop.dll", false},
+               {"bin\\SQLite.Interop.dll", false},
+               {"\\\\", false},
+               {"", false},
+               {nullptr, false}};
   for (const auto& c : cases)
     EXPECT_EQ(pda::platform::isAbsolutePath(c.path), c.absolute) << (c.path ? c.path : "(null)");
   SetLastError(0);
