@@ -51,7 +51,8 @@ Expected writeWhileTwoRead(const pdatest::TempMachine& machine, const std::strin
   for (Child& reader : readers) {
     const auto c = parseCounts(readAll(reader.out));
     EXPECT_EQ(waitExit(reader.pid), 0);
-    ASSERT_FALSE(c.empty()) << "a reader gave no counts";
+    EXPECT_FALSE(c.empty()) << "a reader gave no counts";
+    if (c.empty()) continue;
     EXPECT_EQ(c.at("regressions"), 0) << "a reader saw a value go back to an older one";
     EXPECT_EQ(c.at("malformed"), 0) << "a reader saw a value nobody wrote";
     EXPECT_EQ(c.at("tornFiles"), 0) << "a reader found a torn values file";

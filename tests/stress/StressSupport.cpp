@@ -190,8 +190,9 @@ Rows tableRows(const std::string& db, const std::string& table) {
 Rows keyValues(const std::string& file, bool mayBeMissing) {
   std::vector<pda::platform::RegValue> values;
   const auto result = pda::platform::readValuesFile(file, &values);
-  if (!(mayBeMissing && result == pda::platform::ValuesReadResult::missing))
+  if (!(mayBeMissing && result == pda::platform::ValuesReadResult::missing)) {
     EXPECT_EQ(result, pda::platform::ValuesReadResult::ok) << "the values file is torn";
+  }
   Rows out;
   for (const pda::platform::RegValue& v : values) {
     std::string text = v.data;  // REG_SZ data without its terminator
