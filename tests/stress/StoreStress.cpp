@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 
 #include "StressSupport.h"
 #include "support/Fixtures.h"
@@ -83,12 +84,20 @@ bool isHotJournal(const std::string& path) {
          std::memcmp(header, kMagic, sizeof kMagic) == 0;
 }
 
-// A new program's read of the whole record after a kill.
-std::map<std::string, std::string> probe(const std::string& store) {
+// A new program reads the whole record after a kill: every confirmed name,
+// holding its confirmed value or the pending one.
+void checkProbe(const std::string& store, const std::map<std::string, std::string>& confirmed,
+                const KillRound& round, int kill) {
   Child probe = spawn("probe", {store});
   const auto seen = parseProbe(readAll(probe.out));
-  EXPECT_EQ(waitExit(probe.pid), 0);
-  return seen;
+  ASSERT_EQ(waitExit(probe.pid), 0);
+  for (const auto& entry : confirmed) {
+    auto it = seen.find(entry.first);
+    ASSERT_NE(it, seen.end()) << "after kill " << kill << " a new reader misses " << entry.first;
+    const bool isPending = entry.first == round.pendingName && it->second == round.pendingValue;
+    EXPECT_TRUE(it->second == entry.second || isPending)
+        << entry.first << " reads " << it->second << ", expected " << entry.second;
+  }
 }
 
 }  // namespace
@@ -135,7 +144,8 @@ TEST(SQLiteStress, ThreadsOfOneProcessWriteAtOnce) {
   const int threads = 8, writes = scaled(24, 500);
   std::atomic<int> writing{threads};
   std::atomic<long long> reads{0}, regressions{0}, malformed{0};
-  std::vector<Expected> done(threads);
+  Expected expected;
+  std::mutex expectedMutex;
   const double start = nowMs();
   // Two reader threads beside the writers, reading until the last writer ends.
   pdatest::together(threads + 2, [&](int t) {
@@ -144,7 +154,9 @@ TEST(SQLiteStress, ThreadsOfOneProcessWriteAtOnce) {
       for (int k = 1; k <= writes; ++k) {
         const std::string name = k % 4 == 0 ? std::string(kSharedName) : ownName(100 + t, k % 10);
         const std::string value = valueOf(100 + t, k);
-        done[t].add(name, value, record.setValueString(name.c_str(), value.c_str()));
+        const int rc = record.setValueString(name.c_str(), value.c_str());
+        std::lock_guard<std::mutex> guard(expectedMutex);
+        expected.add(name, value, rc);
       }
       --writing;
       return;
@@ -159,13 +171,6 @@ TEST(SQLiteStress, ThreadsOfOneProcessWriteAtOnce) {
     malformed += check.malformed;
   });
   const double ms = nowMs() - start;
-  Expected expected;
-  for (const Expected& e : done) {
-    for (const auto& last : e.last) expected.last[last.first] = last.second;
-    expected.sharedValues.insert(e.sharedValues.begin(), e.sharedValues.end());
-    expected.writes += e.writes;
-    expected.failures += e.failures;
-  }
   EXPECT_EQ(expected.failures, 0) << "a write returned 0";
   EXPECT_EQ(regressions.load(), 0);
   EXPECT_EQ(malformed.load(), 0);
@@ -213,15 +218,7 @@ TEST(SQLiteStress, WriterKilledAtRandomMomentsLeavesEveryValueWhole) {
     // kill left a hot journal that only a connection with write access can
     // roll back.
     hotJournals += isHotJournal(db + "-journal");
-    const auto seen = probe("sqlite");
-    for (const auto& entry : confirmed) {
-      auto it = seen.find(entry.first);
-      ASSERT_NE(it, seen.end()) << "after kill " << kill << " a new reader does not see "
-                                << entry.first;
-      const bool isPending = entry.first == round.pendingName && it->second == round.pendingValue;
-      EXPECT_TRUE(it->second == entry.second || isPending)
-          << entry.first << " reads " << it->second << ", expected " << entry.second;
-    }
+    checkProbe("sqlite", confirmed, round, kill);
     ASSERT_EQ(integrityCheck(db), "ok") << "after kill " << kill;
     const Rows rows = tableRows(db, "KestInfo");
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(names));
@@ -255,12 +252,7 @@ TEST(RegistryStress, WriterKilledMidWriteLosesNothing) {
     midWrite += !round.pendingName.empty();
     checkAfterKill(keyValues(valuesFileOf(machine), confirmed.empty()), round, &confirmed, &landed,
                    kill);
-    const auto seen = probe("registry");
-    for (const auto& entry : confirmed) {
-      auto it = seen.find(entry.first);
-      ASSERT_NE(it, seen.end()) << "a new reader does not see " << entry.first;
-      EXPECT_EQ(it->second, entry.second);
-    }
+    checkProbe("registry", confirmed, KillRound(), kill);
   }
   EXPECT_EQ(failures, 0) << "a write returned 0 with no other writer about";
   report("registry-kill", {{"kills", kills},

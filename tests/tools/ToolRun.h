@@ -58,13 +58,14 @@ inline std::string toolDir() {
   return tool.substr(0, tool.rfind('/'));
 }
 
-// A command line as one text: split on '|' when it holds one, else on blanks.
-inline Args split(const std::string& line) {
-  const char sep = line.find('|') != std::string::npos ? '|' : ' ';
+// A command line as one text: split on sep, by default on '|' when the text
+// holds one, else on blanks.
+inline Args split(const std::string& line, char sep = 0) {
+  if (!sep) sep = line.find('|') != std::string::npos ? '|' : ' ';
   Args out;
   std::stringstream in(line);
   for (std::string a; std::getline(in, a, sep);)
-    if (!a.empty() || sep == '|') out.push_back(a);
+    if (!a.empty() || sep != ' ') out.push_back(a);
   return out;
 }
 

@@ -109,16 +109,15 @@ TEST(PdaCommandLine, HelpHasExamplesThatRunAsPasted) {
   pdatest::TempMachine machine;
   ok(machine, "init");
   int examples = 0;
-  for (const char* command :
-       {"init",          "doctor",      "unset",        "visa|unset",     "show",
-        "get",           "set",         "reg|query",    "reg|add",        "reg|delete",
-        "alias|resolve", "alias|list",  "visa|get",     "visa|set",       "visa|log-mode",
-        "favorite",      "chassis|add", "chassis|list", "chassis|remove", "usage|add",
-        "usage|show",    "log"}) {
+  for (const std::string& command :
+       split("init,doctor,unset,visa|unset,show,get,set,reg|query,reg|add,reg|delete,alias|resolve,"
+             "alias|list,visa|get,visa|set,visa|log-mode,favorite,chassis|add,chassis|list,"
+             "chassis|remove,usage|add,usage|show,log",
+             ',')) {
     SCOPED_TRACE(command);
-    const std::string help = ok(machine, std::string(command) + "|--help");
+    const std::string help = ok(machine, command + "|--help");
     EXPECT_TRUE(contains(help, "Example")) << help;
-    if (std::string(command).rfind("reg|", 0) != 0) continue;
+    if (command.rfind("reg|", 0) != 0) continue;
     for (const std::string& line : lines(help)) {
       if (line.rfind("  pda ", 0) != 0) continue;
       SCOPED_TRACE(line);
@@ -191,10 +190,9 @@ TEST(PdaShippedFiles, ManualPageAndCompletionCoverEveryCommand) {
     return out;
   };
   const std::string all = " " + complete("pda ''") + " ";
-  for (const std::string command :
-       {"init",   "doctor",   "show",    "get",    "set",    "unset", "alias",
-        "visa",   "favorite", "chassis", "usage",  "reg",    "log",   "export",
-        "import", "copy",     "diff",    "config", "sorrel", "watch"}) {
+  for (const std::string& command : split("init doctor show get set unset alias visa favorite "
+                                          "chassis usage reg log export import copy diff config "
+                                          "sorrel watch")) {
     SCOPED_TRACE(command);
     EXPECT_TRUE(contains(page, ".SS \"pda " + command));
     EXPECT_TRUE(contains(all, " " + command + " ")) << all;
