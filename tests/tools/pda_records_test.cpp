@@ -29,8 +29,8 @@ const std::string kScope = "TCPIP0::192.168.1.20::inst0::INSTR";
 // instrument.
 void prepare(const pdatest::TempMachine& machine) {
   ok(machine, "init");
-  ok(machine, std::string("reg add ") + kSettingsKey + "\\INTF3 /v VISAName /d GPIB3");
-  ok(machine, std::string("reg add ") + kSettingsKey + "\\INTF3\\dev1 /v Addr /d GPIB3::5::INSTR");
+  ok(machine, "reg add " + kSettingsKey + "\\INTF3 /v VISAName /d GPIB3");
+  ok(machine, "reg add " + kSettingsKey + "\\INTF3\\dev1 /v Addr /d GPIB3::5::INSTR");
 }
 
 TEST(PdaAlias, ResolvesAndListsWithoutRegardToCase) {
@@ -123,7 +123,7 @@ TEST(PdaEdit, AliasesAreWrittenWhereTheAliasReaderReadsThem) {
             "hub|AliasBrixId|usb0,1,2,SN,0\n");
   // The sample's aliases stay.
   EXPECT_EQ(ok(machine, "alias resolve scope"), kScope + "\n");
-  EXPECT_EQ(json(machine, std::string("reg query ") + kSettingsKey + "\\Devices /v hub")["data"],
+  EXPECT_EQ(json(machine, "reg query " + kSettingsKey + "\\Devices /v hub")["data"],
             "usb0,1,2,SN,0");
   expectFailure(pda(machine, "alias add a b --source defaults"), 2);
 }

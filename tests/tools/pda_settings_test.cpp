@@ -158,8 +158,7 @@ TEST(PdaGetSet, TheRegistryAtTheEdgesOfEachRangeAndTheSwitch) {
   EXPECT_EQ(json(installed, "show")["dataSource"]["chosen"], "SQLiteDataSource");
   ok(installed, {"reg", "add", kSwitchKey, "/v", "_UseRegistryForPersistedData", "/t", "REG_DWORD",
                  "/d", "1"});
-  ok(installed, std::string("reg add ") + kSettingsKey +
-                    " /v WaitForIOReadyMilliseconds /t REG_DWORD /d 1234");
+  ok(installed, "reg add " + kSettingsKey + " /v WaitForIOReadyMilliseconds /t REG_DWORD /d 1234");
   expectLike(json(installed, "show"), R"({"dataSource": {"chosen": "RegistryDataSource"},
       "settings": {"values": {"WaitForIOReadyMilliseconds": {"value": 1234, "origin": "stored"}}}})");
   ok(installed, "set AutoStartIOServer 7");
@@ -170,8 +169,6 @@ TEST(PdaGetSet, TheRegistryAtTheEdgesOfEachRangeAndTheSwitch) {
                  "/d", "False", "/f"});
   EXPECT_EQ(json(installed, "show")["dataSource"]["chosen"], "SQLiteDataSource");
 }
-
-const char* const kStoreKey = kRawSettingsKey;
 
 std::string configDb(const pdatest::TempMachine& m) {
   return m.dataDir() + "Quillon.db";
@@ -190,12 +187,8 @@ struct ExclusiveHolder {
         ">\"$1\" 2>&1' " +
         quote(configDb(m)) + " " + quote(ready) + " >/dev/null 2>&1 </dev/null & echo $! >" +
         quote(pidFile));
-    for (int i = 0; i < 500; ++i) {
-      std::ifstream in(ready);
-      std::string line;
-      if (std::getline(in, line) && line == "held") return;
-      pdatest::run("sleep 0.01");
-    }
+    for (int i = 0; i < 500; ++i, pdatest::run("sleep 0.01"))
+      if (readText(ready) == "held\n") return;
     ADD_FAILURE() << "the sqlite3 client did not take the lock";
   }
   ~ExclusiveHolder() {
@@ -228,7 +221,7 @@ TEST(PdaHealth, BrokenStoresFailWithTheStoreAndItsReason) {
        "", readers, "No such file or directory"},
       {"damaged values file",
        [](const pdatest::TempMachine& m) {
-         pdatest::regSetString(kStoreKey, "IOControlHidden", "True");
+         pdatest::regSetString(kRawSettingsKey, "IOControlHidden", "True");
          std::fstream f(m.path("registry/HKLM/SOFTWARE/Vantrel/Quillon/CurrentVersion/.values"),
                         std::ios::in | std::ios::out | std::ios::binary);
          f.seekp(20);
@@ -312,10 +305,10 @@ TEST(PdaWrites, RefusedBeforeWritingWhatWouldNotReadBack) {
 
   // A value the registry store's reader cannot take hides those after it: the
   // store is reported, and nothing more is written behind it.
-  pdatest::regSetString(kStoreKey, "Huge", std::string(2000, 'h'));
+  pdatest::regSetString(kRawSettingsKey, "Huge", std::string(2000, 'h'));
   expectFailure(pda(machine, "set AutoStartIOServer 1 --source registry"), 1,
                 "'Huge' has 2001 bytes");
-  EXPECT_EQ(regBytes(kStoreKey, "AutoStartIOServer"), "<none>");
+  EXPECT_EQ(regBytes(kRawSettingsKey, "AutoStartIOServer"), "<none>");
 
   // A refusal by the store names its cause.
   pdatest::TempMachine readOnly;
@@ -339,7 +332,7 @@ TEST(PdaUnset, RemovesEverySpellingSoThatTheDefaultApplies) {
   EXPECT_TRUE(contains(ok(machine, "unset IOControlHidden"), "Nothing to remove"));
   ok(machine, "set WaitForIOReadyMilliseconds 5 --source registry");
   ok(machine, "unset waitforioreadymilliseconds --source registry");
-  EXPECT_EQ(regBytes(kStoreKey, "WaitForIOReadyMilliseconds"), "<none>");
+  EXPECT_EQ(regBytes(kRawSettingsKey, "WaitForIOReadyMilliseconds"), "<none>");
   ok(machine, "visa log-mode debugger");
   ok(machine, "visa unset LOGGING");
   EXPECT_EQ(json(machine, "visa log-mode")["origin"], "default");
