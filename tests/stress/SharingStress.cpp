@@ -17,7 +17,6 @@
 #include <set>
 #include <thread>
 
-#include "StressChecks.h"
 #include "StressSupport.h"
 #include "pda/BasaltDataEngine.h"
 #include "pda/KestInfo.h"
@@ -28,6 +27,10 @@
 using namespace stress;
 
 namespace {
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
 
 struct Release {
   void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
@@ -46,22 +49,17 @@ TEST(SharingStress, ThreadsWriteThroughOneNode) {
   const int threads = 8, writes = scaled(20, 300);
   std::unique_ptr<KestSQLite, Release> node(KestSQLite::CreateInstance(KestInfoBaseType));
   std::atomic<int> failures{0}, staleReads{0};
-  std::vector<std::string> last(threads);
   const double start = nowMs();
   pdatest::together(threads, [&](int t) {
     for (int k = 1; k <= writes; ++k) {
-      const std::string name = ownName(t, k % 5);
-      const std::string value = valueOf(t, k);
-      if (node->setValueString(name.c_str(), value.c_str()) != 1) {
-        ++failures;
-        continue;
-      }
-      if (k % 10 == 0) {
-        KestInfo own(SQLiteDataSource);
-        char read[256];
-        own.getIKestBase()->getValueString(name.c_str(), read, sizeof read, "");
-        staleReads += value != read;
-      }
+      const std::string name = ownName(t, k % 5), value = valueOf(t, k);
+      const bool stored = node->setValueString(name.c_str(), value.c_str()) == 1;
+      failures += !stored;
+      if (!stored || k % 10 != 0) continue;
+      KestInfo own(SQLiteDataSource);
+      char read[256];
+      own.getIKestBase()->getValueString(name.c_str(), read, sizeof read, "");
+      staleReads += value != read;
     }
   });
   const double ms = nowMs() - start;
@@ -70,16 +68,14 @@ TEST(SharingStress, ThreadsWriteThroughOneNode) {
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(staleReads.load(), 0) << "a write was not read back by a new record";
   const auto rows = tableRows(db, "KestInfo");
+  Expected expected;  // what the node holds
   for (int t = 0; t < threads; ++t)
     for (int i = 0; i < 5; ++i) {
-      const std::string name = ownName(t, i);
-      auto it = rows.find(name);
-      ASSERT_NE(it, rows.end()) << name;
-      ASSERT_EQ(it->second.size(), 1u) << name << " has several rows";
       char held[256];
-      node->getValueString(name.c_str(), held, sizeof held, "");
-      EXPECT_EQ(it->second[0], held) << name << ": the node and the table differ";
+      node->getValueString(ownName(t, i).c_str(), held, sizeof held, "");
+      expected.last[ownName(t, i)] = held;
     }
+  checkFinal(rows, expected);
   report("sharing-one-node", {{"threads", threads},
                               {"writes", threads * writes},
                               {"failures", failures.load()},
@@ -101,7 +97,7 @@ TEST(SharingStress, FirstUseOfTheRemotePxiDatabaseWithAFailedCreation) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t child = fork();
-    if (child == 0) {
+    if (child == 0) {  // each round's first use in a fresh process
       close(pipeFds[0]);
       signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit;
@@ -128,23 +124,17 @@ TEST(SharingStress, FirstUseOfTheRemotePxiDatabaseWithAFailedCreation) {
     }
     close(pipeFds[1]);
     const std::string out = readAll(pipeFds[0]);
-    close(pipeFds[0]);
     EXPECT_EQ(waitExit(child), 0);
-    const std::string stored =
+    const std::string inFile =
         pdatest::sqlite(db, "SELECT DISTINCT IDKEY FROM Chassis WHERE NAME = 'RecordType';");
-    std::set<std::string> inFile;
-    for (const std::string& line : lines(stored)) inFile.insert(line);
     for (const std::string& line : lines(out)) {
       const std::vector<std::string> w = words(line);
       if (w.size() != 2) continue;
-      if (w[0] == "ok") {
-        ++added;
-        missing += inFile.count(w[1]) == 0;
-      } else {
-        ++refused;
-      }
+      added += w[0] == "ok";
+      refused += w[0] != "ok";
+      missing += w[0] == "ok" && !contains(lines(inFile), w[1]);
     }
-    EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
+    EXPECT_EQ(integrityCheck(db), "ok");
   }
   EXPECT_EQ(missing, 0) << "an addition reported success and is not in the file";
   EXPECT_EQ(refused, rounds * threads * perThread) << "an addition failed once files could grow";
@@ -154,9 +144,8 @@ TEST(SharingStress, FirstUseOfTheRemotePxiDatabaseWithAFailedCreation) {
 }
 
 // Programs that start while eight processes write (four in the short form)
-// read the stored setting,
-// never the default: a read waits for the writers' commits within its bound
-// and takes its turn among them.
+// read the stored setting, never the default: a read waits for the writers'
+// commits within its bound and takes its turn among them.
 TEST(SharingStress, ReadersStartedWhileEightProcessesWrite) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -225,7 +214,7 @@ TEST(SharingStress, WriterStoppedMidWriteHoldsNoOneBeyondTheBound) {
   // The bound: a second for the writers' file lock, then a second of BEGIN
   // retries; generous for a loaded machine, far from "for ever".
   EXPECT_LT(slowest, 6000) << "a write waited for the stopped writer";
-  EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
+  EXPECT_EQ(integrityCheck(db), "ok");
   report("sharing-stopped-writer",
          {{"writes", writes}, {"failures", failures}, {"slowestMs", slowest}});
 }
