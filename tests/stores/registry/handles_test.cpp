@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestAccess.h"
-#include "support/Fixtures.h"
+#include "Machine.h"
 
 using namespace regtest;
 using Map = std::map<std::string, std::string>;
@@ -40,8 +39,9 @@ void expectWorking(KestRegistry& node, const char* keyRel, const char* probe) {
 
 }  // namespace
 
-TEST(RegistryHandles, CopyOpensHandlesOfItsOwn) {
-  pdatest::TempMachine machine;
+struct RegistryHandles : WithMachine {};
+
+TEST_F(RegistryHandles, CopyOpensHandlesOfItsOwn) {
   pdatest::regSetDword(key("VISAInfo"), "Seed", 1);
   Node<> source = create(VisaInfoBaseType);
   Node<> copy(new KestRegistry(*source));
@@ -62,8 +62,7 @@ TEST(RegistryHandles, CopyOpensHandlesOfItsOwn) {
   expectWorking(*second, "VISAInfo", "AfterSourceGone");
 }
 
-TEST(RegistryHandles, AssignmentReplacesHandlesAndKeyName) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryHandles, AssignmentReplacesHandlesAndKeyName) {
   pdatest::regSetDword(key("VISAInfo"), "Seed", 1);
   pdatest::regSetDword(key("Params"), "Other", 2);
   Node<> target = create(SorrelParamsBaseType);
@@ -79,8 +78,7 @@ TEST(RegistryHandles, AssignmentReplacesHandlesAndKeyName) {
   expectWorking(*target, "VISAInfo", "SelfAssigned");
 }
 
-TEST(RegistryHandles, CopiesShareChildrenUntilTheLastHolderGoes) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryHandles, CopiesShareChildrenUntilTheLastHolderGoes) {
   pdatest::regSetDword(key("Params\\S1"), "Seed", 1);
   Node<> root = create(SorrelParamsBaseType);
   ASSERT_EQ(root->SubKeyMap()->size(), 1u);
@@ -97,8 +95,7 @@ TEST(RegistryHandles, CopiesShareChildrenUntilTheLastHolderGoes) {
   EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*aliasCopy), nullptr);
 }
 
-TEST(RegistryHandles, HelpersOpenTheirFixedViews) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryHandles, HelpersOpenTheirFixedViews) {
   pdatest::regSetString(kAcme32, "V", "32");
   pdatest::regSetString(kAcme, "V", "64");
 
@@ -134,8 +131,7 @@ TEST(RegistryHandles, HelpersOpenTheirFixedViews) {
             ERROR_INVALID_PARAMETER);
 }
 
-TEST(RegistryHandles, HelpersCreateAndDeleteKeys) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryHandles, HelpersCreateAndDeleteKeys) {
   HKEY h = nullptr;
   ASSERT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, kAcmeNew, &h), ERROR_SUCCESS);
   EXPECT_EQ(setText(h, "V", "1"), ERROR_SUCCESS);
@@ -149,8 +145,7 @@ TEST(RegistryHandles, HelpersCreateAndDeleteKeys) {
 }
 
 #if !defined(_WIN32)
-TEST(RegistryHandles, HelpersWithoutWriteRightsOnlyRead) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryHandles, HelpersWithoutWriteRightsOnlyRead) {
   pdatest::regSetString(kAcme, "V", "64");
   pdatest::regSetString(kAcme32, "V", "32");
   readOnly(true);

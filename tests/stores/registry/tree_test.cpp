@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestAccess.h"
-#include "support/Fixtures.h"
+#include "Machine.h"
 
 using namespace regtest;
 using Map = std::map<std::string, std::string>;
@@ -50,8 +49,9 @@ std::vector<std::string> flags(const std::string& intfKey) {
 
 }  // namespace
 
-TEST(RegistryTree, RootListsOnlyInterfacesUnderTheirIdsAndWritesTheirFlags) {
-  pdatest::TempMachine machine;
+struct RegistryTree : WithMachine {};
+
+TEST_F(RegistryTree, RootListsOnlyInterfacesUnderTheirIdsAndWritesTheirFlags) {
   pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
   pdatest::regSetString(key("INTF3"), "VISAIntfType", "GPIB");
   pdatest::regSetString(key("Params"), "P", "1");
@@ -72,8 +72,7 @@ TEST(RegistryTree, RootListsOnlyInterfacesUnderTheirIdsAndWritesTheirFlags) {
   EXPECT_EQ(intf.NameValueMap()->at("SupportsBackplane"), "False");
 }
 
-TEST(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
   const struct {
     const char* type;
     std::vector<std::string> flags;
@@ -94,8 +93,7 @@ TEST(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
   }
 }
 
-TEST(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
   pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
   pdatest::regSetString(key("INTF3\\dev1"), "Addr", "1");
   pdatest::regSetString(key("INTF3\\dev1\\Sub"), "S", "1");
@@ -128,8 +126,7 @@ TEST(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
   EXPECT_STREQ(child(child(*root, "INTF7"), "devB").RecordId(), "::devB");
 }
 
-TEST(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
   const std::string longest(255, 'V'), tooLong(256, 'W');
   pdatest::regSetString(key("INTF1"), "VISAName", longest);
   pdatest::regSetString(key("INTF1\\d"), "A", "1");
@@ -140,8 +137,7 @@ TEST(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
   EXPECT_EQ(child(child(*root, longest.c_str()), "d").RecordId(), longest + "::d");
 }
 
-TEST(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
   pdatest::regSetString(key("Aliases"), "A", "B");
   pdatest::regSetString(key("Aliases"), "", "fromDefault");
   pdatest::regSetString(key("INTF1"), "Interface", "a");
@@ -166,8 +162,7 @@ TEST(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
   EXPECT_EQ(child(*root, "NoInterface").NameValueMap()->count("Interface"), 0u);
 }
 
-TEST(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLater) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLater) {
   pdatest::regSetString(key("INTF1"), "VISAName", "GPIB0");
   pdatest::regSetString(key("INTF2"), "VISAName", "gpib0");
   pdatest::regSetString(key("INTF2\\dev"), "A", "1");
@@ -184,8 +179,7 @@ TEST(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLa
 }
 
 #if !defined(_WIN32)
-TEST(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
   pdatest::regSetString(key("INTF1"), "VISAIntfType", "GPIB");
   pdatest::regSetString(key("INTF1"), "SupportsIntfc", "Old");
   readOnly(true);
@@ -196,8 +190,7 @@ TEST(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
 }
 #endif
 
-TEST(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
   pdatest::regSetString(key("Alias\\Other"), "X", "1");  // never read
   pdatest::regSetString(key("Devices"), "scope", "GPIB0::7::INSTR");
   pdatest::regSetString(key("Devices\\Nested"), "N", "1");
@@ -227,8 +220,7 @@ TEST(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
   EXPECT_EQ(text(key("VisaDevices"), "dmm"), "TCPIP0::h::INSTR");
 }
 
-TEST(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
   pdatest::regSetString(key("Params\\Server1"), "Port", "5025");
   pdatest::regSetString(key("Params\\server2\\Deep"), "D", "1");
   pdatest::regSetString(key("Params\\INTFlike"), "I", "1");
@@ -248,8 +240,7 @@ TEST(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
   EXPECT_EQ(text(key("Params\\Server1"), "Host"), "h");
 }
 
-TEST(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
   const struct {
     KestBaseType type;
     const char* keyName;
@@ -288,8 +279,7 @@ struct PlainNode : IKestBase {
 };
 }  // namespace
 
-TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   pdatest::regSetString(key("VISAInfo"), "V", "1");
   pdatest::regSetString(key("VISAInfo\\Sub"), "S", "1");
   auto root = create(VisaInfoBaseType);
@@ -311,8 +301,7 @@ TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   EXPECT_TRUE(orphan->NameValueMap()->empty());
 }
 
-TEST(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
   // The base key has 39 characters; with "\" and 215 more the path has 255.
   const std::string fits(215, 'f'), tooLong(216, 'g');
   Node<> a(PdaTestAccess::KestRegistry_make(nullptr, fits.c_str(), true));
