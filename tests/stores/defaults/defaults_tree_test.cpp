@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -95,8 +94,9 @@ TEST_F(DefaultsConfigTree, InterfacesTheirIdentityAndTypedReads) {
   // Reading an absent name leaves no empty entry behind.
   EXPECT_EQ(gpib->NameValueMap()->count("FriendlyName"), 0u);
   // A child of a root with a record id copies it.
-  again->setRecordId("Machine");
-  EXPECT_STREQ(child(again.get(), "INTF297")->ParentId(), "Machine");
+  Root named = makeRoot(KestConfigBaseType);
+  named->setRecordId("Machine");
+  EXPECT_STREQ(child(named.get(), "INTF297")->ParentId(), "Machine");
   // An interface whose values were all deleted stays empty.
   std::vector<std::string> names;
   for (const auto& pair : *gpib->NameValueMap()) names.push_back(pair.first);

@@ -51,27 +51,6 @@ std::vector<std::string> flags(const std::string& intfKey) {
 
 struct RegistryTree : WithMachine {};
 
-TEST_F(RegistryTree, RootListsOnlyInterfacesUnderTheirIdsAndWritesTheirFlags) {
-  pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
-  pdatest::regSetString(key("INTF3"), "VISAIntfType", "GPIB");
-  pdatest::regSetString(key("Params"), "P", "1");
-  pdatest::regSetString(key("Interfaces"), "X", "1");  // "Inte...", not "INTF..."
-  pdatest::regSetString(key("VISAInfo"), "V", "1");
-
-  auto root = create(KestInfoBaseType);
-  EXPECT_STREQ(root->RecordType(), "KestInfo");
-  EXPECT_STREQ(root->RecordId(), "KestInfo");
-  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3"}));
-  KestRegistry& intf = child(*root, "gpib3");
-  EXPECT_STREQ(intf.RecordType(), "Interface");
-  EXPECT_STREQ(intf.RecordId(), "GPIB3");
-  EXPECT_STREQ(intf.keyName(), "INTF3");
-  EXPECT_EQ(intf.ParentPointer(), root.get());
-  EXPECT_EQ(flags(key("INTF3")), (std::vector<std::string>{"True", "False", "False"}));
-  EXPECT_EQ(intf.NameValueMap()->at("SupportsIntfc"), "True");
-  EXPECT_EQ(intf.NameValueMap()->at("SupportsBackplane"), "False");
-}
-
 TEST_F(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
   const struct {
     const char* type;
@@ -93,18 +72,34 @@ TEST_F(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
   }
 }
 
-TEST_F(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
+// Only the "INTF..." subkeys are children, each under its VISA name (else its
+// "Name", else the key's name), with its flags written to its key; devices
+// take the interface's VISA name as prefix.
+TEST_F(RegistryTree, InterfacesUnderTheirIdsWithTheirFlagsAndDevices) {
   pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
+  pdatest::regSetString(key("INTF3"), "VISAIntfType", "GPIB");
   pdatest::regSetString(key("INTF3\\dev1"), "Addr", "1");
   pdatest::regSetString(key("INTF3\\dev1\\Sub"), "S", "1");
   pdatest::regSetString(key("intf9"), "Name", "gpib9");
   pdatest::regSetString(key("intf9\\devA"), "Addr", "2");
   pdatest::regSetString(key("INTF7\\devB"), "Addr", "3");
+  pdatest::regSetString(key("Params"), "P", "1");
+  pdatest::regSetString(key("Interfaces"), "X", "1");  // "Inte...", not "INTF..."
+  pdatest::regSetString(key("VISAInfo"), "V", "1");
 
   auto root = create(KestInfoBaseType);
+  EXPECT_STREQ(root->RecordType(), "KestInfo");
+  EXPECT_STREQ(root->RecordId(), "KestInfo");
   EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3", "gpib9", "INTF7"}));
+  KestRegistry& gpib3 = child(*root, "gpib3");
+  EXPECT_STREQ(gpib3.RecordType(), "Interface");
+  EXPECT_STREQ(gpib3.RecordId(), "GPIB3");
+  EXPECT_STREQ(gpib3.keyName(), "INTF3");
+  EXPECT_EQ(gpib3.ParentPointer(), root.get());
+  EXPECT_EQ(flags(key("INTF3")), (std::vector<std::string>{"True", "False", "False"}));
+  EXPECT_EQ(gpib3.NameValueMap()->at("SupportsIntfc"), "True");
+  EXPECT_EQ(gpib3.NameValueMap()->at("SupportsBackplane"), "False");
 
-  KestRegistry& gpib3 = child(*root, "GPIB3");
   EXPECT_EQ(childNames(gpib3), (std::vector<std::string>{"dev1"}));
   KestRegistry& dev1 = child(gpib3, "DEV1");
   EXPECT_STREQ(dev1.RecordId(), "GPIB3::dev1");
