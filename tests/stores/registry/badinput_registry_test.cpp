@@ -103,6 +103,7 @@ TEST_F(RegistryBadInput, BadValuesFiles) {
   for (const auto& bad : garbage) {
     SCOPED_TRACE(bad.first);
     writeFile(dir + "/.values", bad.second);
+    EXPECT_EQ(namesInFile(dir), "<garbage>");
     KestInfo info(RegistryDataSource);
     EXPECT_EQ(info.getInstallLevel(), 256);
     EXPECT_EQ(info.setHiddenMode(1), 1);
