@@ -21,19 +21,12 @@ std::string marker(const pdatest::TempMachine& machine) {
 
 }  // namespace
 
-TEST(DefaultsInstalled, FreshMachineIsNotInstalled) {
+struct WithMachine : ::testing::Test {
   pdatest::TempMachine machine;
-  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
-}
+};
+struct DefaultsInstalled : WithMachine {};
 
-TEST(DefaultsInstalled, MarkerInTheSystemDirectoryMeansInstalled) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
-}
-
-TEST(DefaultsInstalled, EmptyMarkerFileWithoutTheRestOfTheSuiteCounts) {
-  pdatest::TempMachine machine;
+TEST_F(DefaultsInstalled, EmptyMarkerFileWithoutTheRestOfTheSuiteCounts) {
   std::filesystem::create_directories(machine.systemDir());
   std::ofstream(marker(machine)).close();
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
@@ -42,37 +35,34 @@ TEST(DefaultsInstalled, EmptyMarkerFileWithoutTheRestOfTheSuiteCounts) {
 #if !defined(_WIN32)
 // Only on the emulated machine: on Windows the system directory is the real
 // one, and a directory left there would outlive the test.
-TEST(DefaultsInstalled, DirectoryOfThatNameIsNotTheLibrary) {
-  pdatest::TempMachine machine;
+TEST_F(DefaultsInstalled, DirectoryOfThatNameIsNotTheLibrary) {
   std::filesystem::create_directories(marker(machine));
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
 }
 #endif
 
-TEST(DefaultsInstalled, MarkerInTheWow64DirectoryDoesNotCount) {
-  pdatest::TempMachine machine;
+TEST_F(DefaultsInstalled, MarkerInTheWow64DirectoryDoesNotCount) {
   std::filesystem::create_directories(machine.path("SysWOW64"));
   std::ofstream(machine.path("SysWOW64/brix32.dll")) << "x";
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
 }
 
-TEST(DefaultsInstalled, NegativeAnswerIsKeptAfterInstalling) {
-  pdatest::TempMachine machine;
+// A fresh machine is not installed, and stays so for this process.
+TEST_F(DefaultsInstalled, NegativeAnswerIsKeptAfterInstalling) {
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
   machine.installSuite();
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
 }
 
-TEST(DefaultsInstalled, PositiveAnswerIsKeptAfterTheMarkerGoes) {
-  pdatest::TempMachine machine;
+// The marker in the system directory means installed, for the whole process.
+TEST_F(DefaultsInstalled, PositiveAnswerIsKeptAfterTheMarkerGoes) {
   machine.installSuite();
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
   ASSERT_EQ(std::remove(marker(machine).c_str()), 0);
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 1);
 }
 
-TEST(DefaultsInstalled, ConcurrentFirstCallsAgree) {
-  pdatest::TempMachine machine;
+TEST_F(DefaultsInstalled, ConcurrentFirstCallsAgree) {
   machine.installSuite();
   std::atomic<bool> go{false};
   std::vector<int> answers(8, -1);

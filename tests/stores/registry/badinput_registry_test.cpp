@@ -8,10 +8,11 @@
 
 #include <string>
 
-#include "TestAccess.h"
+#include "Machine.h"
 #include "pda/KestInfo.h"
 #include "platform/platform.h"
-#include "support/Fixtures.h"
+
+struct RegistryBadInput : WithMachine {};
 
 // Built only on POSIX up to the limits below: these are tests of the
 // file-backed registry of the stand-in for the Win32 calls (its values files
@@ -66,11 +67,12 @@ std::string namesInFile(const std::string& dir) {
 
 }  // namespace
 
-// A values file that is not one reads as a key without values (every
-// getter gives its default); the next write replaces it by a whole file that
-// holds what was written.
-TEST(RegistryBadInput, GarbageValuesFilesReadAsNoValues) {
-  pdatest::TempMachine machine;
+// A writer's leftover temporary file changes nothing. A values file that is
+// not one reads as a key without values (every getter gives its default); the
+// next write replaces it by a whole file that holds what was written. A values
+// file that cannot be read at all (a folder in its place) is not garbage to be
+// replaced: writes fail and it stays as it is.
+TEST_F(RegistryBadInput, BadValuesFiles) {
   machine.installSuite();
   {
     KestInfo first(RegistryDataSource);
@@ -79,7 +81,13 @@ TEST(RegistryBadInput, GarbageValuesFilesReadAsNoValues) {
   const std::string dir = keyDir(machine);
   const std::string whole = readFile(dir + "/.values");
   ASSERT_EQ(namesInFile(dir), "InstallLevel;");
-
+  writeFile(dir + "/.values.tmp", "PDAVALUES 1\nhalf a file");
+  {
+    KestInfo info(RegistryDataSource);
+    EXPECT_EQ(info.getInstallLevel(), 3);
+    EXPECT_EQ(info.setHiddenMode(1), 1);
+    EXPECT_EQ(namesInFile(dir), "InstallLevel;IOControlHidden;");
+  }
   std::string flipped = whole;
   flipped[flipped.size() / 2] ^= 0x20;
   std::string random;
@@ -95,6 +103,7 @@ TEST(RegistryBadInput, GarbageValuesFilesReadAsNoValues) {
   for (const auto& bad : garbage) {
     SCOPED_TRACE(bad.first);
     writeFile(dir + "/.values", bad.second);
+    EXPECT_EQ(namesInFile(dir), "<garbage>");
     KestInfo info(RegistryDataSource);
     EXPECT_EQ(info.getInstallLevel(), 256);
     EXPECT_EQ(info.setHiddenMode(1), 1);
@@ -103,50 +112,19 @@ TEST(RegistryBadInput, GarbageValuesFilesReadAsNoValues) {
     EXPECT_EQ(again.getHiddenMode(), 1);
     EXPECT_EQ(again.getInstallLevel(), 256);
   }
-}
-
-// A values file that cannot be read at all (here a folder in its place) is
-// not garbage to be replaced: writes fail and it stays as it is.
-TEST(RegistryBadInput, ValuesFileThatCannotBeReadFailsWrites) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  {
-    KestInfo first(RegistryDataSource);
-    ASSERT_EQ(first.setValueInt32("InstallLevel", 3), 1);
-  }
-  const std::string dir = keyDir(machine);
   ASSERT_EQ(std::remove((dir + "/.values").c_str()), 0);
   ASSERT_EQ(::mkdir((dir + "/.values").c_str(), 0755), 0);
   writeFile(dir + "/.values/keep", "kept");
-
   KestInfo info(RegistryDataSource);
   EXPECT_EQ(info.getInstallLevel(), 256);
   EXPECT_EQ(info.setHiddenMode(1), 0);
   EXPECT_EQ(readFile(dir + "/.values/keep"), "kept");
 }
 
-// A temporary file left by a writer that died before its rename changes
-// nothing for readers, and the next write goes through.
-TEST(RegistryBadInput, LeftoverTemporaryFileOfADeadWriter) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  {
-    KestInfo first(RegistryDataSource);
-    ASSERT_EQ(first.setValueInt32("InstallLevel", 3), 1);
-  }
-  const std::string dir = keyDir(machine);
-  writeFile(dir + "/.values.tmp", "PDAVALUES 1\nhalf a file");
-  KestInfo info(RegistryDataSource);
-  EXPECT_EQ(info.getInstallLevel(), 3);
-  EXPECT_EQ(info.setHiddenMode(1), 1);
-  EXPECT_EQ(namesInFile(dir), "InstallLevel;IOControlHidden;");
-}
-
 // A machine whose root is deeper than 260 characters: the registry keeps
 // working (its paths are not held in 260-byte buffers), while the shell
 // refuses to name a data folder that long.
-TEST(RegistryBadInput, MachineRootBeyond260Characters) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryBadInput, MachineRootBeyond260Characters) {
   std::string deep = machine.root();
   while (deep.size() < 400) deep += "/a-rather-deep-folder";
   ASSERT_EQ(pdatest::run("mkdir -p '" + deep + "'"), 0);
@@ -175,8 +153,7 @@ TEST(RegistryBadInput, MachineRootBeyond260Characters) {
 // Values with names or data beyond the store's 1,024-byte buffers are stored
 // whole, but reading stops at the first of them: it and every later value
 // of the key are missing from the record, and the getters give defaults.
-TEST(RegistryBadInput, NamesAndValuesOf1024CharactersAndMore) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryBadInput, NamesAndValuesOf1024CharactersAndMore) {
   machine.installSuite();
   const std::string longValue(2000, 'v');
   {
@@ -201,8 +178,7 @@ TEST(RegistryBadInput, NamesAndValuesOf1024CharactersAndMore) {
 
 // A value name beyond the registry's limit of 16,383 characters is refused:
 // the setter returns 0 and the key keeps what it held.
-TEST(RegistryBadInput, ValueNameBeyondTheRegistryLimit) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryBadInput, ValueNameBeyondTheRegistryLimit) {
   machine.installSuite();
   KestInfo info(RegistryDataSource);
   ASSERT_EQ(info.setValueInt32("InstallLevel", 3), 1);
@@ -217,8 +193,7 @@ TEST(RegistryBadInput, ValueNameBeyondTheRegistryLimit) {
 // are made below an open key: Wine's ANSI registry calls refuse a whole path
 // of more than 260 characters before they look at its names. Wine takes a
 // name of 256 characters, so that refusal is checked in the stand-in only.
-TEST(RegistryBadInput, KeyNamesBeyondTheirLimit) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryBadInput, KeyNamesBeyondTheirLimit) {
   HKEY parent = nullptr;
   ASSERT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel", &parent),
             ERROR_SUCCESS);

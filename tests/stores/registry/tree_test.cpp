@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestAccess.h"
-#include "support/Fixtures.h"
+#include "Machine.h"
 
 using namespace regtest;
 using Map = std::map<std::string, std::string>;
@@ -50,30 +49,9 @@ std::vector<std::string> flags(const std::string& intfKey) {
 
 }  // namespace
 
-TEST(RegistryTree, RootListsOnlyInterfacesUnderTheirIdsAndWritesTheirFlags) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
-  pdatest::regSetString(key("INTF3"), "VISAIntfType", "GPIB");
-  pdatest::regSetString(key("Params"), "P", "1");
-  pdatest::regSetString(key("Interfaces"), "X", "1");  // "Inte...", not "INTF..."
-  pdatest::regSetString(key("VISAInfo"), "V", "1");
+struct RegistryTree : WithMachine {};
 
-  auto root = create(KestInfoBaseType);
-  EXPECT_STREQ(root->RecordType(), "KestInfo");
-  EXPECT_STREQ(root->RecordId(), "KestInfo");
-  EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3"}));
-  KestRegistry& intf = child(*root, "gpib3");
-  EXPECT_STREQ(intf.RecordType(), "Interface");
-  EXPECT_STREQ(intf.RecordId(), "GPIB3");
-  EXPECT_STREQ(intf.keyName(), "INTF3");
-  EXPECT_EQ(intf.ParentPointer(), root.get());
-  EXPECT_EQ(flags(key("INTF3")), (std::vector<std::string>{"True", "False", "False"}));
-  EXPECT_EQ(intf.NameValueMap()->at("SupportsIntfc"), "True");
-  EXPECT_EQ(intf.NameValueMap()->at("SupportsBackplane"), "False");
-}
-
-TEST(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
   const struct {
     const char* type;
     std::vector<std::string> flags;
@@ -94,19 +72,34 @@ TEST(RegistryTree, FlagsFollowTheInterfaceTypeIgnoringCase) {
   }
 }
 
-TEST(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
-  pdatest::TempMachine machine;
+// Only the "INTF..." subkeys are children, each under its VISA name (else its
+// "Name", else the key's name), with its flags written to its key; devices
+// take the interface's VISA name as prefix.
+TEST_F(RegistryTree, InterfacesUnderTheirIdsWithTheirFlagsAndDevices) {
   pdatest::regSetString(key("INTF3"), "VISAName", "GPIB3");
+  pdatest::regSetString(key("INTF3"), "VISAIntfType", "GPIB");
   pdatest::regSetString(key("INTF3\\dev1"), "Addr", "1");
   pdatest::regSetString(key("INTF3\\dev1\\Sub"), "S", "1");
   pdatest::regSetString(key("intf9"), "Name", "gpib9");
   pdatest::regSetString(key("intf9\\devA"), "Addr", "2");
   pdatest::regSetString(key("INTF7\\devB"), "Addr", "3");
+  pdatest::regSetString(key("Params"), "P", "1");
+  pdatest::regSetString(key("Interfaces"), "X", "1");  // "Inte...", not "INTF..."
+  pdatest::regSetString(key("VISAInfo"), "V", "1");
 
   auto root = create(KestInfoBaseType);
+  EXPECT_STREQ(root->RecordType(), "KestInfo");
+  EXPECT_STREQ(root->RecordId(), "KestInfo");
   EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3", "gpib9", "INTF7"}));
+  KestRegistry& gpib3 = child(*root, "gpib3");
+  EXPECT_STREQ(gpib3.RecordType(), "Interface");
+  EXPECT_STREQ(gpib3.RecordId(), "GPIB3");
+  EXPECT_STREQ(gpib3.keyName(), "INTF3");
+  EXPECT_EQ(gpib3.ParentPointer(), root.get());
+  EXPECT_EQ(flags(key("INTF3")), (std::vector<std::string>{"True", "False", "False"}));
+  EXPECT_EQ(gpib3.NameValueMap()->at("SupportsIntfc"), "True");
+  EXPECT_EQ(gpib3.NameValueMap()->at("SupportsBackplane"), "False");
 
-  KestRegistry& gpib3 = child(*root, "GPIB3");
   EXPECT_EQ(childNames(gpib3), (std::vector<std::string>{"dev1"}));
   KestRegistry& dev1 = child(gpib3, "DEV1");
   EXPECT_STREQ(dev1.RecordId(), "GPIB3::dev1");
@@ -128,8 +121,7 @@ TEST(RegistryTree, DevicesTakeTheInterfaceVisaNameAsPrefix) {
   EXPECT_STREQ(child(child(*root, "INTF7"), "devB").RecordId(), "::devB");
 }
 
-TEST(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
   const std::string longest(255, 'V'), tooLong(256, 'W');
   pdatest::regSetString(key("INTF1"), "VISAName", longest);
   pdatest::regSetString(key("INTF1\\d"), "A", "1");
@@ -140,8 +132,7 @@ TEST(RegistryTree, IdsUpToTheBufferLimitAreKeptWhole) {
   EXPECT_EQ(child(child(*root, longest.c_str()), "d").RecordId(), longest + "::d");
 }
 
-TEST(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
   pdatest::regSetString(key("Aliases"), "A", "B");
   pdatest::regSetString(key("Aliases"), "", "fromDefault");
   pdatest::regSetString(key("INTF1"), "Interface", "a");
@@ -166,8 +157,7 @@ TEST(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
   EXPECT_EQ(child(*root, "NoInterface").NameValueMap()->count("Interface"), 0u);
 }
 
-TEST(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLater) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLater) {
   pdatest::regSetString(key("INTF1"), "VISAName", "GPIB0");
   pdatest::regSetString(key("INTF2"), "VISAName", "gpib0");
   pdatest::regSetString(key("INTF2\\dev"), "A", "1");
@@ -184,8 +174,7 @@ TEST(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepTheLa
 }
 
 #if !defined(_WIN32)
-TEST(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
   pdatest::regSetString(key("INTF1"), "VISAIntfType", "GPIB");
   pdatest::regSetString(key("INTF1"), "SupportsIntfc", "Old");
   readOnly(true);
@@ -196,8 +185,7 @@ TEST(RegistryTree, InterfaceThatCannotBeWrittenKeepsItsStoredFlags) {
 }
 #endif
 
-TEST(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
   pdatest::regSetString(key("Alias\\Other"), "X", "1");  // never read
   pdatest::regSetString(key("Devices"), "scope", "GPIB0::7::INSTR");
   pdatest::regSetString(key("Devices\\Nested"), "N", "1");
@@ -227,8 +215,7 @@ TEST(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
   EXPECT_EQ(text(key("VisaDevices"), "dmm"), "TCPIP0::h::INSTR");
 }
 
-TEST(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
   pdatest::regSetString(key("Params\\Server1"), "Port", "5025");
   pdatest::regSetString(key("Params\\server2\\Deep"), "D", "1");
   pdatest::regSetString(key("Params\\INTFlike"), "I", "1");
@@ -248,8 +235,7 @@ TEST(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
   EXPECT_EQ(text(key("Params\\Server1"), "Host"), "h");
 }
 
-TEST(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
   const struct {
     KestBaseType type;
     const char* keyName;
@@ -288,8 +274,7 @@ struct PlainNode : IKestBase {
 };
 }  // namespace
 
-TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   pdatest::regSetString(key("VISAInfo"), "V", "1");
   pdatest::regSetString(key("VISAInfo\\Sub"), "S", "1");
   auto root = create(VisaInfoBaseType);
@@ -311,8 +296,7 @@ TEST(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   EXPECT_TRUE(orphan->NameValueMap()->empty());
 }
 
-TEST(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
   // The base key has 39 characters; with "\" and 215 more the path has 255.
   const std::string fits(215, 'f'), tooLong(216, 'g');
   auto maker = create(VisaInfoBaseType);

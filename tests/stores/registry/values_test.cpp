@@ -7,14 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "TestAccess.h"
-#include "support/Fixtures.h"
+#include "Machine.h"
 
 using namespace regtest;
 using Map = std::map<std::string, std::string>;
 
-TEST(RegistryValues, EachTypeBecomesTextOrNoEntry) {
-  pdatest::TempMachine machine;
+struct RegistryValues : WithMachine {};
+
+TEST_F(RegistryValues, EachTypeBecomesTextOrNoEntry) {
   const std::string k = key("VISAInfo");
   pdatest::regSetString(k, "Text", "hello");
   pdatest::regSetDword(k, "AllBits", 0xFFFFFFFFu);
@@ -49,15 +49,8 @@ TEST(RegistryValues, EachTypeBecomesTextOrNoEntry) {
   EXPECT_STREQ(buf, "d");
 }
 
-TEST(RegistryValues, DefaultValueIsEnteredUnderTheEmptyName) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(key("Params"), "", "unnamed");
-  auto node = create(SorrelParamsBaseType);
-  EXPECT_EQ(values(*node), (Map{{"", "unnamed"}}));
-}
-
-TEST(RegistryValues, NamesAndDataAtTheBufferLimitsAreRead) {
-  pdatest::TempMachine machine;
+// The default value is entered under the empty name.
+TEST_F(RegistryValues, NamesAndDataAtTheBufferLimitsAreRead) {
   const std::string k = key("Params");
   const std::string longestName(1023, 'n');
   const std::string fullText(1023, 't');      // 1024 bytes with its NUL
@@ -65,15 +58,16 @@ TEST(RegistryValues, NamesAndDataAtTheBufferLimitsAreRead) {
   pdatest::regSetString(k, longestName, "x");
   pdatest::regSetString(k, "Full", fullText);
   pdatest::regSetRaw(k, "Bare", REG_SZ, noTerminator);
+  pdatest::regSetString(k, "", "unnamed");  // the key's default value
   auto node = create(SorrelParamsBaseType);
-  EXPECT_EQ(values(*node), (Map{{longestName, "x"}, {"Full", fullText}, {"Bare", noTerminator}}));
+  EXPECT_EQ(values(*node),
+            (Map{{longestName, "x"}, {"Full", fullText}, {"Bare", noTerminator}, {"", "unnamed"}}));
 }
 
 // The names sort in the order they are created, so the value after the long
 // one comes after it whether the registry enumerates values in creation order
 // (Windows) or by name (Wine).
-TEST(RegistryValues, EnumerationStopsAtATooLongNameOrData) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryValues, EnumerationStopsAtATooLongNameOrData) {
   const std::string names = key("Params"), data = key("VISAInfo");
   pdatest::regSetString(names, "Before", "1");
   pdatest::regSetString(names, std::string(1024, 'n'), "2");
@@ -90,8 +84,7 @@ TEST(RegistryValues, EnumerationStopsAtATooLongNameOrData) {
 }
 
 #if !defined(_WIN32)
-TEST(RegistryValues, MissingKeyGivesDefaultsAndNoChildren) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryValues, MissingKeyGivesDefaultsAndNoChildren) {
   readOnly(true);  // the root cannot create its key either
   auto node = create(InstrumentFavoritesBaseType);
   EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*node), nullptr);
@@ -119,8 +112,7 @@ static int addValueInOtherProcess(const std::vector<std::string>& keys) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(RegistryValues, OnlyANodeThatReadNothingSeesAnotherProcessValue) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryValues, OnlyANodeThatReadNothingSeesAnotherProcessValue) {
   pdatest::regSetString(key("Params"), "Early", "1");
   auto read = create(SorrelParamsBaseType);          // key with one value
   auto empty = create(InstrumentFavoritesBaseType);  // key created empty

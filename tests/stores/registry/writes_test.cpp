@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestAccess.h"
-#include "support/Fixtures.h"
+#include "Machine.h"
 
 using namespace regtest;
 using Map = std::map<std::string, std::string>;
@@ -32,8 +31,9 @@ std::string dword(uint32_t v) {
 
 }  // namespace
 
-TEST(RegistryWrites, Int32StoresADwordAndItsText) {
-  pdatest::TempMachine machine;
+struct RegistryWrites : WithMachine {};
+
+TEST_F(RegistryWrites, Int32StoresADwordAndBoolItsText) {
   auto node = create(VisaInfoBaseType);
   const std::string k = key("VISAInfo");
   const int cases[] = {7, 0, -1, INT_MIN, INT_MAX};
@@ -46,27 +46,23 @@ TEST(RegistryWrites, Int32StoresADwordAndItsText) {
     EXPECT_EQ(node->NameValueMap()->at("Number"), std::to_string(n));
     EXPECT_EQ(values(*create(VisaInfoBaseType)).at("Number"), std::to_string(n));
   }
-}
-
-TEST(RegistryWrites, BoolStoresTextTrueForEveryNonZeroValue) {
-  pdatest::TempMachine machine;
-  auto node = create(KestInfoBaseType);
+  // Bool stores the text "True" for every value but 0.
+  auto info = create(KestInfoBaseType);
   const struct {
     int value;
     const char* text;
-  } cases[] = {{2, "True"}, {1, "True"}, {-1, "True"}, {0, "False"}};
-  for (const auto& c : cases) {
+  } bools[] = {{2, "True"}, {1, "True"}, {-1, "True"}, {0, "False"}};
+  for (const auto& c : bools) {
     SCOPED_TRACE(c.value);
-    ASSERT_EQ(node->setValueBool("Flag", c.value), 1);
+    ASSERT_EQ(info->setValueBool("Flag", c.value), 1);
     Stored s = stored(key(""), "Flag");
     EXPECT_EQ(s.type, REG_SZ);
     EXPECT_EQ(s.bytes, std::string(c.text) + '\0');
-    EXPECT_EQ(node->NameValueMap()->at("Flag"), c.text);
+    EXPECT_EQ(info->NameValueMap()->at("Flag"), c.text);
   }
 }
 
-TEST(RegistryWrites, StringStoresTextWithItsTerminatorAndTakesTheCallersCase) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryWrites, StringStoresTextWithItsTerminatorAndTakesTheCallersCase) {
   pdatest::regSetString(key("Params"), "VisaAddress", "old");
   auto node = create(SorrelParamsBaseType);
   ASSERT_EQ(node->setValueString("VISAADDRESS", "GPIB0::1"), 1);
@@ -79,8 +75,7 @@ TEST(RegistryWrites, StringStoresTextWithItsTerminatorAndTakesTheCallersCase) {
   EXPECT_EQ(stored(key("Params"), "Empty").bytes, std::string(1, '\0'));
 }
 
-TEST(RegistryWrites, NullValueDeletesAndMissingValuesCannotBeDeleted) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryWrites, NullValueDeletesAndMissingValuesCannotBeDeleted) {
   const std::string k = key("Params");
   pdatest::regSetString(k, "A", "1");
   pdatest::regSetString(k, "B", "2");
@@ -106,8 +101,7 @@ TEST(RegistryWrites, NullValueDeletesAndMissingValuesCannotBeDeleted) {
 }
 
 #if !defined(_WIN32)
-TEST(RegistryWrites, KeyThatCannotBeWrittenFailsEveryWriteAndStillReads) {
-  pdatest::TempMachine machine;
+TEST_F(RegistryWrites, KeyThatCannotBeWrittenFailsEveryWriteAndStillReads) {
   const std::string k = key("VISAInfo");
   pdatest::regSetString(k, "Name", "kept");
   pdatest::regSetDword(k, "Count", 3);

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "TestAccess.h"
+#include "Machine.h"
 #include "pda/KestInfo.h"
 #include "platform/platform.h"
 
@@ -35,12 +35,6 @@ std::string fileBytes(const std::string& path) {
 bool exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string text(IKestBase& node, const char* name, unsigned size = 4096) {
-  std::vector<char> buffer(size ? size : 1);
-  node.getValueString(name, buffer.data(), size, "<default>");
-  return buffer.data();
 }
 
 bool anyEventContains(const std::string& type, const std::string& part) {
@@ -112,6 +106,8 @@ int asUserWithoutRights(const pdatest::TempMachine& machine, Body body) {
 
 }  // namespace
 
+struct SQLiteBadData : WithDatabase {};
+
 #if !defined(_WIN32)
 // A database cut short: what can be read is read, every value is either the
 // stored one or the default, and nothing crashes; a file cut inside its
@@ -132,7 +128,7 @@ TEST(SQLiteBadInput, TruncatedDatabase) {
       for (int i = 0; i < kSettings; ++i) {
         const std::string name = "Name" + std::to_string(i);
         const std::string value = text(*node, name.c_str());
-        if (value != "<default>" &&
+        if (value != "<none>" &&
             value != "committed" + std::string(200, static_cast<char>('a' + i % 26)))
           ++wrong;
       }
@@ -160,10 +156,7 @@ TEST(SQLiteBadInput, TruncatedDatabase) {
 // rolled back, and changes nothing. A folder the
 // process may not write (the journal cannot be made) fails the write the
 // same way, rolled back.
-TEST(SQLiteBadInput, DatabaseThatCannotBeWritten) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBadData, DatabaseThatCannotBeWritten) {
   pdatest::sqlite(
       db,
       "INSERT INTO KestInfo VALUES(NULL, 'InstallLevel', '3'), (NULL, 'IOControlHidden', '0');");
@@ -209,11 +202,9 @@ TEST(SQLiteBadInput, DatabaseThatCannotBeWritten) {
 // Tables without the columns the store needs: the read reports and gives the
 // defaults; a write fails at the INSERT and is rolled back, so the old row
 // is back.
-TEST(SQLiteBadInput, TablesLackingColumns) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.dataDir() + "Quillon.db";
+TEST_F(SQLiteBadData, TablesLackingColumns) {
   pdatest::sqlite(db,
+                  "DROP TABLE KestInfo; DROP TABLE ConfigData;"
                   "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT);"
                   "INSERT INTO KestInfo VALUES(NULL, 'IOControlHidden');"
                   "CREATE TABLE ConfigData(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT);"
@@ -265,7 +256,7 @@ TEST(SQLiteBadInput, MissingTablesAndMissingFile) {
 
   pdatest::sqlite(db, "CREATE TABLE Unrelated(X);");
   Node node = create(VisaInfoBaseType);
-  EXPECT_EQ(text(*node, "VisaAddress"), "<default>");
+  EXPECT_EQ(text(*node, "VisaAddress"), "<none>");
   EXPECT_EQ(dump(*node), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(node->setValueString("VisaAddress", "x"), 0);
   EXPECT_TRUE(
@@ -279,17 +270,12 @@ TEST(SQLiteBadInput, MissingTablesAndMissingFile) {
 // A writer that died after its journal was synced and some of its pages
 // written: a program that starts afterwards reads the committed values, not
 // the half-written ones and not its defaults, although it only reads.
-TEST(SQLiteBadInput, HotJournalOfADeadWriterIsRolledBackForAReader) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBadData, HotJournalOfADeadWriterIsRolledBackForAReader) {
   fillSettings(db);
   ASSERT_TRUE(leaveHotJournal(db)) << "the client left no hot journal";
 
   KestInfo info(SQLiteDataSource);
-  char value[512];
-  info.getValueString("Name7", value, sizeof value, "<default>");
-  EXPECT_EQ(std::string(value), "committed" + std::string(200, 'h'));
+  EXPECT_EQ(text(info, "Name7"), "committed" + std::string(200, 'h'));
   EXPECT_FALSE(exists(db + "-journal")) << "the journal was not rolled back";
   EXPECT_TRUE(events().empty()) << events()[0].message;
   EXPECT_EQ(pdatest::sqlite(db, "SELECT count(*) FROM KestInfo WHERE VALUE LIKE 'uncommitted%';"),
@@ -298,10 +284,7 @@ TEST(SQLiteBadInput, HotJournalOfADeadWriterIsRolledBackForAReader) {
 
 // The same when the process had read before the writer died: its read-only
 // connection has the schema already and meets the journal at the first step.
-TEST(SQLiteBadInput, HotJournalMetAtTheFirstStepOfAnOpenConnection) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBadData, HotJournalMetAtTheFirstStepOfAnOpenConnection) {
   fillSettings(db);
   {
     KestInfo first(SQLiteDataSource);
@@ -309,9 +292,7 @@ TEST(SQLiteBadInput, HotJournalMetAtTheFirstStepOfAnOpenConnection) {
   }
   ASSERT_TRUE(leaveHotJournal(db));
   KestInfo second(SQLiteDataSource);
-  char value[512];
-  second.getValueString("Name599", value, sizeof value, "<default>");
-  EXPECT_EQ(std::string(value), "committed" + std::string(200, 'a' + 599 % 26));
+  EXPECT_EQ(text(second, "Name599"), "committed" + std::string(200, 'a' + 599 % 26));
   EXPECT_TRUE(events().empty());
 }
 
@@ -332,7 +313,7 @@ TEST(SQLiteBadInput, PathsOf260CharactersAndMore) {
   {
     Node node = create(KestInfoBaseType);
     EXPECT_STREQ(node->getDbPath(), "");
-    EXPECT_EQ(text(*node, "InstallLevel"), "<default>");
+    EXPECT_EQ(text(*node, "InstallLevel"), "<none>");
     EXPECT_EQ(node->setValueString("InstallLevel", "1"), 0);
     EXPECT_EQ(countEvents("ERROR",
                           "getDatabaseConnection: Unable to open SQLiteDll for READONLY error=14\n"
@@ -345,13 +326,10 @@ TEST(SQLiteBadInput, PathsOf260CharactersAndMore) {
 }
 #endif  // !_WIN32
 
-TEST(SQLiteBadInput, LibraryPathOf260CharactersAndMore) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
+TEST_F(SQLiteBadData, LibraryPathOf260CharactersAndMore) {
   std::string base = machine.root() + PDA_PATH_SEP;
   while (base.size() < 280) base += "long-base-folder" PDA_PATH_SEP;
   pdatest::regSetString(kSuiteKey, "BaseDir", base);
-  machine.createConfigDatabase();
 
   KestInfo info(SQLiteDataSource);
   EXPECT_EQ(info.getInstallLevel(), 256);
@@ -376,10 +354,7 @@ TEST(SQLiteBadInput, LibraryPathOf260CharactersAndMore) {
 
 // Names and values of 1,024 characters and more are stored and read back
 // whole; a buffer one byte too small gets "", never a cut value.
-TEST(SQLiteBadInput, LongNamesAndValues) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBadData, LongNamesAndValues) {
   const std::string name(1500, 'N');
   const std::string value = std::string(100000, 'v') + "'end";
   {
@@ -391,8 +366,9 @@ TEST(SQLiteBadInput, LongNamesAndValues) {
   EXPECT_EQ(pdatest::sqlite(db, "SELECT length(NAME), length(VALUE) FROM KestInfo ORDER BY ID;"),
             "1500|100004\n1024|1024\n");
   Node fresh = create(KestInfoBaseType);
-  EXPECT_EQ(text(*fresh, std::string(1500, 'n').c_str(), static_cast<unsigned>(value.size() + 1)),
+  EXPECT_EQ(text(*fresh, std::string(1500, 'n').c_str(), "<none>",
+                 static_cast<unsigned>(value.size() + 1)),
             value);
-  EXPECT_EQ(text(*fresh, name.c_str(), static_cast<unsigned>(value.size())), "");
+  EXPECT_EQ(text(*fresh, name.c_str(), "<none>", static_cast<unsigned>(value.size())), "");
   EXPECT_TRUE(events().empty());
 }

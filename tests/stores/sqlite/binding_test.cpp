@@ -3,10 +3,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "TestAccess.h"
+#include "Machine.h"
 #include "platform/platform.h"
 
 using namespace sqltest;
+
+struct SQLiteConnections : WithDatabase {};
 
 TEST(SQLiteBinding, BindsEveryEntryPointOfTheRealLibrary) {
   const std::string library = pdatest::sqliteLibrary();
@@ -60,10 +62,7 @@ TEST(SQLiteBinding, UnloadablePathsLoadNothing) {
   EXPECT_STREQ(tooLong._dllPath, "");
 }
 
-TEST(SQLiteStore, ConstructionOpensNothingAndASecondInstanceReusesTheConnection) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteConnections, ConstructionOpensNothingAndASecondInstanceReusesTheConnection) {
   pdatest::sqlite(db,
                   "INSERT INTO KestInfo VALUES(NULL,'InstallLevel','7');"
                   "INSERT INTO VisaInfo VALUES(NULL,'Mode','3');");
@@ -145,16 +144,12 @@ TEST(SQLiteStore, MissingDatabaseIsReportedAndOpenedAgainAtTheNextRead) {
   EXPECT_EQ(create(KestInfoBaseType)->getValueInt32("X", 0), 5);
 }
 
-TEST(SQLiteStore, EachFileHasItsOwnConnections) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::sqlite(machine.createConfigDatabase(), "INSERT INTO VisaInfo VALUES(NULL,'V','1');");
+TEST_F(SQLiteConnections, EachFileHasItsOwnConnections) {
+  pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'V','1');");
   Node visa = create(VisaInfoBaseType);
   EXPECT_EQ(dump(*visa), "V=1;");
   Node buses = create(PciBusesBaseType);  // creates RemotePXI.db with Bus0..Bus18
-  char bus[8];
-  buses->getValueString("Bus18", bus, sizeof bus, "none");
-  EXPECT_STREQ(bus, "0");
+  EXPECT_EQ(text(*buses, "Bus18"), "0");
   EXPECT_EQ(buses->NameValueMap()->size(), 10u);
   EXPECT_EQ(visa->setValueString("V", "2"), 1);
   EXPECT_EQ(buses->setValueString("Bus4", "1"), 1);
@@ -191,10 +186,7 @@ TEST(SQLiteStore, ResultTextsWithoutErrstrAndAfterClosingEverything) {
   EXPECT_EQ(node->getLastSQliteResultString(), text);
 }
 
-TEST(SQLiteStore, StatementsSurviveNeitherCopiesNorClosingTheConnections) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteConnections, StatementsSurviveNeitherCopiesNorClosingTheConnections) {
   Node source = create(KestInfoBaseType);
   ASSERT_EQ(source->setValueString("A", "1"), 1);
   ASSERT_NE(PdaTestAccess::KestSQLite_cachedBegin(*source), nullptr);

@@ -4,7 +4,7 @@
 // slots are wrapped to count the calls that reach the real library.
 #include <mutex>
 
-#include "TestAccess.h"
+#include "Machine.h"
 
 using namespace sqltest;
 
@@ -67,10 +67,9 @@ double checkTryStepReport(const pdatest::Event& e, const std::string& descriptio
 
 }  // namespace
 
-TEST(SQLiteBusy, WriteFailsAfterAHundredBusyBeginsWithoutARollback) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+struct SQLiteBusy : WithDatabase {};
+
+TEST_F(SQLiteBusy, WriteFailsAfterAHundredBusyBeginsWithoutARollback) {
   pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'A','old');");
   Node node = create(KestInfoBaseType);
   ASSERT_EQ(node->getValueInt32("A", 0), 0);  // read before the lock is taken
@@ -96,15 +95,10 @@ TEST(SQLiteBusy, WriteFailsAfterAHundredBusyBeginsWithoutARollback) {
             "failed.\nerror=5\n(database is locked)\n");
   EXPECT_GE(checkTryStepReport(all[2], "probe", "     2.500000"), 1000.0);
   EXPECT_EQ(pdatest::sqlite(db, "SELECT VALUE FROM KestInfo;"), "old\n");
-  char value[8];
-  node->getValueString("A", value, sizeof value, "");
-  EXPECT_STREQ(value, "old");
+  EXPECT_EQ(text(*node, "A"), "old");
 }
 
-TEST(SQLiteBusy, WriteWaitsOutAShortLock) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBusy, WriteWaitsOutAShortLock) {
   Node node = create(KestInfoBaseType);
   node->getValueInt32("A", 0);
   countCalls(*node);
@@ -121,10 +115,7 @@ TEST(SQLiteBusy, WriteWaitsOutAShortLock) {
   EXPECT_EQ(pdatest::sqlite(db, "SELECT VALUE FROM KestInfo;"), "new\n");
 }
 
-TEST(SQLiteBusy, ReadRetriesABusyPrepare) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBusy, ReadRetriesABusyPrepare) {
   pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'V','4');");
   Node node = create(VisaInfoBaseType);
   countCalls(*node);
@@ -140,10 +131,7 @@ TEST(SQLiteBusy, ReadRetriesABusyPrepare) {
 
 // A read that meets a database locked beyond the bound gives the caller's
 // defaults this time, reports a warning, and reads again at the next access.
-TEST(SQLiteBusy, ReadThatStaysBusyIsReportedAndTriedAgainLater) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteBusy, ReadThatStaysBusyIsReportedAndTriedAgainLater) {
   pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'V','4');");
   Node node = create(VisaInfoBaseType);
   countCalls(*node);

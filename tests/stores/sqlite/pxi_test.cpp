@@ -14,17 +14,13 @@ using namespace sqltest;
 
 namespace {
 
-const char kSchema[] =
-    "Chassis|CREATE TABLE Chassis(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT NULL, "
-    "VALUE TEXT NOT NULL)\n"
-    "PModules|CREATE TABLE PModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT "
-    "NULL, "
-    "VALUE TEXT NOT NULL)\n"
-    "PciBuses|CREATE TABLE PciBuses(ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, VALUE TEXT NOT "
-    "NULL)\n"
-    "SModules|CREATE TABLE SModules(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, NAME TEXT NOT "
-    "NULL, "
-    "VALUE TEXT NOT NULL)\n";
+// The schema as sqlite_master lists it, one "name|sql" line per table.
+std::string table(const std::string& name, bool keyed) {
+  return name + "|CREATE TABLE " + name + "(ID INTEGER PRIMARY KEY, " +
+         (keyed ? "IDKEY TEXT NOT NULL, " : "") + "NAME TEXT NOT NULL, VALUE TEXT NOT NULL)\n";
+}
+const std::string kSchema = table("Chassis", true) + table("PModules", true) +
+                            table("PciBuses", false) + table("SModules", true);
 
 std::string busRows() {
   std::string rows;
@@ -42,12 +38,15 @@ bool exists(const std::string& path) {
 
 }  // namespace
 
-TEST(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
+// A machine with the suite installed, and where its remote PXI database goes.
+struct SQLitePxi : ::testing::Test {
   pdatest::TempMachine machine;
-  machine.installSuite();
+  const std::string db = (machine.installSuite(), machine.pxiDir() + "RemotePXI.db");
+};
+
+TEST_F(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
   pdatest::run("rm -rf '" + machine.pxiDir() + "'");  // the folder is made too
   Node chassis = create(ChassisBaseType);
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
   ASSERT_TRUE(exists(db));
   EXPECT_EQ(schemaOf(db), kSchema);
   EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"), busRows());
@@ -79,10 +78,7 @@ TEST(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
   EXPECT_EQ(schemaOf(db), kSchema);
 }
 
-TEST(SQLitePxi, ExistingDatabaseIsNeitherOpenedNorChanged) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
+TEST_F(SQLitePxi, ExistingDatabaseIsNeitherOpenedNorChanged) {
   pdatest::sqlite(db, "CREATE TABLE Other(X);");
   Node chassis = create(ChassisBaseType);
   Node buses = create(PciBusesBaseType);
@@ -91,9 +87,7 @@ TEST(SQLitePxi, ExistingDatabaseIsNeitherOpenedNorChanged) {
 }
 
 #if !defined(_WIN32)
-TEST(SQLitePxi, ThreadsAndProcessesThatFindItMissingCreateItOnce) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
+TEST_F(SQLitePxi, ThreadsAndProcessesThatFindItMissingCreateItOnce) {
   std::vector<pid_t> processes;
   for (int p = 0; p < 2; ++p) {
     processes.push_back(spawn([] {
@@ -105,7 +99,6 @@ TEST(SQLitePxi, ThreadsAndProcessesThatFindItMissingCreateItOnce) {
     }));
   }
   for (pid_t process : processes) EXPECT_EQ(join(process), 0);
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
   EXPECT_EQ(schemaOf(db), kSchema);
   EXPECT_EQ(pdatest::sqlite(db, "SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"), busRows());
   for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
@@ -113,11 +106,8 @@ TEST(SQLitePxi, ThreadsAndProcessesThatFindItMissingCreateItOnce) {
 
 // A file-size limit lets the file and its first table be written but not the
 // second: the creation fails at "PModules", and the file is deleted again.
-TEST(SQLitePxi, DatabaseThatCannotBeBuiltIsDeleted) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
-  pid_t child = spawn([&db] {
+TEST_F(SQLitePxi, DatabaseThatCannotBeBuiltIsDeleted) {
+  pid_t child = spawn([this] {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {10000, 10000};
     setrlimit(RLIMIT_FSIZE, &limit);

@@ -2,16 +2,11 @@
 // tree and its drop rules, one configuration record, the PXI tables, the
 // aliases, forgetting, a file that is not a database, and statements that a
 // read must never leave open.
-#include "TestAccess.h"
+#include "Machine.h"
 
 using namespace sqltest;
 
 namespace {
-
-std::string row(const std::string& key, const std::string& name, const std::string& value) {
-  return "INSERT INTO ConfigData VALUES(NULL," + pdatest::sqlQuote(key) + "," +
-         pdatest::sqlQuote(name) + "," + pdatest::sqlQuote(value) + ");";
-}
 
 IKestBase* child(IKestBase& node, const char* name) {
   int found = 0;
@@ -27,10 +22,9 @@ void expectNoReadLock(const std::string& db, const std::string& table) {
 
 }  // namespace
 
-TEST(SQLiteRead, NameValueTablesAndThePlaceholder) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+struct SQLiteRead : WithDatabase {};
+
+TEST_F(SQLiteRead, NameValueTablesAndThePlaceholder) {
   pdatest::sqlite(db,
                   "INSERT INTO KestInfo VALUES(NULL,'A','1');"
                   "INSERT INTO KestInfo VALUES(NULL,'a','2');"
@@ -42,11 +36,8 @@ TEST(SQLiteRead, NameValueTablesAndThePlaceholder) {
   EXPECT_EQ(info->getValueInt32("Empty", 42), 42);
 
   Node visa = create(VisaInfoBaseType);  // empty table
-  char text[32];
-  visa->getValueString("Anything", text, sizeof text, "dflt");
-  EXPECT_STREQ(text, "dflt");
-  visa->getValueString("FAKENAME***", text, sizeof text, "");
-  EXPECT_STREQ(text, "FAKEVALUE***");
+  EXPECT_EQ(text(*visa, "Anything", "dflt"), "dflt");
+  EXPECT_EQ(text(*visa, "FAKENAME***"), "FAKEVALUE***");
   pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'Late','1');");
   EXPECT_EQ(visa->getValueInt32("Late", 0), 0);  // read once
   visa->reInitialize();
@@ -55,37 +46,26 @@ TEST(SQLiteRead, NameValueTablesAndThePlaceholder) {
   EXPECT_TRUE(events().empty());
 }
 
-TEST(SQLiteRead, ConfigurationTreeAndItsDropRules) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteRead, ConfigurationTreeAndItsDropRules) {
   pdatest::sqlite(
-      db, row("k01", "RecordType", "Interface") + row("k01", "PersistentId", "P1") +
-              row("k01", "VISAName", "GPIB0") + row("k02", "RecordType", "VxiInterfaceEx") +
-              row("k02", "PersistentId", "P2") + row("k03", "RecordType", "Device") +
-              row("k03", "ParentHashKey", "P1") + row("k03", "VisaAddress", "GPIB0::5::INSTR") +
-              row("k03", "Tag", "first") + row("k04", "RecordType", "interface") +
-              row("k04", "VISAName", "Lower") + row("k05", "RecordType", "Device") +
-              row("k05", "ParentHashKey", "C1") + row("k05", "VisaAddress", "ToChassis") +
-              row("k06", "RecordType", "Chassis") + row("k06", "PersistentId", "C1") +
-              row("k06", "ChassisSN", "SN1") + row("k07", "Foo", "bar") +
-              row("k08", "", "no name") + row("", "RecordType", "Interface") +
-              row("", "VISAName", "Ghost") + row("k09", "RecordType", "Interface") +
-              row("k09", "PersistentId", "P9") + row("k09", "VISAName", "gpib0") +
-              row("k10", "RecordType", "Device") + row("k10", "ParentHashKey", "P1") +
-              row("k10", "VisaAddress", "GPIB0::5::INSTR") + row("k10", "Tag", "last") +
-              row("k11", "RecordType", "Device") + row("k11", "ParentHashKey", "P9") +
-              row("k11", "VisaAddress", "UnderReplaced") + row("k12", "RecordType", "PModule") +
-              row("k12", "PCIBusNumber", "7") + row("k13", "RecordType", "SModule") +
-              row("k13", "ChassisSN", "SN2") +
-              row("k14", "RecordType", "Interface" + std::string(300, 'x')) +
-              row("k14", "VISAName", "TooLong") +
-              // Two interfaces share a persistent id: the first record wins the device.
-              row("k20", "RecordType", "Interface") + row("k20", "PersistentId", "PX") +
-              row("k20", "VISAName", "ASRL1") + row("k21", "RecordType", "Interface") +
-              row("k21", "PersistentId", "PX") + row("k21", "VISAName", "ASRL2") +
-              row("k22", "RecordType", "Device") + row("k22", "ParentHashKey", "PX") +
-              row("k22", "VisaAddress", "ASRL::X"));
+      db, configRows("k01|RecordType|Interface;k01|PersistentId|P1;k01|VISAName|GPIB0;"
+                     "k02|RecordType|VxiInterfaceEx;k02|PersistentId|P2;k03|RecordType|Device;"
+                     "k03|ParentHashKey|P1;k03|VisaAddress|GPIB0::5::INSTR;k03|Tag|first;"
+                     "k04|RecordType|interface;k04|VISAName|Lower;k05|RecordType|Device;"
+                     "k05|ParentHashKey|C1;k05|VisaAddress|ToChassis;k06|RecordType|Chassis;"
+                     "k06|PersistentId|C1;k06|ChassisSN|SN1;k07|Foo|bar;k08||no name;"
+                     "|RecordType|Interface;|VISAName|Ghost;k09|RecordType|Interface;"
+                     "k09|PersistentId|P9;k09|VISAName|gpib0;k10|RecordType|Device;"
+                     "k10|ParentHashKey|P1;k10|VisaAddress|GPIB0::5::INSTR;k10|Tag|last;"
+                     "k11|RecordType|Device;k11|ParentHashKey|P9;k11|VisaAddress|UnderReplaced;"
+                     "k12|RecordType|PModule;k12|PCIBusNumber|7;k13|RecordType|SModule;"
+                     "k13|ChassisSN|SN2;k14|RecordType|Interface" +
+                     std::string(300, 'x') +
+                     ";k14|VISAName|TooLong;"
+                     // Two interfaces share a persistent id: the first record wins the device.
+                     "k20|RecordType|Interface;k20|PersistentId|PX;k20|VISAName|ASRL1;"
+                     "k21|RecordType|Interface;k21|PersistentId|PX;k21|VISAName|ASRL2;"
+                     "k22|RecordType|Device;k22|ParentHashKey|PX;k22|VisaAddress|ASRL::X"));
   Node root = create(KestConfigBaseType);
   EXPECT_EQ(children(*root), "7;ASRL1;ASRL2;gpib0;P2;SN1;SN2;");  // first spelling stays
   EXPECT_TRUE(root->rawNameValueMap().empty());
@@ -101,9 +81,7 @@ TEST(SQLiteRead, ConfigurationTreeAndItsDropRules) {
   EXPECT_STREQ(device->RecordType(), "Instrument");
   EXPECT_EQ(device->ParentPointer(), gpib);
   EXPECT_STREQ(device->ParentId(), "GPIB0");
-  char tag[16];
-  device->getValueString("Tag", tag, sizeof tag, "");
-  EXPECT_STREQ(tag, "last");
+  EXPECT_EQ(text(*device, "Tag"), "last");
 
   EXPECT_STREQ(child(*root, "P2")->RecordType(), "Interface");
   EXPECT_STREQ(child(*root, "SN1")->RecordType(), "Chassis");
@@ -113,7 +91,7 @@ TEST(SQLiteRead, ConfigurationTreeAndItsDropRules) {
   EXPECT_EQ(children(*child(*root, "ASRL2")), "");
 
   // Forgetting drops the tree; the next look-up builds it from the table again.
-  pdatest::sqlite(db, row("k30", "RecordType", "Interface") + row("k30", "VISAName", "USB0"));
+  pdatest::sqlite(db, configRows("k30|RecordType|Interface;k30|VISAName|USB0"));
   EXPECT_EQ(child(*root, "USB0"), nullptr);
   root->reInitialize();
   EXPECT_TRUE(root->rawSubKeyMap().empty());
@@ -121,11 +99,8 @@ TEST(SQLiteRead, ConfigurationTreeAndItsDropRules) {
   expectNoReadLock(db, "ConfigData");
 }
 
-TEST(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, row("o'k", "A", "1") + row("o'k", "B", "") + row("other", "A", "2"));
+TEST_F(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
+  pdatest::sqlite(db, configRows("o'k|A|1;o'k|B|;other|A|2"));
   for (const char* key : {"o'k", "x' OR '1'='1"}) {
     SCOPED_TRACE(key);
     Node node(KestSQLite::CreateInstance(KestConfigBaseType));
@@ -136,22 +111,20 @@ TEST(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
   EXPECT_TRUE(events().empty());
 }
 
-TEST(SQLiteRead, PxiTablesGiveOneChildPerRecord) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.pxiDir() + "RemotePXI.db";
+TEST_F(SQLiteRead, PxiTablesGiveOneChildPerRecord) {
+  const std::string pxi = machine.pxiDir() + "RemotePXI.db";
   std::string schema;
   for (const char* t : {"Chassis", "PModules", "SModules"})
     schema += std::string("CREATE TABLE ") + t +
               "(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
               "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
-  pdatest::sqlite(db, schema +
-                          "INSERT INTO Chassis VALUES(NULL,'SN1','RecordType','Chassis'),"
-                          "(NULL,'SN1','ChassisSN','SN1'),(NULL,'SN1','Vendor','V'),"
-                          "(NULL,'SN2','RecordType','PXI Chassis'),(NULL,'SN2','ChassisSN','SN2'),"
-                          "(NULL,'SN3','Vendor','no type'),(NULL,'SN4','RecordType','Rack');"
-                          "INSERT INTO PModules VALUES(NULL,'m','RecordType','PModule'),"
-                          "(NULL,'m','PCIBusNumber','3');");
+  pdatest::sqlite(pxi, schema +
+                           "INSERT INTO Chassis VALUES(NULL,'SN1','RecordType','Chassis'),"
+                           "(NULL,'SN1','ChassisSN','SN1'),(NULL,'SN1','Vendor','V'),"
+                           "(NULL,'SN2','RecordType','PXI Chassis'),(NULL,'SN2','ChassisSN','SN2'),"
+                           "(NULL,'SN3','Vendor','no type'),(NULL,'SN4','RecordType','Rack');"
+                           "INSERT INTO PModules VALUES(NULL,'m','RecordType','PModule'),"
+                           "(NULL,'m','PCIBusNumber','3');");
   Node chassis = create(ChassisBaseType);
   EXPECT_EQ(children(*chassis), "SN1;SN2;");
   EXPECT_EQ(dump(*child(*chassis, "SN1")), "ChassisSN=SN1;RecordType=Chassis;Vendor=V;");
@@ -160,14 +133,11 @@ TEST(SQLiteRead, PxiTablesGiveOneChildPerRecord) {
   EXPECT_STREQ(child(*modules, "3")->RecordType(), "PModules");
   Node empty = create(SModulesBaseType);
   EXPECT_EQ(children(*empty), "");
-  expectNoReadLock(db, "Chassis");
+  expectNoReadLock(pxi, "Chassis");
   EXPECT_TRUE(events().empty());
 }
 
-TEST(SQLiteRead, AliasesByKindIgnoringCase) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteRead, AliasesByKindIgnoringCase) {
   Node none = create(AliasBaseType);
   EXPECT_EQ(dump(*none), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(children(*none), "");
@@ -190,11 +160,8 @@ TEST(SQLiteRead, AliasesByKindIgnoringCase) {
   expectNoReadLock(db, "InstrAliasInfo");
 }
 
-TEST(SQLiteRead, AFileThatIsNotADatabase) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.dataDir() + "Quillon.db";
-  std::ofstream(db) << std::string(2000, 'x');
+TEST_F(SQLiteRead, AFileThatIsNotADatabase) {
+  std::ofstream(db, std::ios::trunc) << std::string(2000, 'x');
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(countEvents("ERROR",

@@ -4,7 +4,7 @@
 // holds the writers' lock.
 #include <atomic>
 
-#include "TestAccess.h"
+#include "Machine.h"
 #include "pda/BasaltDataEngine.h"
 #include "support/Threads.h"
 
@@ -19,12 +19,6 @@ using namespace sqltest;
 
 namespace {
 
-std::string text(IKestBase& node, const char* name) {
-  char buffer[256];
-  node.getValueString(name, buffer, sizeof buffer, "<none>");
-  return buffer;
-}
-
 ChassisInfo chassis(const std::string& serial) {
   ChassisInfo info = {};
   std::snprintf(info.ChassisSN, sizeof info.ChassisSN, "%s", serial.c_str());
@@ -36,13 +30,12 @@ ChassisInfo chassis(const std::string& serial) {
 
 }  // namespace
 
+struct SQLiteSharing : WithDatabase {};
+
 // Threads write through one fresh node whose table is large, so that the
 // node's first fill is long: the writes are serialised and the node ends with
 // the whole table and every thread's values.
-TEST(SQLiteSharing, ThreadsWritingThroughOneFreshNode) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteSharing, ThreadsWritingThroughOneFreshNode) {
   pdatest::sqlite(db,
                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
                   "INSERT INTO KestInfo SELECT NULL, 'Row' || i, i FROM n;");
@@ -69,10 +62,7 @@ TEST(SQLiteSharing, ThreadsWritingThroughOneFreshNode) {
 // Values are one name whatever their letter case: a delete or a write names
 // every stored spelling of the name, so no other spelling comes back at the
 // next read.
-TEST(SQLiteSharing, NamesInAnotherLetterCaseAreOneValue) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteSharing, NamesInAnotherLetterCaseAreOneValue) {
   pdatest::sqlite(db,
                   "INSERT INTO VisaInfo VALUES(NULL,'Logging','on'),(NULL,'LOGGING','on2'),"
                   "(NULL,'Level','1');");
@@ -102,14 +92,16 @@ TEST(SQLiteSharing, NamesInAnotherLetterCaseAreOneValue) {
 // The record key of a write is taken when the write starts: the record key a
 // caller gave an alias node, and for a configuration record the key its rows
 // were read under, which is what a new reader groups it by.
-TEST(SQLiteSharing, WritesUseTheKeyTheRecordIsReadBy) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteSharing, WritesUseTheKeyTheRecordIsReadBy) {
+  // Aliases go into the configuration table, not the alias table; a node
+  // never read has no key.
   Node alias = create(AliasBaseType);
+  EXPECT_EQ(alias->setValueString("scope", "GPIB0::1"), 1);
   alias->setRecordId("MyKey");
   EXPECT_EQ(alias->setValueString("n2", "v2"), 1);
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData;"), "MyKey|n2|v2\n");
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData ORDER BY ID;"),
+            "|scope|GPIB0::1\nMyKey|n2|v2\n");
+  EXPECT_EQ(children(*create(AliasBaseType)), "");
 
   pdatest::sqlite(db,
                   "DELETE FROM ConfigData; INSERT INTO ConfigData VALUES"
@@ -142,10 +134,8 @@ TEST(SQLiteSharing, WritesUseTheKeyTheRecordIsReadBy) {
 // Threads that make the first use of a missing remote PXI database never see
 // it half built: every chassis whose addition succeeded is in the file. Each
 // round is a fresh process on a machine without the file.
-TEST(SQLiteSharing, FirstUseOfTheRemotePxiDatabaseByManyThreads) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
+TEST_F(SQLiteSharing, FirstUseOfTheRemotePxiDatabaseByManyThreads) {
+  const std::string pxi = machine.pxiDir() + "RemotePXI.db";
   auto round = [] {
     std::atomic<int> failures{0};
     pdatest::together(4, [&](int t) {
@@ -159,11 +149,11 @@ TEST(SQLiteSharing, FirstUseOfTheRemotePxiDatabaseByManyThreads) {
   EXPECT_EQ(round(), 0);
 #else
   for (int r = 0; r < 4; ++r) {
-    std::remove(db.c_str());
+    std::remove(pxi.c_str());
     EXPECT_EQ(join(spawn(round)), 0) << "round " << r;
   }
 #endif
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT count(DISTINCT IDKEY) FROM Chassis;"), "12\n");
+  EXPECT_EQ(pdatest::sqlite(pxi, "SELECT count(DISTINCT IDKEY) FROM Chassis;"), "12\n");
   for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
 }
 
@@ -171,10 +161,8 @@ TEST(SQLiteSharing, FirstUseOfTheRemotePxiDatabaseByManyThreads) {
 // A creation that fails (here: files may not grow past a few kilobytes)
 // leaves no file and no connection behind; every later use starts afresh,
 // and no addition reports success for a chassis that is not in the file.
-TEST(SQLiteSharing, FailedCreationOfTheRemotePxiDatabaseLeavesNothingBehind) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
+TEST_F(SQLiteSharing, FailedCreationOfTheRemotePxiDatabaseLeavesNothingBehind) {
+  const std::string pxi = machine.pxiDir() + "RemotePXI.db";
   pid_t child = spawn([] {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit;
@@ -195,19 +183,16 @@ TEST(SQLiteSharing, FailedCreationOfTheRemotePxiDatabaseLeavesNothingBehind) {
     return failed.load() == 4 ? 0 : 2;
   });
   EXPECT_EQ(join(child), 0);
-  EXPECT_EQ(pdatest::sqlite(db,
+  EXPECT_EQ(pdatest::sqlite(pxi,
                             "SELECT group_concat(DISTINCT IDKEY) FROM "
                             "(SELECT IDKEY FROM Chassis ORDER BY IDKEY);"),
             "B0,B1,B2,B3\n");
-  EXPECT_EQ(pdatest::sqlite(db, "PRAGMA integrity_check;"), "ok\n");
+  EXPECT_EQ(pdatest::sqlite(pxi, "PRAGMA integrity_check;"), "ok\n");
 }
 
 // A writer never waits without bound for the writers' lock of a database:
 // here a stopped process holds the lock file, and a write still completes.
-TEST(SQLiteSharing, AStoppedHolderOfTheWritersLockDelaysAWriterBoundedly) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteSharing, AStoppedHolderOfTheWritersLockDelaysAWriterBoundedly) {
   const std::string lockPath = db + "-lock";
   pid_t holder = spawn([&lockPath] {
     int fd = open(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
@@ -237,10 +222,7 @@ TEST(SQLiteSharing, AStoppedHolderOfTheWritersLockDelaysAWriterBoundedly) {
 }
 
 // Readers that start while other processes write see every stored value.
-TEST(SQLiteSharing, ReadersStartedWhileProcessesWrite) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteSharing, ReadersStartedWhileProcessesWrite) {
   pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'Stored','yes');");
   std::vector<pid_t> writers;
   for (int p = 0; p < 3; ++p)

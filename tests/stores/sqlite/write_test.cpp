@@ -3,7 +3,7 @@
 // several threads and in several processes.
 #include <atomic>
 
-#include "TestAccess.h"
+#include "Machine.h"
 
 using namespace sqltest;
 
@@ -13,18 +13,11 @@ std::string query(const std::string& db, const std::string& sql) {
   return pdatest::sqlite(db, sql);
 }
 
-std::string text(IKestBase& node, const char* name) {
-  char buffer[2048];
-  node.getValueString(name, buffer, sizeof buffer, "<none>");
-  return buffer;
-}
-
 }  // namespace
 
-TEST(SQLiteWrite, ValuesReplaceTheirRowInTheDatabaseAndTheNode) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+struct SQLiteWrite : WithDatabase {};
+
+TEST_F(SQLiteWrite, ValuesReplaceTheirRowInTheDatabaseAndTheNode) {
   pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'Flag','old');");
   Node node = create(KestInfoBaseType);
   EXPECT_EQ(node->setValueBool("Flag", 2), 1);
@@ -49,45 +42,7 @@ TEST(SQLiteWrite, ValuesReplaceTheirRowInTheDatabaseAndTheNode) {
   EXPECT_TRUE(events().empty());
 }
 
-TEST(SQLiteWrite, KeyedTablesWriteUnderTheRecordKey) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
-  Node chassis = create(ChassisBaseType);
-  const std::string pxi = chassis->getDbPath();
-  pdatest::sqlite(pxi,
-                  "INSERT INTO Chassis VALUES(NULL,'S1','State','0'),(NULL,'S2','State','0');");
-  chassis->setRecordId("S1");
-  EXPECT_EQ(chassis->setValueInt32("State", 1), 1);
-  EXPECT_EQ(query(pxi, "SELECT IDKEY, VALUE FROM Chassis ORDER BY IDKEY;"), "S1|1\nS2|0\n");
-
-  // Aliases are written into the configuration table, not the alias table,
-  // under the record key the node has when the write starts: none, for a
-  // node never read.
-  Node alias = create(AliasBaseType);
-  EXPECT_EQ(alias->setValueString("scope", "GPIB0::1"), 1);
-  EXPECT_EQ(query(db, "SELECT IDKEY, NAME, VALUE FROM ConfigData;"), "|scope|GPIB0::1\n");
-  EXPECT_EQ(children(*create(AliasBaseType)), "");
-
-  // A configuration record writes under its persistent id, the key it reads by.
-  pdatest::sqlite(db,
-                  "DELETE FROM ConfigData; INSERT INTO ConfigData VALUES"
-                  "(NULL,'P1','RecordType','Interface'),(NULL,'P1','PersistentId','P1'),"
-                  "(NULL,'P1','VISAName','GPIB0');");
-  Node config = create(KestConfigBaseType);
-  int found = 0;
-  IKestBase* gpib = config->findMap("GPIB0", &found)->second;
-  ASSERT_EQ(found, 1);
-  EXPECT_EQ(gpib->setValueString("VISAName", "GPIB1"), 1);
-  EXPECT_EQ(query(db, "SELECT IDKEY, VALUE FROM ConfigData WHERE NAME = 'VISAName';"),
-            "P1|GPIB1\n");
-  EXPECT_EQ(children(*create(KestConfigBaseType)), "GPIB1;");
-}
-
-TEST(SQLiteWrite, QuotesAreStoredAndMatchedAsPassed) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteWrite, QuotesAreStoredAndMatchedAsPassed) {
   pdatest::sqlite(db, "INSERT INTO KestInfo VALUES(NULL,'Keep','1');");
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(info->setValueString("O'Brien", "it's ''quoted'"), 1);
@@ -105,12 +60,10 @@ TEST(SQLiteWrite, QuotesAreStoredAndMatchedAsPassed) {
   for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
 }
 
-TEST(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.dataDir() + "Quillon.db";
+TEST_F(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
   pdatest::sqlite(
       db,
+      "DROP TABLE KestInfo; DROP TABLE VisaInfo;"
       "CREATE TABLE KestInfo(ID INTEGER PRIMARY KEY, NAME TEXT, VALUE TEXT, EXTRA TEXT);"
       "INSERT INTO KestInfo VALUES(NULL,'A','old',NULL);"
       "CREATE TABLE VisaInfo(ID INTEGER PRIMARY KEY, NAME TEXT,"
@@ -142,10 +95,7 @@ TEST(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
   EXPECT_EQ(query(db, "SELECT NAME, VALUE FROM VisaInfo ORDER BY NAME;"), "M|fine\nZ|1\n");
 }
 
-TEST(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
   const int threads = 4, writes = 25;
   std::atomic<int> failures{0};
   std::vector<std::thread> workers;
@@ -174,10 +124,7 @@ TEST(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
 // writer pauses between its writes, as programs do: a process that writes
 // without a pause can hold the lock for longer than the others' second of
 // retries.
-TEST(SQLiteWrite, ProcessesWritingAtOnceLoseNothing) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
+TEST_F(SQLiteWrite, ProcessesWritingAtOnceLoseNothing) {
   std::vector<pid_t> writers;
   for (int p = 0; p < 3; ++p) {
     writers.push_back(spawn([p] {
