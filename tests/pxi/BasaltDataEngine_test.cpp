@@ -20,9 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ChassisInfo chassis(const char* serial, const char* vendor = "Tessaro", const char* model = "M-18",
-                    const char* usb = "USB0::0x1234::0x5678::SN1::INSTR", int manfId = 4660,
-                    int modelId = 22136, int state = 0) {
+ChassisInfo chassis(const char* serial, const char* vendor = "V", const char* model = "M",
+                    const char* usb = "U", int manfId = 1, int modelId = 2, int state = 0) {
   ChassisInfo info;
   std::memset(&info, 0, sizeof info);
   std::strncpy(info.ChassisSN, serial, sizeof info.ChassisSN - 1);
@@ -35,245 +34,183 @@ ChassisInfo chassis(const char* serial, const char* vendor = "Tessaro", const ch
   return info;
 }
 
+// The rows addChassis stores for c, as NAME=VALUE lines in name order; state
+// -1 keeps c's own.
+std::string expectedRows(const ChassisInfo& c, int state = -1) {
+  return std::string("ChassisSN=") + c.ChassisSN + "\nManfID=" + std::to_string(c.ManfID) +
+         "\nModel=" + c.Model + "\nModelID=" + std::to_string(c.ModelID) +
+         "\nRecordType=Chassis\nState=" + std::to_string(state < 0 ? c.State : state) +
+         "\nUSBAddress=" + c.USBAddress + "\nVendor=" + c.Vendor + "\n";
+}
+
 class ChassisEngine : public ::testing::Test {
  protected:
   pdatest::TempMachine machine;  // first: every test gets its own machine
   BasaltDataEngine engine;
 
   void SetUp() override { machine.installSuite(); }
-
   std::string db() const { return machine.pxiDir() + "RemotePXI.db"; }
-
-  // The rows of one chassis as NAME=VALUE lines, in name order.
+  std::string sql(const std::string& statements) const { return pdatest::sqlite(db(), statements); }
   std::string chassisRows(const std::string& key) const {
-    return pdatest::sqlite(db(), "SELECT NAME || '=' || VALUE FROM Chassis WHERE IDKEY = " +
-                                     pdatest::sqlQuote(key) + " ORDER BY NAME;");
-  }
-  std::string count(const std::string& where) const {
-    return pdatest::sqlite(db(), "SELECT count(*) FROM Chassis WHERE " + where + ";");
+    return sql("SELECT NAME || '=' || VALUE FROM Chassis WHERE IDKEY = " + pdatest::sqlQuote(key) +
+               " ORDER BY NAME;");
   }
 };
 
-std::string expectedRows(const std::string& serial, const std::string& vendor,
-                         const std::string& model, const std::string& usb, int manfId, int modelId,
-                         int state) {
-  return "ChassisSN=" + serial + "\nManfID=" + std::to_string(manfId) + "\nModel=" + model +
-         "\nModelID=" + std::to_string(modelId) +
-         "\nRecordType=Chassis\nState=" + std::to_string(state) + "\nUSBAddress=" + usb +
-         "\nVendor=" + vendor + "\n";
-}
-
-// ---------------------------------------------------------------- adding
-
 TEST_F(ChassisEngine, NewChassisOnANewDatabaseWritesItsSevenValues) {
   ASSERT_FALSE(fs::exists(db()));
-  EXPECT_EQ(0, engine.addChassis(chassis("SN-100", "Tessaro", "M-18", "USB0::1::2::SN-100::INSTR",
-                                         -7, 65535, 3)));
-  ASSERT_TRUE(fs::exists(db()));
+  const ChassisInfo c =
+      chassis("SN-100", "Tessaro", "M-18", "USB0::1::2::SN-100::INSTR", -7, 65535, 3);
+  EXPECT_EQ(0, engine.addChassis(c));
   EXPECT_EQ("Chassis\nPModules\nPciBuses\nSModules\n",
-            pdatest::sqlite(db(),
-                            "SELECT name FROM sqlite_master WHERE type = 'table' "
-                            "ORDER BY name;"));
+            sql("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name;"));
   EXPECT_EQ("Bus0|0\nBus2|0\nBus4|0\nBus6|0\nBus8|0\nBus10|0\nBus12|0\nBus14|0\nBus16|0\nBus18|0\n",
-            pdatest::sqlite(db(), "SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"));
-  EXPECT_EQ(expectedRows("SN-100", "Tessaro", "M-18", "USB0::1::2::SN-100::INSTR", -7, 65535, 3),
-            chassisRows("SN-100"));
-  EXPECT_EQ("8\n", count("1"));
+            sql("SELECT NAME, VALUE FROM PciBuses ORDER BY ID;"));
+  EXPECT_EQ(expectedRows(c), chassisRows("SN-100"));
+  EXPECT_EQ("8\n", sql("SELECT count(*) FROM Chassis;"));
 }
 
-TEST_F(ChassisEngine, SecondAddOfTheSameSerialOnlyMarksItPresent) {
-  ASSERT_EQ(0, engine.addChassis(chassis("Other", "VO", "MO", "UO", 3, 4, 0)));
-  ASSERT_EQ(0, engine.addChassis(chassis("SN-1", "First", "Alpha", "usb-a", 1, 2, 0)));
-  EXPECT_EQ(0, engine.addChassis(chassis("SN-1", "Second", "Beta", "usb-b", 8, 9, 0)));
-  EXPECT_EQ(expectedRows("SN-1", "First", "Alpha", "usb-a", 1, 2, 1), chassisRows("SN-1"));
-  EXPECT_EQ("16\n", count("1"));
-  // Present stays present whatever State the caller passes.
-  EXPECT_EQ(0, engine.addChassis(chassis("SN-1", "Third", "Gamma", "usb-c", 0, 0, 5)));
-  EXPECT_EQ(expectedRows("SN-1", "First", "Alpha", "usb-a", 1, 2, 1), chassisRows("SN-1"));
-  EXPECT_EQ(expectedRows("Other", "VO", "MO", "UO", 3, 4, 0), chassisRows("Other"));
-}
-
-TEST_F(ChassisEngine, SerialInOtherLetterCaseIsTheStoredChassis) {
-  ASSERT_EQ(0, engine.addChassis(chassis("pxi-abc", "Lower", "m", "u", 1, 1, 0)));
-  EXPECT_EQ(0, engine.addChassis(chassis("PXI-ABC", "Upper", "M", "U", 2, 2, 0)));
-  EXPECT_EQ(0, engine.addChassis(chassis("Pxi-Abc", "Mixed", "M", "U", 3, 3, 0)));
-  EXPECT_EQ("pxi-abc|8\n",
-            pdatest::sqlite(db(), "SELECT IDKEY, count(*) FROM Chassis GROUP BY IDKEY;"));
-  EXPECT_EQ(expectedRows("pxi-abc", "Lower", "m", "u", 1, 1, 1), chassisRows("pxi-abc"));
-}
-
-TEST_F(ChassisEngine, QuotesInValuesAreStoredAsPassed) {
-  ASSERT_EQ(0, engine.addChassis(chassis("O'Neil-1", "Vendor's", "M'", "'", 1, 2, 0)));
-  EXPECT_EQ(expectedRows("O'Neil-1", "Vendor's", "M'", "'", 1, 2, 0), chassisRows("O'Neil-1"));
+// A stored serial, in any letter case, is only marked present (State 1,
+// whatever the caller passes); its other values and other chassis stay.
+TEST_F(ChassisEngine, KnownSerialInAnyLetterCaseIsOnlyMarkedPresentAndFound) {
+  const ChassisInfo other = chassis("Other", "VO", "MO", "UO", 3, 4);
+  const ChassisInfo first = chassis("pxi-abc", "First", "Alpha", "usb-a", 1, 2);
+  const ChassisInfo quoted = chassis("O'Neil-1", "Vendor's", "M'", "'", 1, 2);
+  ASSERT_EQ(0, engine.addChassis(other));
+  ASSERT_EQ(0, engine.addChassis(first));
+  ASSERT_EQ(0, engine.addChassis(quoted));
+  EXPECT_EQ(expectedRows(quoted), chassisRows("O'Neil-1"));
+  EXPECT_EQ(0, engine.addChassis(chassis("PXI-ABC", "Second", "Beta", "usb-b", 8, 9)));
+  EXPECT_EQ(expectedRows(first, 1), chassisRows("pxi-abc"));
+  EXPECT_EQ(0, engine.addChassis(chassis("Pxi-Abc", "Third", "Gamma", "usb-c", 0, 0, 5)));
   EXPECT_EQ(0, engine.addChassis(chassis("o'neil-1")));
-  EXPECT_EQ("State=1\n", pdatest::sqlite(db(),
-                                         "SELECT NAME || '=' || VALUE FROM Chassis "
-                                         "WHERE NAME = 'State';"));
-}
-
-// A chassis recorded by another program of the suite, with a record type of
-// its own and further values, is found and only marked present; its rows
-// keep their key and spelling, and a delete removes only the engine's values.
-TEST_F(ChassisEngine, ChassisRecordedByAnotherProgramIsFound) {
-  ASSERT_EQ(0, engine.addChassis(chassis("seed")));
-  pdatest::sqlite(db(),
-                  "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'RecordType', 'RemoteChassis');"
-                  "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'ChassisSN', 'Ext-9');"
-                  "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'Vendor', 'Other');"
-                  "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'Slots', '18');"
-                  "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'State', '0');");
-  EXPECT_EQ(0, engine.addChassis(chassis("EXT-9", "Mine", "M", "U", 1, 2, 0)));
+  EXPECT_EQ(expectedRows(first, 1), chassisRows("pxi-abc"));
+  EXPECT_EQ(expectedRows(quoted, 1), chassisRows("O'Neil-1"));
+  EXPECT_EQ(expectedRows(other), chassisRows("Other"));
+  EXPECT_EQ("O'Neil-1|8\nOther|8\npxi-abc|8\n",
+            sql("SELECT IDKEY, count(*) FROM Chassis GROUP BY IDKEY ORDER BY IDKEY;"));
+  // A chassis recorded by another program of the suite, with a record type
+  // of its own and further values, keeps its key and spelling; a delete
+  // removes only the engine's values.
+  sql("INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'RecordType', 'RemoteChassis');"
+      "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'ChassisSN', 'Ext-9');"
+      "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'Vendor', 'Other');"
+      "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'Slots', '18');"
+      "INSERT INTO Chassis VALUES(NULL, 'Ext-9', 'State', '0');");
+  EXPECT_EQ(0, engine.addChassis(chassis("EXT-9", "Mine")));
   EXPECT_EQ("ChassisSN=Ext-9\nRecordType=RemoteChassis\nSlots=18\nState=1\nVendor=Other\n",
             chassisRows("Ext-9"));
-  EXPECT_EQ("0\n", count("IDKEY = 'EXT-9'"));
+  EXPECT_EQ("0\n", sql("SELECT count(*) FROM Chassis WHERE IDKEY = 'EXT-9';"));
   EXPECT_EQ(0, engine.deleteChassis("ext-9"));
   EXPECT_EQ("Slots=18\n", chassisRows("Ext-9"));
   EXPECT_EQ(-1, engine.deleteChassis("Ext-9"));
 }
 
-// ---------------------------------------------------------------- refusals
-
-TEST_F(ChassisEngine, EmptySerialIsRefusedWithoutCreatingAStore) {
+// Empty serials and texts without a terminator are refused before any store
+// exists; the placeholders touch nothing, with or without a database.
+TEST_F(ChassisEngine, RefusalsAndPlaceholdersTouchNothing) {
   EXPECT_EQ(-1, engine.addChassis(chassis("")));
   EXPECT_EQ(-1, engine.deleteChassis(""));
   EXPECT_EQ(-1, engine.deleteChassis(nullptr));
-  EXPECT_FALSE(fs::exists(db()));
   EXPECT_TRUE(pdatest::readEvents().empty());
-}
-
-TEST_F(ChassisEngine, TextFieldWithoutTerminatorIsRefused) {
   ChassisInfo full = chassis("SN-X");
   std::memset(full.Model, 'm', sizeof full.Model);
   EXPECT_EQ(-1, engine.addChassis(full));
-  ChassisInfo fullSerial = chassis("");
-  std::memset(fullSerial.ChassisSN, 's', sizeof fullSerial.ChassisSN);
-  EXPECT_EQ(-1, engine.addChassis(fullSerial));
-  EXPECT_FALSE(fs::exists(db()));
+  full = chassis("");
+  std::memset(full.ChassisSN, 's', sizeof full.ChassisSN);
+  EXPECT_EQ(-1, engine.addChassis(full));
+  DeviceInfo device;
+  std::memset(&device, 0, sizeof device);
+  std::strcpy(device.ChassisSN, "SN-1");
+  EXPECT_EQ(0, engine.addModule(device) | engine.deviceExist(device) | engine.deleteModule(3) |
+                   engine.deleteModules(nullptr) | engine.updateModuleState(3, 1));
+  for (int round = 0; round < 2; ++round) {
+    engine.updateChassisState("SN-1", 1);
+    EXPECT_EQ(0, engine.updateModulesState("SN-1", 1) | engine.deleteModules("SN-1"));
+    if (round == 0) {
+      EXPECT_FALSE(fs::exists(db()));
+      ASSERT_EQ(0, engine.addChassis(chassis("SN-1")));
+    }
+  }
+  EXPECT_EQ(expectedRows(chassis("SN-1")), chassisRows("SN-1"));
   // A text that fills its array up to the terminator is accepted whole.
   ChassisInfo longest = chassis("SN-L");
   std::memset(longest.Model, 'm', sizeof longest.Model - 1);
   EXPECT_EQ(0, engine.addChassis(longest));
-  EXPECT_EQ("127\n", pdatest::sqlite(db(),
-                                     "SELECT length(VALUE) FROM Chassis WHERE "
-                                     "NAME = 'Model';"));
+  EXPECT_EQ("127\n",
+            sql("SELECT length(VALUE) FROM Chassis WHERE IDKEY = 'SN-L' AND NAME = 'Model';"));
 }
 
-TEST_F(ChassisEngine, PlaceholdersReturnZeroAndTouchNothing) {
-  DeviceInfo device;
-  std::memset(&device, 0, sizeof device);
-  std::strcpy(device.ChassisSN, "SN-1");
-  EXPECT_EQ(0, engine.addModule(device));
-  EXPECT_EQ(0, engine.deviceExist(device));
-  EXPECT_EQ(0, engine.deleteModule(3));
-  EXPECT_EQ(0, engine.deleteModules("SN-1"));
-  EXPECT_EQ(0, engine.deleteModules(nullptr));
-  EXPECT_EQ(0, engine.updateModuleState(3, 1));
-  EXPECT_EQ(0, engine.updateModulesState("SN-1", 1));
-  engine.updateChassisState("SN-1", 1);
-  EXPECT_FALSE(fs::exists(db()));
-
-  ASSERT_EQ(0, engine.addChassis(chassis("SN-1", "V", "M", "U", 1, 2, 0)));
-  engine.updateChassisState("SN-1", 1);
-  EXPECT_EQ(0, engine.updateModulesState("SN-1", 1));
-  EXPECT_EQ(0, engine.deleteModules("SN-1"));
-  EXPECT_EQ(expectedRows("SN-1", "V", "M", "U", 1, 2, 0), chassisRows("SN-1"));
-}
-
-// ---------------------------------------------------------------- deleting
-
-TEST_F(ChassisEngine, DeletingAnUnknownSerialFailsAndChangesNothing) {
-  EXPECT_EQ(-1, engine.deleteChassis("A"));  // on a database just created
-  ASSERT_EQ(0, engine.addChassis(chassis("A", "VA", "MA", "UA", 1, 2, 0)));
-  EXPECT_EQ(-1, engine.deleteChassis("B"));
-  EXPECT_EQ(-1, engine.deleteChassis("A "));
-  EXPECT_EQ(expectedRows("A", "VA", "MA", "UA", 1, 2, 0), chassisRows("A"));
-}
-
-TEST_F(ChassisEngine, DeleteRemovesOnlyThatChassisInAnyLetterCase) {
-  ASSERT_EQ(0, engine.addChassis(chassis("Alpha-1", "VA", "MA", "UA", 1, 2, 0)));
-  ASSERT_EQ(0, engine.addChassis(chassis("Beta-2", "VB", "MB", "UB", 3, 4, 0)));
-  EXPECT_EQ(0, engine.deleteChassis("ALPHA-1"));
-  EXPECT_EQ("0\n", count("IDKEY = 'Alpha-1'"));
-  EXPECT_EQ(expectedRows("Beta-2", "VB", "MB", "UB", 3, 4, 0), chassisRows("Beta-2"));
-  // Gone means gone: a second delete fails, and adding again starts afresh.
+// Delete fails for an unknown serial (even on a database it has just made),
+// removes only that chassis in any letter case, and a later add starts afresh.
+TEST_F(ChassisEngine, DeleteRemovesOnlyAKnownChassisInAnyLetterCase) {
   EXPECT_EQ(-1, engine.deleteChassis("Alpha-1"));
-  EXPECT_EQ(0, engine.addChassis(chassis("alpha-1", "VN", "MN", "UN", 5, 6, 0)));
-  EXPECT_EQ(expectedRows("alpha-1", "VN", "MN", "UN", 5, 6, 0), chassisRows("alpha-1"));
+  const ChassisInfo a = chassis("Alpha-1", "VA", "MA", "UA"),
+                    b = chassis("Beta-2", "VB", "MB", "UB", 3, 4);
+  ASSERT_EQ(0, engine.addChassis(a));
+  ASSERT_EQ(0, engine.addChassis(b));
+  EXPECT_EQ(-1, engine.deleteChassis("Gamma"));
+  EXPECT_EQ(-1, engine.deleteChassis("Alpha-1 "));
+  EXPECT_EQ(expectedRows(a), chassisRows("Alpha-1"));
+  EXPECT_EQ(0, engine.deleteChassis("ALPHA-1"));
+  EXPECT_EQ("", chassisRows("Alpha-1"));
+  EXPECT_EQ(expectedRows(b), chassisRows("Beta-2"));
+  EXPECT_EQ(-1, engine.deleteChassis("Alpha-1"));
+  const ChassisInfo again = chassis("alpha-1", "VN", "MN", "UN", 5, 6);
+  EXPECT_EQ(0, engine.addChassis(again));
+  EXPECT_EQ(expectedRows(again), chassisRows("alpha-1"));
 }
 
-// ---------------------------------------------------------------- store failures
-
-// A trigger that refuses one value makes that one write fail; the engine
-// still attempts the other six, which stay.
-TEST_F(ChassisEngine, EveryWriteOfANewChassisIsAttemptedWhenOneFails) {
-  ASSERT_EQ(0, engine.addChassis(chassis("seed")));
-  pdatest::sqlite(db(),
-                  "CREATE TRIGGER refuse_model BEFORE INSERT ON Chassis WHEN NEW.NAME = 'Model' "
-                  "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+// A trigger refusing one value makes that write fail: the engine still
+// attempts every other write or deletion, and a refused State update leaves
+// the old one.
+TEST_F(ChassisEngine, EveryWriteAndDeletionIsAttemptedWhenOneFails) {
+  ASSERT_EQ(0, engine.addChassis(chassis("SN-1")));
+  const auto refuse = [this](const std::string& event, const std::string& name) {
+    sql("DROP TRIGGER IF EXISTS refuse; CREATE TRIGGER refuse BEFORE " + event +
+        " ON Chassis WHEN " + (event == "DELETE" ? "OLD" : "NEW") + ".NAME = '" + name +
+        "' BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  };
+  refuse("INSERT", "Model");
   EXPECT_EQ(-1, engine.addChassis(chassis("SN-2", "V", "M", "U", 1, 2, 4)));
   EXPECT_EQ(
-      "ChassisSN=SN-2\nManfID=1\nModelID=2\nRecordType=Chassis\nState=4\nUSBAddress=U\n"
-      "Vendor=V\n",
+      "ChassisSN=SN-2\nManfID=1\nModelID=2\nRecordType=Chassis\nState=4\nUSBAddress=U\nVendor=V\n",
       chassisRows("SN-2"));
-}
-
-TEST_F(ChassisEngine, KnownChassisWhoseStateCannotBeWrittenFails) {
-  ASSERT_EQ(0, engine.addChassis(chassis("SN-1", "V", "M", "U", 1, 2, 0)));
-  pdatest::sqlite(db(),
-                  "CREATE TRIGGER refuse_state BEFORE INSERT ON Chassis WHEN NEW.NAME = 'State' "
-                  "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  refuse("INSERT", "State");
   EXPECT_EQ(-1, engine.addChassis(chassis("SN-1")));
-  // The failed write was rolled back: the old State is still there.
-  EXPECT_EQ(expectedRows("SN-1", "V", "M", "U", 1, 2, 0), chassisRows("SN-1"));
-}
-
-TEST_F(ChassisEngine, EveryDeletionIsAttemptedWhenOneFails) {
-  ASSERT_EQ(0, engine.addChassis(chassis("SN-1", "V", "M", "U", 1, 2, 0)));
-  pdatest::sqlite(db(),
-                  "CREATE TRIGGER keep_vendor BEFORE DELETE ON Chassis WHEN OLD.NAME = 'Vendor' "
-                  "BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+  EXPECT_EQ(expectedRows(chassis("SN-1")), chassisRows("SN-1"));
+  refuse("DELETE", "Vendor");
   EXPECT_EQ(-1, engine.deleteChassis("SN-1"));
   EXPECT_EQ("Vendor=V\n", chassisRows("SN-1"));
 }
 
-// ---------------------------------------------------------------- concurrency
-
 // Built only on POSIX: the racers are forked processes.
 #if !defined(_WIN32)
-// Several processes add their own chassis to one database at once; the write
-// transactions wait for each other and every chassis arrives whole.
+// Several processes add their own chassis to one database at once (made by a
+// first one, so that none of the racers does); every chassis arrives whole.
 TEST_F(ChassisEngine, ProcessesAddingAtOnceEachStoreTheirChassis) {
-  // One process creates the database first, so that none of the racers does.
-  auto runChild = [](int index) -> pid_t {
+  auto serial = [](int i) { return "SN-P" + std::to_string(i); };
+  auto start = [&](int i) {
     pid_t pid = fork();
-    if (pid == 0) {
-      BasaltDataEngine own;
-      const std::string serial = "SN-P" + std::to_string(index);
-      _exit(own.addChassis(chassis(serial.c_str(), "V", "M", "U", index, index, 0)) == 0 ? 0 : 1);
-    }
+    if (pid == 0)
+      _exit(BasaltDataEngine().addChassis(chassis(serial(i).c_str(), "V", "M", "U", i, i)) == 0
+                ? 0
+                : 1);
     return pid;
   };
-  auto wait = [](pid_t pid) {
+  auto succeeded = [](pid_t pid) {
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
   };
-  pid_t first = runChild(0);
-  ASSERT_GT(first, 0);
-  ASSERT_TRUE(wait(first));
-
+  ASSERT_TRUE(succeeded(start(0)));
   std::vector<pid_t> racers;
-  for (int i = 1; i <= 3; ++i) {
-    pid_t pid = runChild(i);
-    ASSERT_GT(pid, 0);
-    racers.push_back(pid);
-  }
-  for (pid_t pid : racers) EXPECT_TRUE(wait(pid));
-  for (int i = 0; i <= 3; ++i) {
-    const std::string serial = "SN-P" + std::to_string(i);
-    EXPECT_EQ(expectedRows(serial, "V", "M", "U", i, i, 0), chassisRows(serial));
-  }
-  EXPECT_EQ("ok\n", pdatest::sqlite(db(), "PRAGMA integrity_check;"));
+  for (int i = 1; i <= 3; ++i) racers.push_back(start(i));
+  for (pid_t pid : racers) EXPECT_TRUE(succeeded(pid));
+  for (int i = 0; i <= 3; ++i)
+    EXPECT_EQ(expectedRows(chassis(serial(i).c_str(), "V", "M", "U", i, i)),
+              chassisRows(serial(i)));
+  EXPECT_EQ("ok\n", sql("PRAGMA integrity_check;"));
 }
 #endif  // !_WIN32
 

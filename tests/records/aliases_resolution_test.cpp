@@ -14,23 +14,37 @@
 
 namespace {
 
-const char kSettingsKey[] = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion";
-const char kSwitchKey[] = "SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion";
+const std::string kSettingsKey = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion";
 
-// A buffer with guard bytes after the size the library is told, so that a
-// write past the end shows up as a changed guard.
-struct GuardedBuffer {
-  explicit GuardedBuffer(unsigned int size, char fill = '#') : size(size), bytes(size + 16, fill) {}
-  char* data() { return bytes.data(); }
-  std::string text() const { return std::string(bytes.data(), strnlen(bytes.data(), size)); }
-  bool guardIntact(char fill = '#') const {
-    for (std::size_t i = size; i < bytes.size(); ++i)
-      if (bytes[i] != fill) return false;
-    return true;
-  }
-  unsigned int size;
-  std::vector<char> bytes;
-};
+// Resolves name into a buffer of size bytes with 16 guard bytes after it;
+// gives "answer:text", or "overrun" when a guard byte changed.
+std::string unalias(KestAliases& aliases, const char* name, unsigned int size = 64,
+                    bool brix = false) {
+  std::vector<char> bytes(size + 16, '#');
+  const int answer = brix ? aliases.unaliasBrixAddress(name, bytes.data(), size)
+                          : aliases.unaliasVisaAddress(name, bytes.data(), size);
+  for (std::size_t i = size; i < bytes.size(); ++i)
+    if (bytes[i] != '#') return "overrun";
+  return std::to_string(answer) + ":" + std::string(bytes.data(), strnlen(bytes.data(), size));
+}
+
+// The alias at index as "answer:alias=address", from buffers of the given
+// sizes (16 guard bytes after each) that start stale.
+std::string aliasAt(KestAliases& aliases, int index, bool brix = false, unsigned int aliasSize = 16,
+                    unsigned int addressSize = 16) {
+  std::vector<char> alias(aliasSize + 16, '#'), address(addressSize + 16, '#');
+  const int answer = brix ? aliases.getBrixAliasByIndex(index, alias.data(), aliasSize,
+                                                        address.data(), addressSize)
+                          : aliases.getVisaAliasByIndex(index, alias.data(), aliasSize,
+                                                        address.data(), addressSize);
+  for (std::size_t i = aliasSize; i < alias.size(); ++i)
+    if (alias[i] != '#') return "overrun";
+  for (std::size_t i = addressSize; i < address.size(); ++i)
+    if (address[i] != '#') return "overrun";
+  return std::to_string(answer) + ":" +
+         std::string(alias.data(), strnlen(alias.data(), aliasSize)) + "=" +
+         std::string(address.data(), strnlen(address.data(), addressSize));
+}
 
 std::string insertAlias(const std::string& alias, const std::string& kind,
                         const std::string& address) {
@@ -38,19 +52,10 @@ std::string insertAlias(const std::string& alias, const std::string& kind,
          pdatest::sqlQuote(kind) + "," + pdatest::sqlQuote(address) + ");";
 }
 
-// An installed suite whose database holds the given SQL's aliases.
-std::string installWithAliases(const pdatest::TempMachine& machine, const std::string& sql) {
-  machine.installSuite();
-  std::string db = machine.createConfigDatabase();
-  if (!sql.empty()) pdatest::sqlite(db, sql);
-  return db;
-}
-
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Built-in defaults and WrenDataSource: no alias tables, names pass through.
-
+// The built-in defaults and WrenDataSource have no alias tables: names pass
+// through, whole or (when they do not fit) as "", and listings are empty.
 TEST(AliasesDefaults, BuiltInStoresPassEveryNameThrough) {
   pdatest::TempMachine machine;  // nothing installed: the default is the built-in store
   EXPECT_EQ(DeviceIoDataSource, KestAliases().getDataSource());
@@ -60,289 +65,125 @@ TEST(AliasesDefaults, BuiltInStoresPassEveryNameThrough) {
     EXPECT_EQ(source, aliases.getDataSource());
     ASSERT_NE(nullptr, aliases.getIKestBase());
     EXPECT_STREQ("Alias", aliases.getIKestBase()->RecordType());
-
-    char address[64] = "junk";
-    EXPECT_EQ(0, aliases.unaliasVisaAddress("MyScope", address, sizeof address));
-    EXPECT_STREQ("MyScope", address);
-    EXPECT_EQ(0, aliases.unaliasBrixAddress("hp3458", address, sizeof address));
-    EXPECT_STREQ("hp3458", address);
-    EXPECT_EQ(0, aliases.unaliasBrixAddress(nullptr, address, sizeof address));
-    EXPECT_STREQ("", address);
-
-    char alias[32] = "x";
-    std::strcpy(address, "y");
-    EXPECT_EQ(0, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-    EXPECT_STREQ("", alias);
-    EXPECT_STREQ("", address);
-    EXPECT_EQ(0, aliases.getBrixAliasByIndex(-1, alias, sizeof alias, address, sizeof address));
+    EXPECT_EQ("0:MyScope", unalias(aliases, "MyScope"));
+    EXPECT_EQ("0:hp3458", unalias(aliases, "hp3458", 64, true));
+    EXPECT_EQ("0:", unalias(aliases, nullptr, 64, true));
+    EXPECT_EQ("0:", unalias(aliases, "abcdef", 6));  // needs 7 bytes
+    EXPECT_EQ("0:abcdef", unalias(aliases, "abcdef", 7));
+    EXPECT_EQ("0:=", aliasAt(aliases, 0));
+    EXPECT_EQ("0:=", aliasAt(aliases, -1, true));
   }
 }
 
-// ---------------------------------------------------------------------------
-// Buffers: never partial, never out of bounds.
-
-TEST(AliasesBuffers, NameTooLongForBufferLeavesItEmptyWithinBounds) {
+// Resolution on the database: without regard to case, VISA and Brix tables
+// apart, empty or NULL addresses and unknown names passing through, an
+// address that does not fit counting as unresolved, in place, and through
+// copies that outlive the original.
+TEST(AliasesSQLite, Resolves) {
   pdatest::TempMachine machine;
-  KestAliases aliases(DeviceIoDataSource);
-  GuardedBuffer exact(6);  // "abcdef" needs 7 bytes
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("abcdef", exact.data(), exact.size));
-  EXPECT_EQ("", exact.text());
-  EXPECT_TRUE(exact.guardIntact());
-
-  GuardedBuffer fits(7);
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("abcdef", fits.data(), fits.size));
-  EXPECT_EQ("abcdef", fits.text());
-  EXPECT_TRUE(fits.guardIntact());
-}
-
-// ---------------------------------------------------------------------------
-// SQLite configuration database.
-
-TEST(AliasesSQLite, ResolvesWithoutRegardToCase) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("MYDMM", "AliasVisaId", "GPIB0::22::INSTR") +
-                                  insertAlias("Counter", "aliasbrixid", "gpib0,7"));
-  KestAliases aliases(SQLiteDataSource);
-  char address[64];
-  EXPECT_EQ(1, aliases.unaliasVisaAddress("mydmm", address, sizeof address));
-  EXPECT_STREQ("GPIB0::22::INSTR", address);
-  EXPECT_EQ(1, aliases.unaliasBrixAddress("COUNTER", address, sizeof address));
-  EXPECT_STREQ("gpib0,7", address);
-  // The tables are separate: a VISA alias is no Brix alias.
-  EXPECT_EQ(0, aliases.unaliasBrixAddress("MyDmm", address, sizeof address));
-  EXPECT_STREQ("MyDmm", address);
-}
-
-TEST(AliasesSQLite, UnknownAndEmptyAddressesPassTheNameThrough) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("Blank", "AliasVisaId", "") +
-                                  "INSERT INTO InstrAliasInfo(IDKEY, NAME, VALUE) "
-                                  "VALUES('NullOne','AliasVisaId',NULL);" +
-                                  insertAlias("Real", "AliasVisaId", "TCPIP0::host::INSTR"));
-  KestAliases aliases(SQLiteDataSource);
-  char address[64];
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("Blank", address, sizeof address));
-  EXPECT_STREQ("Blank", address);
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("NullOne", address, sizeof address));
-  EXPECT_STREQ("NullOne", address);
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("Missing Alias", address, sizeof address));
-  EXPECT_STREQ("Missing Alias", address);
-}
-
-TEST(AliasesSQLite, AddressOneCharacterTooLongCountsAsUnresolved) {
-  pdatest::TempMachine machine;
-  const std::string resource = "GPIB0::22::INSTR";  // 16 characters, 17 bytes
-  installWithAliases(machine, insertAlias("dmm", "AliasVisaId", resource));
-  KestAliases aliases(SQLiteDataSource);
-
-  GuardedBuffer tooSmall(static_cast<unsigned int>(resource.size()));
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("dmm", tooSmall.data(), tooSmall.size));
-  EXPECT_EQ("dmm", tooSmall.text());
-  EXPECT_TRUE(tooSmall.guardIntact());
-
-  GuardedBuffer exact(static_cast<unsigned int>(resource.size() + 1));
-  EXPECT_EQ(1, aliases.unaliasVisaAddress("dmm", exact.data(), exact.size));
-  EXPECT_EQ(resource, exact.text());
-  EXPECT_TRUE(exact.guardIntact());
-
-  // Neither the address nor the name fits: the buffer stays empty.
-  GuardedBuffer tiny(3);
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("dmm", tiny.data(), tiny.size));
-  EXPECT_EQ("", tiny.text());
-  EXPECT_TRUE(tiny.guardIntact());
-}
-
-TEST(AliasesSQLite, ResolvesInPlaceWhenAliasAndBufferAreOneArray) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine,
-                     insertAlias("scope", "AliasVisaId", "USB0::0x0957::0x1796::MY1::INSTR"));
-  KestAliases aliases(SQLiteDataSource);
+  machine.installSuite();
+  pdatest::sqlite(machine.createConfigDatabase(),
+                  insertAlias("MYDMM", "AliasVisaId", "GPIB0::22::INSTR") +
+                      insertAlias("Counter", "aliasbrixid", "gpib0,7") +
+                      insertAlias("Blank", "AliasVisaId", "") +
+                      "INSERT INTO InstrAliasInfo(IDKEY, NAME, VALUE) "
+                      "VALUES('NullOne','AliasVisaId',NULL);" +
+                      insertAlias("scope", "AliasVisaId", "USB0::0x0957::0x1796::MY1::INSTR"));
+  auto* original = new KestAliases(SQLiteDataSource);
+  KestAliases aliases(*original);
+  EXPECT_EQ(original->getIKestBase(), aliases.getIKestBase());
+  KestAliases assigned(DeviceIoDataSource);
+  assigned = *original;
+  EXPECT_EQ(SQLiteDataSource, assigned.getDataSource());
+  delete original;
+  EXPECT_EQ("1:GPIB0::22::INSTR", unalias(aliases, "mydmm"));
+  EXPECT_EQ("1:GPIB0::22::INSTR", unalias(assigned, "MyDmm"));
+  EXPECT_EQ("1:gpib0,7", unalias(aliases, "COUNTER", 64, true));
+  EXPECT_EQ("0:MyDmm", unalias(aliases, "MyDmm", 64, true));
+  EXPECT_EQ("0:Counter", unalias(aliases, "Counter"));
+  EXPECT_EQ("0:Blank", unalias(aliases, "Blank"));
+  EXPECT_EQ("0:NullOne", unalias(aliases, "NullOne"));
+  EXPECT_EQ("0:Missing Alias", unalias(aliases, "Missing Alias"));
+  // "GPIB0::22::INSTR" takes 17 bytes.
+  EXPECT_EQ("0:mydmm", unalias(aliases, "mydmm", 16));
+  EXPECT_EQ("1:GPIB0::22::INSTR", unalias(aliases, "mydmm", 17));
+  EXPECT_EQ("0:", unalias(aliases, "mydmm", 5));  // neither fits
   char buffer[64] = "SCOPE";
   EXPECT_EQ(1, aliases.unaliasVisaAddress(buffer, buffer, sizeof buffer));
   EXPECT_STREQ("USB0::0x0957::0x1796::MY1::INSTR", buffer);
-
   std::strcpy(buffer, "not-an-alias");
   EXPECT_EQ(0, aliases.unaliasVisaAddress(buffer, buffer, sizeof buffer));
   EXPECT_STREQ("not-an-alias", buffer);
 }
 
-TEST(AliasesSQLite, ListsInCaseInsensitiveOrderWithIndexBounds) {
+// Listing on the database: case-insensitive order, negative indexes as 0,
+// past the end 0 with both buffers emptied, texts whole or not at all, rows
+// of another kind no aliases; an enumeration already read keeps its
+// positions while another program changes the table, a new record sees it.
+TEST(AliasesSQLite, Lists) {
   pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("b", "AliasVisaId", "addr-b") +
-                                  insertAlias("A", "AliasVisaId", "addr-A") +
-                                  insertAlias("c", "AliasVisaId", "addr-c"));
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  pdatest::sqlite(db, insertAlias("b", "AliasVisaId", "addr-b") +
+                          insertAlias("A", "AliasVisaId", "addr-A") +
+                          insertAlias("c", "AliasVisaId", "addr-c") +
+                          insertAlias("y", "SomethingElse", "ignored"));
   KestAliases aliases(SQLiteDataSource);
-  char alias[16];
-  char address[16];
-  const char* expected[][2] = {{"A", "addr-A"}, {"b", "addr-b"}, {"c", "addr-c"}};
-  for (int i = 0; i < 3; ++i) {
-    SCOPED_TRACE(i);
-    ASSERT_EQ(1, aliases.getVisaAliasByIndex(i, alias, sizeof alias, address, sizeof address));
-    EXPECT_STREQ(expected[i][0], alias);
-    EXPECT_STREQ(expected[i][1], address);
-  }
-  std::strcpy(alias, "stale");
-  std::strcpy(address, "stale");
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(3, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("", alias);
-  EXPECT_STREQ("", address);
-
-  EXPECT_EQ(1, aliases.getVisaAliasByIndex(-1, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("A", alias);
-  EXPECT_STREQ("addr-A", address);
-  EXPECT_EQ(1, aliases.getVisaAliasByIndex(-2147483647 - 1, alias, sizeof alias, address,
-                                           sizeof address));
-  EXPECT_STREQ("A", alias);
-  EXPECT_EQ(0,
-            aliases.getVisaAliasByIndex(2147483647, alias, sizeof alias, address, sizeof address));
-}
-
-TEST(AliasesSQLite, ListingNeverWritesPartialTexts) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("LongAliasName", "AliasBrixId", "gpib7,22"));
-  KestAliases aliases(SQLiteDataSource);
-  GuardedBuffer alias(13);   // the name needs 14 bytes
-  GuardedBuffer address(9);  // the address needs exactly 9
-  EXPECT_EQ(1,
-            aliases.getBrixAliasByIndex(0, alias.data(), alias.size, address.data(), address.size));
-  EXPECT_EQ("", alias.text());
-  EXPECT_TRUE(alias.guardIntact());
-  EXPECT_EQ("gpib7,22", address.text());
-  EXPECT_TRUE(address.guardIntact());
-}
-
-TEST(AliasesSQLite, VisaOnlyTableLeavesBrixEmpty) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("x", "AliasVisaId", "ASRL1::INSTR") +
-                                  insertAlias("y", "SomethingElse", "ignored"));
-  KestAliases aliases(SQLiteDataSource);
-  char alias[16];
-  char address[16];
-  EXPECT_EQ(0, aliases.getBrixAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_EQ(0, aliases.unaliasBrixAddress("x", address, sizeof address));
-  EXPECT_STREQ("x", address);
-  // Rows of another kind are no aliases at all.
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("y", address, sizeof address));
-  EXPECT_EQ(1, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("x", alias);
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(1, alias, sizeof alias, address, sizeof address));
-}
-
-TEST(AliasesSQLite, EnumerationIsStableAgainstConcurrentChanges) {
-  pdatest::TempMachine machine;
-  std::string db = installWithAliases(
-      machine, insertAlias("one", "AliasVisaId", "1") + insertAlias("two", "AliasVisaId", "2"));
-  KestAliases aliases(SQLiteDataSource);
-  char alias[16];
-  char address[16];
-  ASSERT_EQ(1, aliases.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("one", alias);
-  // Another program adds an alias that would sort first: this record's
-  // enumeration, already read, keeps its positions.
-  pdatest::sqlite(db, insertAlias("aaa", "AliasVisaId", "0"));
-  ASSERT_EQ(1, aliases.getVisaAliasByIndex(1, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("two", alias);
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(2, alias, sizeof alias, address, sizeof address));
-
-  // A new record sees the new table.
+  EXPECT_EQ("1:A=addr-A", aliasAt(aliases, 0));
+  EXPECT_EQ("1:b=addr-b", aliasAt(aliases, 1));
+  EXPECT_EQ("1:c=addr-c", aliasAt(aliases, 2));
+  EXPECT_EQ("0:=", aliasAt(aliases, 3));
+  EXPECT_EQ("1:A=addr-A", aliasAt(aliases, -1));
+  EXPECT_EQ("1:A=addr-A", aliasAt(aliases, -2147483647 - 1));
+  EXPECT_EQ("0:=", aliasAt(aliases, 2147483647));
+  EXPECT_EQ("0:=", aliasAt(aliases, 0, true));
+  EXPECT_EQ("0:y", unalias(aliases, "y"));
+  EXPECT_EQ("0:b", unalias(aliases, "b", 64, true));
+  pdatest::sqlite(db, insertAlias("aaa", "AliasVisaId", "0") +
+                          insertAlias("LongAliasName", "AliasBrixId", "gpib7,22"));
+  EXPECT_EQ("1:b=addr-b", aliasAt(aliases, 1));
+  EXPECT_EQ("0:=", aliasAt(aliases, 3));
   KestAliases fresh(SQLiteDataSource);
-  ASSERT_EQ(1, fresh.getVisaAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("aaa", alias);
+  EXPECT_EQ("1:aaa=0", aliasAt(fresh, 1));
+  // The name needs 14 bytes, the address exactly 9.
+  EXPECT_EQ("1:=gpib7,22", aliasAt(fresh, 0, true, 13, 9));
 }
 
-TEST(AliasesSQLite, CopiesShareTheTreeAndOutliveTheOriginal) {
-  pdatest::TempMachine machine;
-  installWithAliases(machine, insertAlias("dmm", "AliasVisaId", "GPIB0::5::INSTR"));
-  auto* original = new KestAliases(SQLiteDataSource);
-  KestAliases copy(*original);
-  EXPECT_EQ(original->getIKestBase(), copy.getIKestBase());
-  KestAliases assigned(DeviceIoDataSource);
-  assigned = *original;
-  EXPECT_EQ(SQLiteDataSource, assigned.getDataSource());
-  delete original;
-
-  char address[32];
-  EXPECT_EQ(1, copy.unaliasVisaAddress("DMM", address, sizeof address));
-  EXPECT_STREQ("GPIB0::5::INSTR", address);
-  EXPECT_EQ(1, assigned.unaliasVisaAddress("dmm", address, sizeof address));
-}
-
-// ---------------------------------------------------------------------------
-// Registry: "VisaDevices" and "Devices" below the settings key.
-
+// The registry keeps aliases in "VisaDevices" and "Devices" below the
+// settings key; with the registry switch set it is the default store.
 TEST(AliasesRegistry, ResolvesAndListsBothKinds) {
   pdatest::TempMachine machine;
   machine.installSuite();
-  const std::string visa = std::string(kSettingsKey) + "\\VisaDevices";
-  const std::string brix = std::string(kSettingsKey) + "\\Devices";
-  pdatest::regSetString(visa, "c", "addr-c");
-  pdatest::regSetString(visa, "A", "addr-A");
-  pdatest::regSetString(visa, "b", "addr-b");
-  pdatest::regSetString(brix, "Meter", "gpib0,22");
-
-  KestAliases aliases(RegistryDataSource);
-  char alias[16];
-  char address[16];
-  EXPECT_EQ(1, aliases.unaliasVisaAddress("B", address, sizeof address));
-  EXPECT_STREQ("addr-b", address);
-  EXPECT_EQ(1, aliases.unaliasBrixAddress("meter", address, sizeof address));
-  EXPECT_STREQ("gpib0,22", address);
-
-  const char* order[] = {"A", "b", "c"};
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(1, aliases.getVisaAliasByIndex(i, alias, sizeof alias, address, sizeof address));
-    EXPECT_STREQ(order[i], alias);
-  }
-  EXPECT_EQ(0, aliases.getVisaAliasByIndex(3, alias, sizeof alias, address, sizeof address));
-  EXPECT_EQ(1, aliases.getVisaAliasByIndex(-1, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("A", alias);
-  EXPECT_EQ(1, aliases.getBrixAliasByIndex(0, alias, sizeof alias, address, sizeof address));
-  EXPECT_STREQ("Meter", alias);
-  EXPECT_EQ(0, aliases.getBrixAliasByIndex(1, alias, sizeof alias, address, sizeof address));
-}
-
-TEST(AliasesRegistry, AddressOneCharacterTooLongAndEmptyAddress) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string visa = std::string(kSettingsKey) + "\\VisaDevices";
-  pdatest::regSetString(visa, "dmm", "GPIB0::22::INSTR");
-  pdatest::regSetString(visa, "empty", "");
-  KestAliases aliases(RegistryDataSource);
-
-  GuardedBuffer tooSmall(16);
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("DMM", tooSmall.data(), tooSmall.size));
-  EXPECT_EQ("DMM", tooSmall.text());
-  EXPECT_TRUE(tooSmall.guardIntact());
-
-  char address[32];
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("empty", address, sizeof address));
-  EXPECT_STREQ("empty", address);
-}
-
-TEST(AliasesRegistry, RegistrySwitchMakesTheRegistryTheDefault) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kSwitchKey, "_UseRegistryForPersistedData", "TRUE");
-  pdatest::regSetString(std::string(kSettingsKey) + "\\VisaDevices", "dmm", "GPIB0::9::INSTR");
+  pdatest::regSetString("SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion",
+                        "_UseRegistryForPersistedData", "TRUE");
+  for (const char* name : {"c", "A", "b"})
+    pdatest::regSetString(kSettingsKey + "\\VisaDevices", name, std::string("addr-") + name);
+  pdatest::regSetString(kSettingsKey + "\\VisaDevices", "dmm", "GPIB0::22::INSTR");
+  pdatest::regSetString(kSettingsKey + "\\VisaDevices", "empty", "");
+  pdatest::regSetString(kSettingsKey + "\\Devices", "Meter", "gpib0,22");
   KestAliases aliases;
   EXPECT_EQ(RegistryDataSource, aliases.getDataSource());
-  char address[32];
-  EXPECT_EQ(1, aliases.unaliasVisaAddress("dmm", address, sizeof address));
-  EXPECT_STREQ("GPIB0::9::INSTR", address);
+  EXPECT_EQ("1:addr-b", unalias(aliases, "B"));
+  EXPECT_EQ("1:gpib0,22", unalias(aliases, "meter", 64, true));
+  EXPECT_EQ("0:DMM", unalias(aliases, "DMM", 16));
+  EXPECT_EQ("1:GPIB0::22::INSTR", unalias(aliases, "DMM", 17));
+  EXPECT_EQ("0:empty", unalias(aliases, "empty"));  // and not listed
+  const char* order[] = {"1:A=addr-A", "1:b=addr-b", "1:c=addr-c", "1:dmm=", "0:="};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(order[i], aliasAt(aliases, i)) << i;
+  EXPECT_EQ("1:A=addr-A", aliasAt(aliases, -1));
+  EXPECT_EQ("1:Meter=gpib0,22", aliasAt(aliases, 0, true));
+  EXPECT_EQ("0:=", aliasAt(aliases, 1, true));
 }
 
 #if !defined(_WIN32)
-// The stand-in's switch for a process without write rights.
+// Read-only (the stand-in's switch for a process without write rights): the
+// alias keys cannot be created, so neither table exists.
 TEST(AliasesRegistry, MissingAliasKeysPassNamesThrough) {
   pdatest::TempMachine machine;
   machine.installSuite();
-  // Read-only: the alias keys cannot be created, so neither table exists.
   setenv("PDA_REGISTRY_READONLY", "1", 1);
   KestAliases aliases(RegistryDataSource);
-  char alias[16];
-  char address[16];
-  EXPECT_EQ(0, aliases.unaliasVisaAddress("dmm", address, sizeof address));
-  EXPECT_STREQ("dmm", address);
-  EXPECT_EQ(0, aliases.getBrixAliasByIndex(0, alias, sizeof alias, address, sizeof address));
+  EXPECT_EQ("0:dmm", unalias(aliases, "dmm"));
+  EXPECT_EQ("0:=", aliasAt(aliases, 0, true));
 }
 #endif

@@ -69,29 +69,25 @@ TEST(RecordsBadInput, StringBuffersOfZeroAndOneByteOnEveryStore) {
   info.getValueString("Empty", b, 0, "dflt");
   EXPECT_EQ(b[0], '\0');
   EXPECT_EQ(info.getIKestBase()->rawNameValueMap().count("Empty"), 0u);
-}
-
-// A record without a store answers every read with the caller's default
-// (whole or "", as the buffer allows; with a size of 0 only the first byte is
-// written, as the node does) and every write with 0.
-TEST(RecordsBadInput, RecordWithoutAStore) {
-  pdatest::TempMachine machine;
-  KestInfo info(WrenDataSource);
-  ASSERT_EQ(info.getIKestBase(), nullptr);
-  EXPECT_EQ(info.getInstallLevel(), 256);
-  EXPECT_EQ(info.setHiddenMode(1), 0);
-  EXPECT_EQ(info.setValueString("Name", "value"), 0);
-  char b[5] = {'#', '#', '#', '#', '#'};
-  info.getValueString("Name", b, 0, "dflt");
-  EXPECT_EQ(b[0], '\0');
-  EXPECT_EQ(b[1], '#');
-  b[0] = '#';
-  info.getValueString("Name", b, 4, "dflt");
-  EXPECT_EQ(b[0], '\0');
-  EXPECT_EQ(b[4], '#');
-  info.getValueString("Name", b, 5, "dflt");
-  EXPECT_STREQ(b, "dflt");
-  info.getValueString("Name", nullptr, 5, "dflt");  // no buffer: nothing to write
+  // A record without a store answers every read with the caller's default
+  // (whole or "", as the buffer allows; with a size of 0 only the first byte
+  // is written, as the node does) and every write with 0.
+  KestInfo none(WrenDataSource);
+  ASSERT_EQ(none.getIKestBase(), nullptr);
+  EXPECT_EQ(none.getInstallLevel(), 256);
+  EXPECT_EQ(none.setHiddenMode(1), 0);
+  EXPECT_EQ(none.setValueString("Name", "value"), 0);
+  char d[5] = {'#', '#', '#', '#', '#'};
+  none.getValueString("Name", d, 0, "dflt");
+  EXPECT_EQ(d[0], '\0');
+  EXPECT_EQ(d[1], '#');
+  d[0] = '#';
+  none.getValueString("Name", d, 4, "dflt");
+  EXPECT_EQ(d[0], '\0');
+  EXPECT_EQ(d[4], '#');
+  none.getValueString("Name", d, 5, "dflt");
+  EXPECT_STREQ(d, "dflt");
+  none.getValueString("Name", nullptr, 5, "dflt");  // no buffer: nothing to write
 
   KestInfo outOfRange(static_cast<DataSource>(77));
   EXPECT_EQ(outOfRange.getIKestBase(), nullptr);
@@ -102,7 +98,7 @@ TEST(RecordsBadInput, RecordWithoutAStore) {
 // Null names, buffers and values, where the library decides the guard: a
 // null name reads as nothing (the default, or "" for a string) and is never
 // stored; a null buffer is left alone.
-TEST(RecordsBadInput, NullArgumentsOnEveryStore) {
+TEST(RecordsBadInput, NullArgumentsAndLongTextsOnEveryStore) {
   pdatest::TempMachine machine;
   installWithSettings(machine);
   for (DataSource source : kStores) {
@@ -141,14 +137,8 @@ TEST(RecordsBadInput, NullArgumentsOnEveryStore) {
   config.setKestBase(nullptr);
   EXPECT_EQ(config.kestBase(), own);
   EXPECT_FALSE(config.isKestBaseSet());
-}
-
-// Alias buffers of 0 and 1 byte: never written partially, never past their
-// end; a size of 0 is not written at all.
-TEST(RecordsBadInput, AliasBuffersOfZeroAndOneByte) {
-  pdatest::TempMachine machine;
-  installWithSettings(machine);
-  KestAliases aliases(SQLiteDataSource);
+  // Alias buffers of 0 and 1 byte: never written partially, never past
+  // their end; a size of 0 is not written at all.
   char b[4] = {'#', '#', '#', '#'};
   EXPECT_EQ(aliases.unaliasVisaAddress("scope", b, 0), 0);
   EXPECT_EQ(b[0], '#');
@@ -162,13 +152,8 @@ TEST(RecordsBadInput, AliasBuffersOfZeroAndOneByte) {
   EXPECT_EQ(target[0], '\0');
   EXPECT_EQ(aliases.getVisaAliasByIndex(-5, alias, 0, target, 0), 1);
   EXPECT_EQ(aliases.getVisaAliasByIndex(1 << 30, alias, 1, target, 1), 0);
-}
-
-// Names and values of 1,024 characters and more, through the records of the
-// database and the built-in defaults: stored and read back whole.
-TEST(RecordsBadInput, LongNamesAndValues) {
-  pdatest::TempMachine machine;
-  installWithSettings(machine);
+  // Names and values of 1,024 characters and more, through the records of
+  // the database and the built-in defaults: stored and read back whole.
   const std::string name(1024, 'n');
   const std::string value = std::string(5000, 'v') + "'";
   for (DataSource source : {SQLiteDataSource, DeviceIoDataSource}) {

@@ -26,7 +26,10 @@ void expectStoredSettings(InstrumentFavoritesInfo& favorites) {
 
 }  // namespace
 
-TEST(FavoritesStores, OnOffAndEverythingElseOnTheDatabaseAndTheRegistry) {
+// "On" and "Off" in any letter case, anything else (a value too long for
+// the read buffer too) not set, on the database and the registry; writes are
+// read back by a new record; the defaults and Wren answer not set.
+TEST(FavoritesStores, OnOffAndEverythingElseOnEveryStore) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
@@ -42,12 +45,6 @@ TEST(FavoritesStores, OnOffAndEverythingElseOnTheDatabaseAndTheRegistry) {
     InstrumentFavoritesInfo favorites(source);
     expectStoredSettings(favorites);
   }
-}
-
-TEST(FavoritesStores, WritesAreReadBackByANewRecord) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  machine.createConfigDatabase();
   {
     InstrumentFavoritesInfo favorites;
     EXPECT_EQ(SQLiteDataSource, favorites.getDataSource());
@@ -59,26 +56,16 @@ TEST(FavoritesStores, WritesAreReadBackByANewRecord) {
   EXPECT_EQ(InstrumentFavoriteOn, again.getInstrumentFavoriteSetting("dmm"));
   EXPECT_NE(0, again.setValueString("dmm", "OFF"));
   EXPECT_EQ(InstrumentFavoriteOff, again.getInstrumentFavoriteSetting("dmm"));
-}
 
-TEST(FavoritesStores, DefaultsAndWrenAnswerNotSet) {
-  pdatest::TempMachine machine;
-  InstrumentFavoritesInfo defaults(DeviceIoDataSource);
+  InstrumentFavoritesInfo defaults(DeviceIoDataSource);  // in memory
   ASSERT_NE(nullptr, defaults.getIKestBase());
   EXPECT_EQ(InstrumentFavoriteNotSet, defaults.getInstrumentFavoriteSetting("On"));
-  EXPECT_EQ(InstrumentFavoriteNotSet, defaults.getInstrumentFavoriteSetting("anything"));
-
+  ASSERT_NE(0, defaults.setValueString("Huge", std::string(100000, 'O').c_str()));
+  EXPECT_EQ(InstrumentFavoriteNotSet, defaults.getInstrumentFavoriteSetting("Huge"));
+  ASSERT_NE(0, defaults.setValueString("Short", "oN"));
+  EXPECT_EQ(InstrumentFavoriteOn, defaults.getInstrumentFavoriteSetting("short"));
   InstrumentFavoritesInfo wren(WrenDataSource);
   EXPECT_EQ(nullptr, wren.getIKestBase());
   EXPECT_EQ(InstrumentFavoriteNotSet, wren.getInstrumentFavoriteSetting("Scope"));
   EXPECT_EQ(0, wren.setValueString("Scope", "On"));
-}
-
-TEST(FavoritesStores, ValueTooLongForTheReadBufferIsNotSet) {
-  pdatest::TempMachine machine;
-  InstrumentFavoritesInfo favorites(DeviceIoDataSource);  // in memory
-  ASSERT_NE(0, favorites.setValueString("Huge", std::string(100000, 'O').c_str()));
-  EXPECT_EQ(InstrumentFavoriteNotSet, favorites.getInstrumentFavoriteSetting("Huge"));
-  ASSERT_NE(0, favorites.setValueString("Short", "oN"));
-  EXPECT_EQ(InstrumentFavoriteOn, favorites.getInstrumentFavoriteSetting("short"));
 }

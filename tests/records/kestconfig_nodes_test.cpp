@@ -2,6 +2,7 @@
 // of the node in use (setKestBase / resetKestBase), and the lifetime of every
 // node involved: each destroyed exactly once, a caller's node never by the
 // record while the caller holds it. Run under ASan to see double frees.
+// Also the remote-session parameter record on every store.
 
 #include <gtest/gtest.h>
 
@@ -36,21 +37,19 @@ CountedNode* makeCallerNode(const char* marker, int* destroyed) {
   return node;
 }
 
-std::string marker(KestRecord& record) {
-  char buffer[32];
-  record.getValueString("Marker", buffer, sizeof buffer, "none");
+std::string read(KestRecord& record, const char* name = "Marker") {
+  char buffer[256];
+  record.getValueString(name, buffer, sizeof buffer, "none");
   return buffer;
 }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Node replacement.
-
+// setKestBase / resetKestBase: the node in use, whether one is set, where
+// reads and writes go, and the references of the caller's and the own nodes.
 TEST(KestConfigNodes, ReplacementFollowsTheStateTable) {
   pdatest::TempMachine machine;
-  int destroyedA = 0;
-  int destroyedB = 0;
+  int destroyedA = 0, destroyedB = 0;
   CountedNode* a = makeCallerNode("A", &destroyedA);
   CountedNode* b = makeCallerNode("B", &destroyedB);
   {
@@ -58,64 +57,62 @@ TEST(KestConfigNodes, ReplacementFollowsTheStateTable) {
     IKestBase* own = config.kestBase();
     ASSERT_NE(nullptr, own);
     EXPECT_FALSE(config.isKestBaseSet());
-    EXPECT_EQ("none", marker(config));
-
+    EXPECT_EQ("none", read(config));
     config.setKestBase(a);
     EXPECT_EQ(a, config.kestBase());
     EXPECT_TRUE(config.isKestBaseSet());
-    EXPECT_EQ("A", marker(config));
+    EXPECT_EQ("A", read(config));
     EXPECT_EQ(2, a->referenceCount());
     EXPECT_EQ(1, own->referenceCount());  // kept aside, not shared
-
+    EXPECT_NE(0, config.setValueInt32("Written", 42));
+    EXPECT_EQ(42, a->getValueInt32("Written", -1));
+    EXPECT_EQ(-1, own->getValueInt32("Written", -1));
     config.setKestBase(b);
     EXPECT_EQ(b, config.kestBase());
-    EXPECT_TRUE(config.isKestBaseSet());
-    EXPECT_EQ("B", marker(config));
+    EXPECT_EQ("B", read(config));
     EXPECT_EQ(1, a->referenceCount());  // let go, not destroyed
-    EXPECT_EQ(0, destroyedA);
-
     config.setKestBase(nullptr);
     EXPECT_EQ(b, config.kestBase());
     EXPECT_TRUE(config.isKestBaseSet());
-
+    for (int twice = 0; twice < 2; ++twice) {
+      config.resetKestBase();
+      EXPECT_EQ(own, config.kestBase());
+      EXPECT_FALSE(config.isKestBaseSet());
+      EXPECT_EQ("none", read(config));
+      EXPECT_EQ(-1, config.getValueInt32("Written", -1));
+      EXPECT_EQ(1, b->referenceCount());
+    }
+    // The own root as caller's node is balanced too.
+    config.setKestBase(own);
+    EXPECT_TRUE(config.isKestBaseSet());
+    EXPECT_EQ(2, own->referenceCount());
     config.resetKestBase();
+    EXPECT_EQ(1, own->referenceCount());
     EXPECT_EQ(own, config.kestBase());
-    EXPECT_FALSE(config.isKestBaseSet());
-    EXPECT_EQ("none", marker(config));
-    EXPECT_EQ(1, b->referenceCount());
-
-    config.resetKestBase();
-    EXPECT_EQ(own, config.kestBase());
-    EXPECT_FALSE(config.isKestBaseSet());
   }
-  EXPECT_EQ(0, destroyedA);
-  EXPECT_EQ(0, destroyedB);
+  EXPECT_EQ(0, destroyedA + destroyedB);
   IKestBase::releaseNode(a);
   IKestBase::releaseNode(b);
   EXPECT_EQ(1, destroyedA);
   EXPECT_EQ(1, destroyedB);
-}
 
-TEST(KestConfigNodes, WritesGoToTheNodeInUse) {
-  pdatest::TempMachine machine;
-  int destroyed = 0;
-  CountedNode* a = makeCallerNode("A", &destroyed);
+  // A node of the record's own tree: destroyed with the child still in use,
+  // the own tree goes first, the child (held by the record) after it, each once.
   KestConfig config(DeviceIoDataSource);
-  IKestBase* own = config.kestBase();
-  config.setKestBase(a);
-  EXPECT_NE(0, config.setValueInt32("Written", 42));
-  EXPECT_EQ(42, a->getValueInt32("Written", -1));
-  EXPECT_EQ(-1, own->getValueInt32("Written", -1));
-  config.resetKestBase();
-  EXPECT_EQ(-1, config.getValueInt32("Written", -1));
-  IKestBase::releaseNode(a);
-  EXPECT_EQ(1, destroyed);
+  int found = 0;
+  SubKeyMap::const_iterator intf0 = config.kestBase()->findMap("intf0", &found);
+  ASSERT_EQ(1, found);
+  config.setKestBase(intf0->second);
+  EXPECT_EQ(7, config.getValueInt32("LU", -1));
 }
 
-TEST(KestConfigNodes, DestroyingTheRecordWhileACallerNodeIsInUse) {
+// Destroying, copying, assigning and re-initializing a record release its
+// own root and its caller's node exactly once and leave the caller's alone.
+TEST(KestConfigNodes, LifetimeOfTheOwnRootAndTheCallersNode) {
   pdatest::TempMachine machine;
-  int destroyed = 0;
-  CountedNode* a = makeCallerNode("A", &destroyed);
+  int destroyedA = 0, destroyedB = 0;
+  CountedNode* a = makeCallerNode("A", &destroyedA);
+  CountedNode* b = makeCallerNode("B", &destroyedB);
   IKestBase* own = nullptr;
   {
     KestConfig config(DeviceIoDataSource);
@@ -123,161 +120,127 @@ TEST(KestConfigNodes, DestroyingTheRecordWhileACallerNodeIsInUse) {
     IKestBase::retainNode(own);  // watch the own root's references
     config.setKestBase(a);
   }
-  // The record released its own root exactly once and left the caller's node alone.
   EXPECT_EQ(1, own->referenceCount());
   IKestBase::releaseNode(own);
-  EXPECT_EQ(0, destroyed);
   EXPECT_EQ(1, a->referenceCount());
-  char buffer[8];
-  a->getValueString("Marker", buffer, sizeof buffer, "");
-  EXPECT_STREQ("A", buffer);  // untouched by the record
-  IKestBase::releaseNode(a);
-  EXPECT_EQ(1, destroyed);
-}
+  char marker[8];
+  a->getValueString("Marker", marker, sizeof marker, "");
+  EXPECT_STREQ("A", marker);  // untouched by the record
 
-TEST(KestConfigNodes, ANodeOfTheRecordsOwnTreeCanBeUsed) {
-  pdatest::TempMachine machine;
-  KestConfig config(DeviceIoDataSource);
-  int found = 0;
-  SubKeyMap::const_iterator intf0 = config.kestBase()->findMap("intf0", &found);
-  ASSERT_EQ(1, found);
-  config.setKestBase(intf0->second);
-  EXPECT_EQ(7, config.getValueInt32("LU", -1));
-  EXPECT_TRUE(config.isKestBaseSet());
-  // Destroyed with the child still in use: the own tree goes first, the
-  // child (held by the record) after it, each once.
-}
-
-TEST(KestConfigNodes, SettingTheOwnRootAsCallerNodeIsBalanced) {
-  pdatest::TempMachine machine;
-  KestConfig config(DeviceIoDataSource);
-  IKestBase* own = config.kestBase();
-  config.setKestBase(own);
-  EXPECT_TRUE(config.isKestBaseSet());
-  EXPECT_EQ(2, own->referenceCount());
-  config.resetKestBase();
-  EXPECT_EQ(1, own->referenceCount());
-  EXPECT_EQ(own, config.kestBase());
-}
-
-// ---------------------------------------------------------------------------
-// Copies and assignment.
-
-TEST(KestConfigCopies, CopyKeepsTheCallerNodeAndTheOwnRootAlive) {
-  pdatest::TempMachine machine;
-  int destroyed = 0;
-  CountedNode* a = makeCallerNode("A", &destroyed);
+  // A copy keeps the caller's node and the own root alive.
   auto* original = new KestConfig(DeviceIoDataSource);
-  IKestBase* own = original->kestBase();
+  own = original->kestBase();
   original->setKestBase(a);
   KestConfig copy(*original);
   delete original;
-
   EXPECT_TRUE(copy.isKestBaseSet());
-  EXPECT_EQ(a, copy.kestBase());
-  EXPECT_EQ("A", marker(copy));
+  EXPECT_EQ("A", read(copy));
   copy.resetKestBase();
   EXPECT_EQ(own, copy.kestBase());
   EXPECT_EQ(4u, copy.kestBase()->SubKeyMap()->size());  // the own tree is intact
   EXPECT_EQ(1, own->referenceCount());
   EXPECT_EQ(1, a->referenceCount());
-  IKestBase::releaseNode(a);
-  EXPECT_EQ(1, destroyed);
-}
 
-TEST(KestConfigCopies, AssignmentReleasesTheTargetsTreesOnce) {
-  pdatest::TempMachine machine;
-  int destroyedA = 0;
-  int destroyedB = 0;
-  CountedNode* a = makeCallerNode("A", &destroyedA);
-  CountedNode* b = makeCallerNode("B", &destroyedB);
-
+  // Assignment releases the target's trees once; self-assignment changes nothing.
   KestConfig source(DeviceIoDataSource);
   source.setKestBase(a);
   KestConfig target(DeviceIoDataSource);
   IKestBase* targetOwn = target.kestBase();
   IKestBase::retainNode(targetOwn);
   target.setKestBase(b);
-
   target = source;
-  EXPECT_EQ(1, targetOwn->referenceCount());  // the target's old own root was released
-  EXPECT_EQ(1, b->referenceCount());          // and so was its caller node
+  EXPECT_EQ(1, targetOwn->referenceCount());
+  EXPECT_EQ(1, b->referenceCount());
   EXPECT_EQ(a, target.kestBase());
   EXPECT_EQ(3, a->referenceCount());  // caller, source, target
   EXPECT_TRUE(target.isKestBaseSet());
-
   KestConfig& same = target;
-  target = same;  // self-assignment changes nothing
+  target = same;
   EXPECT_EQ(3, a->referenceCount());
   target.resetKestBase();
   EXPECT_EQ(source.getIKestBase(), a);
   EXPECT_EQ(2, a->referenceCount());
-
   IKestBase::releaseNode(targetOwn);
+
+  // Through the base class only the node in use is replaced.
+  KestConfig other(DeviceIoDataSource);
+  KestRecord& base = source;
+  base = other;
+  EXPECT_EQ(other.kestBase(), source.kestBase());
+  EXPECT_EQ(1, a->referenceCount());
+  source.resetKestBase();  // back to the own root it kept aside
+  EXPECT_NE(other.kestBase(), source.kestBase());
+  EXPECT_EQ(1, other.kestBase()->referenceCount());
+
+  // Initializing the data source again drops the caller's node and the own root.
+  KestConfig fresh(DeviceIoDataSource);
+  own = fresh.getIKestBase();
+  IKestBase::retainNode(own);
+  fresh.setKestBase(other.kestBase());
+  EXPECT_EQ(2, other.kestBase()->referenceCount());
+  PdaTestAccess::KestConfig_initializeDataSource(fresh, WrenDataSource);
+  EXPECT_FALSE(fresh.isKestBaseSet());
+  EXPECT_EQ(nullptr, fresh.kestBase());
+  EXPECT_EQ(1, own->referenceCount());
+  EXPECT_EQ(1, other.kestBase()->referenceCount());
+  IKestBase::releaseNode(own);
   IKestBase::releaseNode(b);
-  EXPECT_EQ(1, destroyedB);
-  source.resetKestBase();
   IKestBase::releaseNode(a);
   EXPECT_EQ(1, destroyedA);
+  EXPECT_EQ(1, destroyedB);
 }
 
-TEST(KestConfigCopies, AssignmentThroughTheBaseClassStaysBalanced) {
+// Without an installed suite: the built-in store (rebuilt by reInitialize),
+// and WrenDataSource, which has no node but takes a caller's one.
+TEST(KestConfigStores, BuiltInStoreAndWren) {
   pdatest::TempMachine machine;
-  int destroyed = 0;
-  CountedNode* a = makeCallerNode("A", &destroyed);
-  KestConfig config(DeviceIoDataSource);
-  config.setKestBase(a);
-  KestConfig other(DeviceIoDataSource);
-  KestRecord& base = config;
-  base = other;  // replaces the node in use only
-  EXPECT_EQ(other.kestBase(), config.kestBase());
-  EXPECT_EQ(1, a->referenceCount());
-  config.resetKestBase();  // back to the own root it kept aside
-  EXPECT_NE(other.kestBase(), config.kestBase());
-  EXPECT_EQ(1, other.kestBase()->referenceCount());
-  IKestBase::releaseNode(a);
-  EXPECT_EQ(1, destroyed);
-}
-
-// ---------------------------------------------------------------------------
-// Stores.
-
-TEST(KestConfigStores, ReInitializeForgetsWritesOfTheNodeInUse) {
-  pdatest::TempMachine machine;  // not installed: the built-in defaults
   KestConfig config;
   EXPECT_EQ(DeviceIoDataSource, config.getDataSource());
   EXPECT_NE(0, config.setValueString("Scratch", "1"));
   config.reInitialize();
   EXPECT_EQ(0, config.getValueInt32("Scratch", 0));
   EXPECT_EQ(4u, config.kestBase()->SubKeyMap()->size());  // rebuilt on access
-}
 
-TEST(KestConfigStores, WrenHasNoNodeButTakesACallerNode) {
-  pdatest::TempMachine machine;
+  SorrelParams params(DeviceIoDataSource);
+  ASSERT_NE(nullptr, params.kestBase());
+  EXPECT_EQ(params.getIKestBase(), params.kestBase());
+  EXPECT_EQ("LU,Name,Interface,NotUsed,BusAddr,VISAName,log_errors", read(params, "VXI11SERVER"));
+  EXPECT_EQ(
+      "LU,Name,Interface,Slot,BusAddr,PNPvid,PNPModel,PNPsecId,PNPsn,SysCtl,PNPprefix,"
+      "Discoverable,Hidden,ATNDelay",
+      read(params, "pcigpib"));
+  EXPECT_EQ("none", read(params, "usb"));
+  SorrelParams noParams(WrenDataSource);
+  EXPECT_EQ(nullptr, noParams.kestBase());
+  EXPECT_EQ("none", read(noParams, "pcigpib"));
+  EXPECT_EQ(0, noParams.setValueString("pcigpib", "LU"));
+
   int destroyed = 0;
   CountedNode* a = makeCallerNode("A", &destroyed);
   {
-    KestConfig config(WrenDataSource);
-    EXPECT_EQ(nullptr, config.kestBase());
-    config.reInitialize();
-    EXPECT_EQ(5, config.getValueInt32("LU", 5));
-    EXPECT_EQ(0, config.setValueInt32("LU", 6));
-    EXPECT_FALSE(config.isKestBaseSet());
-
-    config.setKestBase(a);
-    EXPECT_TRUE(config.isKestBaseSet());
-    EXPECT_EQ("A", marker(config));
-    config.resetKestBase();
-    EXPECT_EQ(nullptr, config.kestBase());
-    EXPECT_FALSE(config.isKestBaseSet());
-    config.setKestBase(a);  // destroyed while in use
+    KestConfig wren(WrenDataSource);
+    EXPECT_EQ(nullptr, wren.kestBase());
+    wren.reInitialize();
+    EXPECT_EQ(5, wren.getValueInt32("LU", 5));
+    EXPECT_EQ(0, wren.setValueInt32("LU", 6));
+    EXPECT_FALSE(wren.isKestBaseSet());
+    wren.setKestBase(a);
+    EXPECT_TRUE(wren.isKestBaseSet());
+    EXPECT_EQ("A", read(wren));
+    wren.resetKestBase();
+    EXPECT_EQ(nullptr, wren.kestBase());
+    EXPECT_FALSE(wren.isKestBaseSet());
+    wren.setKestBase(a);  // destroyed while in use
   }
   EXPECT_EQ(1, a->referenceCount());
   IKestBase::releaseNode(a);
   EXPECT_EQ(1, destroyed);
 }
 
-TEST(KestConfigStores, SQLiteBuildsInterfacesWithTheirInstruments) {
+// An installed suite: the database builds interfaces with their instruments
+// and keeps the session parameters; the registry reads its Params key
+// without built-in defaults mixed in.
+TEST(KestConfigStores, DatabaseAndRegistry) {
   pdatest::TempMachine machine;
   machine.installSuite();
   std::string db = machine.createConfigDatabase();
@@ -286,7 +249,8 @@ TEST(KestConfigStores, SQLiteBuildsInterfacesWithTheirInstruments) {
                   "('K1','RecordType','Interface'),('K1','PersistentId','G-1'),"
                   "('K1','VISAName','GPIB5'),('K1','LU','5'),"
                   "('K2','RecordType','Device'),('K2','PersistentId','G-2'),"
-                  "('K2','VisaAddress','GPIB5::3::INSTR'),('K2','ParentHashKey','G-1');");
+                  "('K2','VisaAddress','GPIB5::3::INSTR'),('K2','ParentHashKey','G-1');"
+                  "INSERT INTO SorrelParamInfo(NAME, VALUE) VALUES('usbtmc','LU,Name');");
   KestConfig config(SQLiteDataSource);
   ASSERT_NE(nullptr, dynamic_cast<KestSQLite*>(config.kestBase()));
   int found = 0;
@@ -294,26 +258,23 @@ TEST(KestConfigStores, SQLiteBuildsInterfacesWithTheirInstruments) {
   ASSERT_EQ(1, found);
   config.setKestBase(intf->second);
   EXPECT_EQ(5, config.getValueInt32("LU", -1));
-  int hasInstrument = 0;
-  config.kestBase()->findMap("GPIB5::3::INSTR", &hasInstrument);
-  EXPECT_EQ(1, hasInstrument);
+  config.kestBase()->findMap("GPIB5::3::INSTR", &found);
+  EXPECT_EQ(1, found);
   config.resetKestBase();
   EXPECT_EQ(1u, config.kestBase()->SubKeyMap()->size());
-}
-
-TEST(KestConfigNodes, InitializeDataSourceDropsACallerNodeAndTheOwnRoot) {
-  pdatest::TempMachine machine;
-  KestConfig config(DeviceIoDataSource);
-  IKestBase* own = config.getIKestBase();
-  IKestBase::retainNode(own);
-  KestConfig other(DeviceIoDataSource);
-  config.setKestBase(other.kestBase());
-  EXPECT_EQ(2, other.kestBase()->referenceCount());
-
-  PdaTestAccess::KestConfig_initializeDataSource(config, WrenDataSource);
-  EXPECT_FALSE(config.isKestBaseSet());
-  EXPECT_EQ(nullptr, config.kestBase());
-  EXPECT_EQ(1, own->referenceCount());
-  EXPECT_EQ(1, other.kestBase()->referenceCount());
-  IKestBase::releaseNode(own);
+  {
+    SorrelParams params;  // the default store of an installed suite
+    EXPECT_EQ(SQLiteDataSource, params.getDataSource());
+    EXPECT_EQ("LU,Name", read(params, "USBTMC"));
+    EXPECT_NE(0, params.setValueString("lan", "LU,Host"));
+  }
+  EXPECT_EQ("LU,Host\n",
+            pdatest::sqlite(db, "SELECT VALUE FROM SorrelParamInfo WHERE NAME = 'lan';"));
+  SorrelParams again(SQLiteDataSource);
+  EXPECT_EQ("LU,Host", read(again, "lan"));
+  pdatest::regSetString("SOFTWARE\\Vantrel\\Quillon\\CurrentVersion\\Params", "vxi11Server",
+                        "LU,Name");
+  SorrelParams registry(RegistryDataSource);
+  EXPECT_EQ("LU,Name", read(registry, "vxi11server"));
+  EXPECT_EQ("none", read(registry, "pcigpib"));
 }

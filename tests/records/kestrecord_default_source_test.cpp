@@ -35,11 +35,7 @@ std::string published() {
   std::string bytes;
   if (!pdatest::regGet(kKey, kPublished, &type, &bytes)) return "<none>";
   EXPECT_EQ(type, static_cast<unsigned int>(REG_SZ));
-  // Written with its terminating NUL.
-  EXPECT_FALSE(bytes.empty());
-  if (!bytes.empty()) {
-    EXPECT_EQ(bytes.back(), '\0');
-  }
+  EXPECT_EQ(bytes.empty() ? 'x' : bytes.back(), '\0');  // written with its terminating NUL
   return std::string(bytes.c_str());
 }
 
@@ -100,19 +96,22 @@ class KestRecordSwitch : public ::testing::TestWithParam<SwitchCase> {};
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Not installed: built-in defaults, registry untouched
-
+// Not installed: the built-in defaults whatever the switch says, for the
+// default and for a record without a source; nothing is published.
 TEST(KestRecordDefaultSource, NotInstalledIgnoresTheSwitchAndPublishesNothing) {
   pdatest::TempMachine machine;
   pdatest::regSetString(kKey, kSwitch, "True");
+  KestInfo record(UnknownDataSource);
+  EXPECT_EQ(record.getDataSource(), DeviceIoDataSource);
+  EXPECT_STREQ(record.getDataSourceString(), "DeviceIoDataSource");
+  ASSERT_NE(record.getIKestBase(), nullptr);
+  EXPECT_STREQ(record.getIKestBase()->RecordType(), "KestInfo");
   EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), DeviceIoDataSource);
   EXPECT_EQ(published(), "<none>");
 }
 
-// ---------------------------------------------------------------------------
-// Installed: the switch by type
-
+// Installed without the settings key, or with the key but not the switch,
+// or with the switch only in the 32-bit view: SQLite, nothing published.
 TEST(KestRecordDefaultSource, InstalledWithoutTheSettingsKeyUsesSQLite) {
   pdatest::TempMachine machine;
   machine.installSuite();  // registers BaseDir in the 32-bit view only
@@ -153,20 +152,23 @@ INSTANTIATE_TEST_SUITE_P(Types, KestRecordSwitch, ::testing::ValuesIn(kSwitchCas
                            return std::string(param.param.label);
                          });
 
-// ---------------------------------------------------------------------------
-// Decided once; publishing failures are ignored
-
+// A record of a named source decides nothing; the first record without one
+// decides and publishes, once for the process.
 TEST(KestRecordDefaultSource, DecidedOnceForTheProcess) {
   pdatest::TempMachine machine;
   machine.installSuite();
   pdatest::regSetString(kKey, kSwitch, "True");
-  EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), RegistryDataSource);
-
+  KestInfo named(DeviceIoDataSource);
+  EXPECT_EQ(named.getDataSource(), DeviceIoDataSource);
+  EXPECT_EQ(published(), "<none>");
+  KestInfo record;
+  EXPECT_EQ(record.getDataSource(), RegistryDataSource);
+  EXPECT_NE(dynamic_cast<KestRegistry*>(record.getIKestBase()), nullptr);
+  EXPECT_EQ(published(), "Registry");
   pdatest::regSetDword(kKey, kSwitch, 0);
   pdatest::regSetString(kKey, kPublished, "changed");
   EXPECT_EQ(KestRecord::getGlobalDefaultDataSource(), RegistryDataSource);
-  // No second decision, so no second publication.
-  EXPECT_EQ(published(), "changed");
+  EXPECT_EQ(published(), "changed");  // no second decision, so no second publication
 }
 
 #if !defined(_WIN32)
@@ -182,18 +184,15 @@ TEST(KestRecordDefaultSource, ReadOnlyRegistryStillDecides) {
 }
 #endif
 
-TEST(KestRecordDefaultSource, WriteDataSourceBoolBeforeADecisionPublishesDatabase) {
-  pdatest::TempMachine machine;
-  pdatest::regSetString(kKey, "Other", "x");
-  KestRecord::writeDataSourceBool();
-  EXPECT_EQ(published(), "Database");
-}
-
-TEST(KestRecordDefaultSource, WriteDataSourceBoolWithoutTheKeyCreatesNothing) {
+// Publishing by hand: nothing without the key, "Database" before a decision.
+TEST(KestRecordDefaultSource, WriteDataSourceBoolBeforeADecision) {
   pdatest::TempMachine machine;
   KestRecord::writeDataSourceBool();
   unsigned int type = 0;
   EXPECT_FALSE(pdatest::regGet(kKey, kPublished, &type, nullptr));
+  pdatest::regSetString(kKey, "Other", "x");
+  KestRecord::writeDataSourceBool();
+  EXPECT_EQ(published(), "Database");
 }
 
 TEST(KestRecordDefaultSource, WriteDataSourceBoolRepublishesTheDecision) {
@@ -206,9 +205,7 @@ TEST(KestRecordDefaultSource, WriteDataSourceBoolRepublishesTheDecision) {
   EXPECT_EQ(published(), "Registry");
 }
 
-// ---------------------------------------------------------------------------
-// Concurrency: threads and processes deciding at once
-
+// Threads deciding at once (each through a record's construction) agree.
 TEST(KestRecordDefaultSource, ThreadsDecidingAtOnceAgree) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -219,8 +216,7 @@ TEST(KestRecordDefaultSource, ThreadsDecidingAtOnceAgree) {
   for (std::size_t i = 0; i < seen.size(); ++i)
     threads.emplace_back([&, i] {
       while (!go.load()) std::this_thread::yield();
-      KestInfo record;  // resolves the default on construction
-      seen[i] = record.getDataSource();
+      seen[i] = KestInfo().getDataSource();
     });
   go = true;
   for (auto& t : threads) t.join();
@@ -229,58 +225,24 @@ TEST(KestRecordDefaultSource, ThreadsDecidingAtOnceAgree) {
 }
 
 #if !defined(_WIN32)
+// Nothing decided in this process before the fork: each child decides on
+// its own and publishes, at the same time as the others.
 TEST(KestRecordDefaultSource, ProcessesDecideAndPublishIndependently) {
   pdatest::TempMachine machine;
   machine.installSuite();
   pdatest::regSetDword(kKey, kSwitch, 1);
-  // Nothing decided in this process before the fork: each child decides on
-  // its own and publishes, at the same time as the others.
   std::vector<pid_t> children;
   for (int i = 0; i < 4; ++i) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      const DataSource chosen = KestRecord::getGlobalDefaultDataSource();
-      _exit(chosen == RegistryDataSource ? 0 : 3);
-    }
+    if (pid == 0) _exit(KestRecord::getGlobalDefaultDataSource() == RegistryDataSource ? 0 : 3);
     children.push_back(pid);
   }
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
   EXPECT_EQ(published(), "Registry");
 }
 #endif
-
-// ---------------------------------------------------------------------------
-// Records take the default
-
-TEST(KestRecordDefaultSource, RecordWithoutASourceReportsTheResolvedOne) {
-  pdatest::TempMachine machine;
-  KestInfo record(UnknownDataSource);
-  EXPECT_EQ(record.getDataSource(), DeviceIoDataSource);
-  EXPECT_STREQ(record.getDataSourceString(), "DeviceIoDataSource");
-  ASSERT_NE(record.getIKestBase(), nullptr);
-  EXPECT_STREQ(record.getIKestBase()->RecordType(), "KestInfo");
-}
-
-TEST(KestRecordDefaultSource, InstalledRecordWithoutASourceTakesTheRegistry) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kKey, kSwitch, "True");
-  KestInfo record;
-  EXPECT_EQ(record.getDataSource(), RegistryDataSource);
-  EXPECT_NE(dynamic_cast<KestRegistry*>(record.getIKestBase()), nullptr);
-}
-
-TEST(KestRecordDefaultSource, NamedSourceDoesNotDecideTheDefault) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kKey, kSwitch, "True");
-  KestInfo record(DeviceIoDataSource);
-  EXPECT_EQ(record.getDataSource(), DeviceIoDataSource);
-  EXPECT_EQ(published(), "<none>");
-}
