@@ -23,16 +23,14 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "core/NodeHolder.h"
 #include "pda/KestSQLite.h"
 
 using pdafuzz::fail;
 
 namespace {
 
-struct Release {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
-using NodePtr = std::unique_ptr<KestSQLite, Release>;
+using NodePtr = pda::NodeHolder<KestSQLite>;
 
 const char* const kWords[] = {"Interface", "Device",        "Chassis",   "PModule",    "SModule",
                               "interface", "GPIBInterface", "USBDevice", "PXIChassis", "Nothing",

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "core/NodeHolder.h"
 #include "pda/IKestBase.h"
 #include "pda/KestDeviceIoConfig.h"
 
@@ -33,10 +34,7 @@ class PlainNode : public IKestBase {
   void initializeNameValueMap() override {}
 };
 
-struct Release {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
-using NodePtr = std::unique_ptr<IKestBase, Release>;
+using NodePtr = pda::NodeHolder<IKestBase>;
 
 bool ciEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

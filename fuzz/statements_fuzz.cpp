@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "core/NodeHolder.h"
 #include "pda/KestSQLite.h"
 
 using pdafuzz::fail;
@@ -25,10 +26,7 @@ using Rows = std::vector<std::vector<std::string>>;
 
 namespace {
 
-struct Release {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
-using NodePtr = std::unique_ptr<KestSQLite, Release>;
+using NodePtr = pda::NodeHolder<KestSQLite>;
 
 const char kSettingsRows[] = "SELECT ID, NAME, VALUE FROM KestInfo ORDER BY ID;";
 const char kConfigRows[] = "SELECT ID, IDKEY, NAME, VALUE FROM ConfigData ORDER BY ID;";

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "StressSupport.h"
+#include "core/NodeHolder.h"
 #include "pda/BasaltDataEngine.h"
 #include "pda/KestInfo.h"
 #include "pda/KestSQLite.h"
@@ -32,10 +33,6 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-struct Release {
-  void operator()(IKestBase* node) const noexcept { IKestBase::releaseNode(node); }
-};
-
 }  // namespace
 
 // Eight threads write through one node (a fresh one, so that its first read
@@ -47,7 +44,7 @@ TEST(SharingStress, ThreadsWriteThroughOneNode) {
   machine.installSuite();
   const std::string db = machine.createConfigDatabase();
   const int threads = 8, writes = scaled(20, 300);
-  std::unique_ptr<KestSQLite, Release> node(KestSQLite::CreateInstance(KestInfoBaseType));
+  pda::NodeHolder<KestSQLite> node(KestSQLite::CreateInstance(KestInfoBaseType));
   std::atomic<int> failures{0}, staleReads{0};
   const double start = nowMs();
   pdatest::together(threads, [&](int t) {

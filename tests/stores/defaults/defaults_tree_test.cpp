@@ -8,16 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "core/NodeHolder.h"
 #include "pda/KestDeviceIoConfig.h"
 #include "pda/Version.h"
 #include "support/Fixtures.h"
 
 namespace {
 
-struct Release {
-  void operator()(IKestBase* node) const { IKestBase::releaseNode(node); }
-};
-typedef std::unique_ptr<KestDeviceIoConfig, Release> Root;
+using Root = pda::NodeHolder<KestDeviceIoConfig>;
 
 Root makeRoot(int type) {
   return Root(KestDeviceIoConfig::CreateInstance(static_cast<KestBaseType>(type)));

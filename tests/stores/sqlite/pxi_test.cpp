@@ -1,6 +1,8 @@
 // The remote PXI database: created with its four tables and ten bus rows
 // when missing, once however many threads and processes find it missing,
-// never touched when present, and deleted again when it cannot be built.
+// never touched when present, deleted again when it cannot be built, and made
+// again when deleted while this process had it open for reading (later reads
+// see the new file, not the deleted one an old connection still holds).
 #include <cstdio>
 
 #include "TestAccess.h"
@@ -125,3 +127,17 @@ TEST_F(SQLitePxi, DatabaseThatCannotBeBuiltIsDeleted) {
   EXPECT_EQ(schemaOf(db), kSchema);
 }
 #endif
+
+TEST_F(SQLitePxi, ADatabaseDeletedAfterAReadIsMadeAgainAndReadAnew) {
+  Node first = create(ChassisBaseType);
+  EXPECT_EQ(children(*first), "");  // made, then read: a read connection is open
+  ASSERT_EQ(std::remove(db.c_str()), 0);
+  Node again = create(ChassisBaseType);  // finds it missing and makes it anew
+  ASSERT_TRUE(exists(db));
+  again->setRecordId("SN2");
+  EXPECT_EQ(again->setValueString("RecordType", "Chassis"), 1);
+  EXPECT_EQ(again->setValueString("ChassisSN", "SN2"), 1);
+  EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM Chassis;"),
+            "SN2|RecordType|Chassis\nSN2|ChassisSN|SN2\n");
+  EXPECT_EQ(children(*create(ChassisBaseType)), "SN2;");
+}
