@@ -100,13 +100,15 @@ TEST_F(SQLiteRead, ConfigurationTreeAndItsDropRules) {
 }
 
 TEST_F(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
-  pdatest::sqlite(db, configRows("o'k|A|1;o'k|B|;other|A|2"));
+  // An interface in the table too: only the configuration's root lists it.
+  pdatest::sqlite(db, configRows("o'k|A|1;o'k|B|;other|A|2;IF1|RecordType|Interface"));
   for (const char* key : {"o'k", "x' OR '1'='1"}) {
     SCOPED_TRACE(key);
     Node node(KestSQLite::CreateInstance(KestConfigBaseType));
     node->setRecordType("Interface");
     node->setPersistentId(key);
     EXPECT_EQ(dump(*node), key[0] == 'o' ? "A=1;B=;" : "");
+    EXPECT_EQ(children(*node), "");
   }
   EXPECT_TRUE(events().empty());
 }
