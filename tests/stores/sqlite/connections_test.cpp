@@ -2,7 +2,8 @@
 // on in the order asked for, taken again by its holder at once, and given up
 // by a waiter when it does not change hands within the waiter's patience (the
 // waiter then holds nothing); statements prepared on a connection that has
-// been closed since are never adopted.
+// been closed since are never adopted; unloading the library closes every
+// connection and releases SQLite.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,9 @@
 #include <chrono>
 #include <thread>
 
+#include "core/NodeHolder.h"
+#include "pda/KestSQLite.h"
+#include "platform/platform.h"
 #include "stores/sqlite/Connections.h"
 #include "stores/sqlite/ThreadSafety.h"
 #include "support/Fixtures.h"
@@ -57,6 +61,19 @@ TEST(Connections, AStatementOfAnEarlierOpeningOfTheConnectionsIsNotAdopted) {
   EXPECT_GT(sql::generationOf(file), opened);
   EXPECT_EQ(sql::connection(file, true), nullptr);
   EXPECT_FALSE(sql::adoptStatement(file, opened, nullptr));
+}
+
+TEST(Connections, UnloadingTheLibraryClosesEveryConnectionAndReleasesSQLite) {
+  pdatest::TempMachine machine;
+  machine.installSuite();
+  const std::string db = machine.createConfigDatabase();
+  pda::NodeHolder<KestSQLite> node(KestSQLite::CreateInstance(KestInfoBaseType));
+  EXPECT_EQ(node->getValueInt32("Missing", 7), 7);  // read: SQLite loaded, a connection open
+  pda::sqlite::File& file = pda::sqlite::fileAt(db);
+  ASSERT_NE(pda::sqlite::connection(file, false), nullptr);
+  pda::platform::runUnloadHooks();
+  EXPECT_EQ(pda::sqlite::connection(file, false), nullptr);
+  EXPECT_EQ(pda::sqlite::binding(), nullptr);
 }
 
 }  // namespace
