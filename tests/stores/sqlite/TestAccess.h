@@ -58,6 +58,9 @@ struct PdaTestAccess {
   static const char* KestSQLite_resultText(KestSQLite& node, int result) {
     return (node.*privateMember(SQLiteResultText{}))(result);
   }
+  static void KestSQLite_connect(KestSQLite& node, bool readWrite) {
+    (node.*privateMember(SQLiteConnect{}))(readWrite);
+  }
   static int KestSQLite_createPxiInfoTable(KestSQLite& node, const char* table) {
     (node.*privateMember(SQLiteConnect{}))(true);
     return (node.*privateMember(SQLiteCreatePxiTable{}))(table);

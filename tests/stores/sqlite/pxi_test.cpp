@@ -1,8 +1,8 @@
 // The remote PXI database: created with its four tables and ten bus rows
 // when missing, once however many threads and processes find it missing,
 // never touched when present, deleted again when it cannot be built, and made
-// again when deleted while this process had it open for reading (later reads
-// see the new file, not the deleted one an old connection still holds).
+// again when deleted while this process had it open (later reads and writes
+// use the new file, not the deleted one an old connection still holds).
 #include <cstdio>
 
 #include "TestAccess.h"
@@ -129,18 +129,26 @@ TEST_F(SQLitePxi, DatabaseThatCannotBeBuiltIsDeleted) {
 #endif
 
 #if !defined(_WIN32)
-// Windows does not delete a file that a connection holds open.
-TEST_F(SQLitePxi, ADatabaseDeletedAfterAReadIsMadeAgainAndReadAnew) {
-  Node first = create(ChassisBaseType);
-  EXPECT_EQ(children(*first), "");  // made, then read: a read connection is open
-  ASSERT_EQ(std::remove(db.c_str()), 0);
-  Node again = create(ChassisBaseType);  // finds it missing and makes it anew
-  ASSERT_TRUE(exists(db));
-  again->setRecordId("SN2");
-  EXPECT_EQ(again->setValueString("RecordType", "Chassis"), 1);
-  EXPECT_EQ(again->setValueString("ChassisSN", "SN2"), 1);
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM Chassis;"),
-            "SN2|RecordType|Chassis\nSN2|ChassisSN|SN2\n");
-  EXPECT_EQ(children(*create(ChassisBaseType)), "SN2;");
+// Windows does not delete a file that a connection holds open. Either
+// connection of the process (the read-only one after a read, the read-write
+// one alone) is left to the deleted file.
+TEST_F(SQLitePxi, ADatabaseDeletedWhileOpenIsMadeAgainAndUsedAnew) {
+  for (bool readWrite : {true, false}) {  // no connection open before the first
+    SCOPED_TRACE(readWrite ? "read-write connection" : "read-only connection");
+    Node first = create(ChassisBaseType);
+    if (readWrite)
+      PdaTestAccess::KestSQLite_connect(*first, true);
+    else
+      EXPECT_EQ(children(*first), "");
+    ASSERT_EQ(std::remove(db.c_str()), 0);
+    Node again = create(ChassisBaseType);  // finds it missing and makes it anew
+    ASSERT_TRUE(exists(db));
+    again->setRecordId("SN2");
+    EXPECT_EQ(again->setValueString("RecordType", "Chassis"), 1);
+    EXPECT_EQ(again->setValueString("ChassisSN", "SN2"), 1);
+    EXPECT_EQ(pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM Chassis;"),
+              "SN2|RecordType|Chassis\nSN2|ChassisSN|SN2\n");
+    EXPECT_EQ(children(*create(ChassisBaseType)), "SN2;");
+  }
 }
 #endif
