@@ -266,4 +266,27 @@ TEST(TimeAndFiles, ModificationTimeAndMonotonicClock) {
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
 }
 
+// A signal that the program handles interrupts the system's sleep; Sleep
+// sleeps on for the rest of its time. (Only a lower bound is checked.)
+TEST(TimeAndFiles, SleepLastsItsTimeThroughSignals) {
+  struct sigaction handled {};
+  handled.sa_handler = [](int) {};
+  ASSERT_EQ(sigaction(SIGUSR1, &handled, nullptr), 0);
+  std::atomic<bool> asleep{false};
+  double slept = 0;
+  std::thread sleeper([&] {
+    asleep = true;
+    const double before = pda::platform::monotonicMilliseconds();
+    Sleep(300);
+    slept = pda::platform::monotonicMilliseconds() - before;
+  });
+  while (!asleep) std::this_thread::yield();
+  for (int i = 0; i < 5; ++i) {
+    Sleep(20);
+    pthread_kill(sleeper.native_handle(), SIGUSR1);
+  }
+  sleeper.join();
+  EXPECT_GE(slept, 299.0);
+}
+
 #endif  // !_WIN32
