@@ -23,6 +23,7 @@
 #  include <unistd.h>
 #endif
 
+#include "SuiteSchema.h"
 #include "TestAccess.h"
 #include "pda/VISAUsageStorage.h"
 #include "support/Fixtures.h"
@@ -31,11 +32,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kSchema =
-    "CREATE TABLE VISACAccess(ProcessName TEXT, AccessTime TEXT);"
-    "CREATE TABLE VISACOMAccess(ProcessName TEXT, AccessTime TEXT);"
-    "CREATE TABLE VISANETAccess(ProcessName TEXT, AccessTime TEXT);"
-    "CREATE TABLE SorrelSessionAccess(SessionType TEXT, UsageCount INTEGER, StatisticsTime TEXT);";
+// The installed suite's usage tables.
+const std::string kSchema = [] {
+  std::string sql;
+  for (const char* table : pdasuite::kAnalyticsTables) sql += std::string(table) + ";";
+  return sql;
+}();
 
 using Strings = std::vector<std::string>;
 const std::string kOpenFailed = "SQLiteVISAUsageStorage: Failed to open SQLite connection.";
@@ -82,7 +84,7 @@ class UsageStorage : public ::testing::Test {
   std::string defaultDb() const { return machine.dataDir() + "DataAnalytics.db"; }
   // Installs the suite and makes the analytics database at path (the default
   // one when empty) with the installer's tables.
-  std::string install(std::string path = "", bool withLibrary = true) const {
+  std::string install(const std::string& path = "", bool withLibrary = true) const {
     machine.installSuite(withLibrary);
     return createDb(path.empty() ? defaultDb() : path);
   }

@@ -44,7 +44,7 @@ void TempMachine::installSuite(bool withLibrary) const {
 // installed suite's tables (without the index `pda init` adds).
 std::string TempMachine::createConfigDatabase() const {
   std::filesystem::create_directories(dataDir());
-  const std::string db = dataDir() + "Quillon.db";
+  std::string db = dataDir() + "Quillon.db";
   std::string sql;
   for (const char* statement : pdasuite::kConfigTables) sql += std::string(statement) + ";\n";
   sqlite(db, sql);

@@ -15,6 +15,7 @@
 #  include <string>
 #  include <vector>
 
+#  include "SuiteSchema.h"
 #  include "ToolRun.h"
 
 namespace {
@@ -48,8 +49,7 @@ TEST(PdaInit, LaysOutAnInstalledSuiteThatSetAndShowUse) {
       "SorrelSessionAccess\nVISACAccess\nVISACOMAccess\nVISANETAccess\n");
   EXPECT_EQ(
       pdatest::sqlite(usage, "SELECT sql FROM sqlite_master WHERE name='SorrelSessionAccess';"),
-      "CREATE TABLE SorrelSessionAccess (SessionType TEXT, UsageCount INTEGER, "
-      "StatisticsTime TEXT)\n");
+      std::string(pdasuite::kAnalyticsTables[3]) + "\n");
 
   // The process now defaults to the SQLite store and reads the sample tree.
   expectLike(json(machine, "show"), R"({

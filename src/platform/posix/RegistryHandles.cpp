@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <unordered_map>
 
 #include "platform/posix/PosixSupport.h"
@@ -67,8 +68,12 @@ bool mayWrite(const std::string& dir) {
   std::string d = dir;
   for (;;) {
     // The usual case, a directory that exists and may be written, in one call.
+    // Only a directory that does not exist sends the question up: asking
+    // again whether it exists would race another process that makes it
+    // meanwhile (a key created in two processes at once), and answer "may
+    // not write" for a directory that may well be written.
     if (::access(d.c_str(), W_OK) == 0) return true;
-    if (::access(d.c_str(), F_OK) == 0) return false;
+    if (errno != ENOENT) return false;
     if (d == "/" || d.empty()) return false;
     d = parentOf(d);
   }
