@@ -37,9 +37,14 @@ void registerAllCommands(CLI::App& app) {
   for (const Group& group : sorted) group.add(app);
 }
 
+std::string lowerCase(const std::string& text) {
+  std::string out;
+  for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
 DataSource SourceOption::dataSource() const {
-  std::string lowered;
-  for (char c : name) lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lowered = lowerCase(name);
   if (lowered == "registry") return RegistryDataSource;
   if (lowered == "sqlite") return SQLiteDataSource;
   if (lowered == "defaults") return DeviceIoDataSource;

@@ -51,6 +51,9 @@ void addSourceOption(CLI::App& command, SourceOption& option);
 // root when it is unset or empty; no trailing separator.
 std::string machineRoot();
 
+// text with its ASCII letters in lower case (names are compared so).
+std::string lowerCase(const std::string& text);
+
 // A human name of a data source: "registry", "SQLite database", ...
 const char* describeDataSource(DataSource source);
 

@@ -30,16 +30,6 @@ namespace pdatool {
 
 namespace {
 
-// Larger than any stored text; the records never cut a text that does not
-// fit, they leave the buffer empty.
-const unsigned int kTextBuffer = 64 * 1024;
-
-std::string lower(const std::string& text) {
-  std::string out;
-  for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 DataSource writableSource(const SourceOption& option) {
   DataSource source = option.dataSource();
   if (source == UnknownDataSource) source = KestRecord::getGlobalDefaultDataSource();
@@ -81,7 +71,7 @@ void editAlias(const AliasEdit& o, bool remove) {
   Json& table = current["aliases"][kind];
   std::string existing;
   for (auto it = table.begin(); it != table.end(); ++it)
-    if (lower(it.key()) == lower(o.alias)) existing = it.key();
+    if (lowerCase(it.key()) == lowerCase(o.alias)) existing = it.key();
   if (remove) {
     if (existing.empty())
       throw WriteError("'" + o.alias + "' is no " + (o.brix ? "Brix" : "VISA") + " alias in " +
@@ -120,7 +110,7 @@ struct FavoriteEdit {
 
 void editFavorite(const FavoriteEdit& o) {
   const DataSource source = writableSource(o.source);
-  const std::string setting = lower(o.setting);
+  const std::string setting = lowerCase(o.setting);
   InstrumentFavoritesInfo record(source);
   IKestBase* root = record.getIKestBase();
   int status = 0;

@@ -11,16 +11,6 @@ namespace pdatool {
 
 namespace {
 
-// Larger than any text a person stores; a longer one reads as empty through
-// the records (they never cut a text), and so here too.
-const unsigned int kTextBuffer = 64 * 1024;
-
-std::string lower(const std::string& text) {
-  std::string out;
-  for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // Numbers from 0 to 2147483647 only: a stored negative number reads back as 0
 // (the records read a minus sign as no digit), so the tool refuses it.
 int parseInt32(const char* name, const std::string& text) {
@@ -112,9 +102,9 @@ const std::vector<VisaSetting>& allVisaSettings() {
 }
 
 const VisaSetting* findVisaSetting(const std::string& name) {
-  const std::string wanted = lower(name);
+  const std::string wanted = lowerCase(name);
   for (const VisaSetting& s : allVisaSettings())
-    if (lower(s.name) == wanted) return &s;
+    if (lowerCase(s.name) == wanted) return &s;
   return nullptr;
 }
 

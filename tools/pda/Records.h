@@ -13,6 +13,10 @@
 
 namespace pdatool {
 
+// Larger than any text a person stores; a longer one reads as empty through
+// the records (they never cut a text), and so in the tool too.
+const unsigned int kTextBuffer = 64 * 1024;
+
 // One VISA setting of the VisaInfo record, read and written through it.
 struct VisaSetting {
   const char* name;  // the stored value name, as the record spells it

@@ -34,16 +34,10 @@ namespace pdatool {
 
 namespace {
 
-std::string lower(const std::string& text) {
-  std::string out;
-  for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // The key below HKEY_LOCAL_MACHINE of "HKLM\..." or "HKEY_LOCAL_MACHINE\...".
 std::string localMachineKey(const std::string& text) {
   const std::size_t slash = text.find('\\');
-  const std::string hive = lower(text.substr(0, slash));
+  const std::string hive = lowerCase(text.substr(0, slash));
   if (hive != "hklm" && hive != "hkey_local_machine")
     throw UsageError("the key '" + text + "' must start with HKLM (e.g. HKLM\\SOFTWARE\\Tessaro)");
   std::string key = slash == std::string::npos ? "" : text.substr(slash + 1);
@@ -104,7 +98,7 @@ void setExactly(const std::string& key, const std::vector<registry::Value>& valu
   registry::createKey(key);
   for (const registry::Value& now : registry::values(key)) {
     bool kept = false;
-    for (const registry::Value& v : values) kept = kept || lower(v.name) == lower(now.name);
+    for (const registry::Value& v : values) kept = kept || lowerCase(v.name) == lowerCase(now.name);
     if (!kept) registry::deleteValue(key, now.name);
   }
   for (const registry::Value& v : values) registry::setValue(key, v);
@@ -132,7 +126,7 @@ struct Expected {
 void checkReadBack(const std::vector<regfile::KeyChange>& changes) {
   std::map<std::string, Expected> expected;  // by lower-case key
   for (const regfile::KeyChange& c : changes) {
-    const std::string id = lower(c.key);
+    const std::string id = lowerCase(c.key);
     if (c.removeKey) {
       for (auto it = expected.begin(); it != expected.end();)
         it = it->first.compare(0, id.size() + 1, id + "\\") == 0 ? expected.erase(it) : ++it;
@@ -145,7 +139,7 @@ void checkReadBack(const std::vector<regfile::KeyChange>& changes) {
     e.key = c.key;
     e.exists = true;
     for (const regfile::ValueChange& v : c.values)
-      e.values[lower(v.value.name)] =
+      e.values[lowerCase(v.value.name)] =
           v.remove ? nullptr : std::unique_ptr<registry::Value>(new registry::Value(v.value));
   }
   for (const auto& entry : expected) {
@@ -157,7 +151,7 @@ void checkReadBack(const std::vector<regfile::KeyChange>& changes) {
     for (const auto& v : e.values) {
       const registry::Value* found = nullptr;
       for (const registry::Value& n : now)
-        if (lower(n.name) == v.first) found = &n;
+        if (lowerCase(n.name) == v.first) found = &n;
       const bool same =
           v.second ? found && found->type == v.second->type && found->bytes == v.second->bytes
                    : found == nullptr;
@@ -184,7 +178,7 @@ void runImport(const RegFileOptions& o) {
   std::vector<Saved> saved;
   std::vector<std::string> seen;
   for (const regfile::KeyChange& c : changes) {
-    const std::string id = lower(c.key) + (c.removeKey ? "-" : "");
+    const std::string id = lowerCase(c.key) + (c.removeKey ? "-" : "");
     if (std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
     seen.push_back(id);
     Saved s;
