@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,15 @@ void removeMachine() {
 
 // Holds a NUL, which no text of a column read as a C string can.
 const std::string kNullText("\0NULL", 5);
+
+bool ciEqual(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
 
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "FUZZ FINDING: %s\n", what.c_str());

@@ -22,6 +22,10 @@ const std::string& machine();
 // The configuration database of machine().
 std::string configDatabase();
 
+// Whether two texts are equal without regard to ASCII letter case: the model
+// of the library's name comparison, written apart from it.
+bool ciEqual(const std::string& a, const std::string& b);
+
 // Stops the run with a message: a broken property is a finding.
 [[noreturn]] void fail(const std::string& what);
 

@@ -15,7 +15,6 @@
 //   kind, or only the placeholder.
 // - Forgetting and reading again gives the same tree.
 
-#include <cctype>
 #include <map>
 #include <memory>
 #include <set>
@@ -26,6 +25,7 @@
 #include "core/NodeHolder.h"
 #include "pda/KestSQLite.h"
 
+using pdafuzz::ciEqual;
 using pdafuzz::fail;
 
 namespace {
@@ -95,15 +95,6 @@ bool makeTable(pdafuzz::Database& db, pdafuzz::Input& in, const std::string& tab
     db.exec(insert + ");");
   }
   return usable;
-}
-
-bool ciEqual(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 // Name/value pairs as a node keeps them: later rows win, names without

@@ -6,7 +6,6 @@
 // write past it is caught. Then the same getters on a node of the built-in
 // defaults store.
 
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "pda/IKestBase.h"
 #include "pda/KestDeviceIoConfig.h"
 
+using pdafuzz::ciEqual;
 using pdafuzz::fail;
 
 namespace {
@@ -35,15 +35,6 @@ class PlainNode : public IKestBase {
 };
 
 using NodePtr = pda::NodeHolder<IKestBase>;
-
-bool ciEqual(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // What a node holds, by the rules of the tree node: names without regard to
 // case, the spelling of the last write kept.

@@ -12,7 +12,6 @@
 //
 // So a quote can never end a literal early and change what a statement does.
 
-#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "core/NodeHolder.h"
 #include "pda/KestSQLite.h"
 
+using pdafuzz::ciEqual;
 using pdafuzz::fail;
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -30,15 +30,6 @@ using NodePtr = pda::NodeHolder<KestSQLite>;
 
 const char kSettingsRows[] = "SELECT ID, NAME, VALUE FROM KestInfo ORDER BY ID;";
 const char kConfigRows[] = "SELECT ID, IDKEY, NAME, VALUE FROM ConfigData ORDER BY ID;";
-
-bool ciEqual(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string show(const std::string& text) {
   std::string out;

@@ -20,20 +20,12 @@
 #include "platform/posix/ValuesFile.h"
 
 using pda::platform::RegValue;
+using pdafuzz::ciEqual;
 using pdafuzz::fail;
 
 namespace {
 
 const char kKey[] = "SOFTWARE\\FuzzValues";
-
-bool ciEqual(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 void checkParsed(const uint8_t* data, std::size_t size, const std::vector<RegValue>& values) {
   const std::string again = pda::platform::serializeValues(values);
