@@ -47,6 +47,13 @@ std::vector<NumberCase> numberGetters() {
        [](K& r) { return (long long)r.getIoControlStartupTimeoutMilliseconds(); }},
       {"PxiMapSizeDefault", 16777216, [](K& r) { return (long long)r.getPxiMapSizeDefault(); }},
       {"Max1394Speed", 255, [](K& r) { return (long long)r.getMax1394Speed(); }},
+      {"IOControlHidden", 0, [](K& r) { return (long long)r.getHiddenMode(); }},
+      {"AutoStartIOServer", 0, [](K& r) { return (long long)r.getAutoStartIOServer(); }},
+      {"VisaPxiImplementation", 2, [](K& r) { return (long long)r.getVisaPxiImplementation(); }},
+      {"PxiMapCacheSize", 6, [](K& r) { return (long long)r.getPxiMapCacheSize(); }},
+      {"RebootOccurred", 0, [](K& r) { return (long long)r.getRebootOccurred(); }},
+      {"FindAllPxi", 1, [](K& r) { return (long long)r.getFindAllPxi(); }},
+      {"Vantrel488EnabledOverride", 0, [](K& r) { return (long long)r.getEnable488Override(); }},
       {"WaitForPxiRMMilliseconds", 120000,
        [](K& r) { return (long long)r.getWaitForPxiRMMilliseconds(); }},
   };
@@ -72,6 +79,9 @@ std::vector<SetterCase> setters() {
       {"DmcLoggingLevel", [](K& r) { return r.setDmcLoggingLevel("DEBUG"); }, "DEBUG"},
       {"RebootRequiredVxi", [](K& r) { return r.setRebootRequiredVxi(2); }, "False"},
       {"BrixNameCaseInsensitive", [](K& r) { return r.setBrixNameCaseInsensitive(-1); }, "False"},
+      {"VisaPxiImplementation", [](K& r) { return r.setVisaPxiImplementation(4); }, "4"},
+      {"RebootOccurred", [](K& r) { return r.setRebootOccurred(1); }, "True"},
+      {"AutoStartIOServer", [](K& r) { return r.setAutoStartIOServer(5); }, "5"},
   };
 }
 
@@ -88,6 +98,9 @@ TEST(KestInfoDefaults, BuiltInStoreAndRecordWithoutAStore) {
     EXPECT_EQ(record.getIKestBase() != nullptr, builtIn);
     for (const NumberCase& c : numberGetters()) EXPECT_EQ(c.get(record), c.fallback) << c.name;
     EXPECT_EQ(readText(record, &KestInfo::getDmcLoggingLevel), "OFF");
+    for (auto get :
+         {&KestInfo::getDataDir, &KestInfo::getCustomBuild, &KestInfo::get1394VersionCheck})
+      EXPECT_EQ(readText(record, get), "");
     EXPECT_EQ(readText(record, &KestInfo::getCurrentVersion), builtIn ? PDA_VERSION_STRING : "");
     EXPECT_STREQ(record.getProductVersionString(), builtIn ? PDA_VERSION_STRING : "");
   }

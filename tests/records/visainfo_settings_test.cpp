@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pda/IKestBase.h"
@@ -160,29 +161,17 @@ TEST(VisaInfoLogMode, KeywordsInAnyCaseAndNothingElse) {
   pdatest::TempMachine machine;
   VisaInfo keywords(DeviceIoDataSource);  // in memory only
   EXPECT_EQ(LogModeOff, keywords.getLogMode());
-  const struct {
-    std::string text;
-    visaLoggingMode mode;
-  } cases[] = {
-      {"eventviewer", LogModeEventViewer},
-      {"BRIX", LogModeEventViewer},
-      {"STANDARD", LogModeEventViewer},
-      {"Default", LogModeEventViewer},
-      {"debugger", LogModeDebugger},
-      {"ods", LogModeDebugger},
-      {"OutputDebugString", LogModeDebugger},
-      {"off", LogModeOff},
-      {"", LogModeOff},
-      {"EVENTVIEWER ", LogModeOff},
-      {" DEBUGGER", LogModeOff},
-      {"DEBUG", LogModeOff},
-      {"ODSX", LogModeOff},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_NE(0, keywords.setValueString("Logging", c.text.c_str()));
-    EXPECT_EQ(c.mode, keywords.getLogMode());
-  }
+  const std::pair<visaLoggingMode, std::vector<const char*>> cases[] = {
+      {LogModeEventViewer, {"eventviewer", "BRIX", "STANDARD", "Default"}},
+      {LogModeDebugger, {"debugger", "ods", "OutputDebugString"}},
+      // No trimming, no prefix matching, nothing else.
+      {LogModeOff, {"off", "", "EVENTVIEWER ", " DEBUGGER", "DEBUG", "ODSX"}}};
+  for (const auto& c : cases)
+    for (const char* text : c.second) {
+      SCOPED_TRACE(text);
+      EXPECT_NE(0, keywords.setValueString("Logging", text));
+      EXPECT_EQ(c.first, keywords.getLogMode());
+    }
 }
 
 // Threads asking first at once agree.
