@@ -120,10 +120,10 @@ TEST_F(UsageStorage, RowsAreStoredAsPassedAndNullTextsRefused) {
             messages());
   EXPECT_EQ(quoted + "|noon 'local'\n" + hostile + "|'\n",
             pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISACAccess ORDER BY rowid;"));
-  EXPECT_EQ("com-client.exe|2024-02-03 04:05:06\n",
-            pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISACOMAccess;"));
-  EXPECT_EQ("net-app.exe|2024-03-04 05:06:07\n",
-            pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISANETAccess;"));
+  EXPECT_EQ("com-client.exe|2024-02-03 04:05:06\nnet-app.exe|2024-03-04 05:06:07\n",
+            pdatest::sqlite(db,
+                            "SELECT ProcessName, AccessTime FROM VISACOMAccess UNION ALL "
+                            "SELECT ProcessName, AccessTime FROM VISANETAccess;"));
   EXPECT_EQ("LAN|-1|integer|2024-05-06\nit's|-2147483648|integer|2024-05-08\n",
             pdatest::sqlite(db,
                             "SELECT SessionType, UsageCount, typeof(UsageCount), StatisticsTime "
