@@ -97,52 +97,37 @@ class UsageStorage : public ::testing::Test {
 // ---------------------------------------------------------------- rows
 
 // Rows take the time first and the process second, counts as integers,
-// quotes as passed (they cannot change the statement), empty texts as values;
-// null texts are refused with their reports.
+// quotes as passed (they cannot change the statement); null texts are
+// refused with their reports.
 TEST_F(UsageStorage, RowsAreStoredAsPassedAndNullTextsRefused) {
   const std::string db = install();
-  const std::string mine = createDb(machine.path("elsewhere.db"));
   SQLiteVISAUsageStorage storage;
   const std::string quoted = "O'Brien's \"meter\".exe";
   const std::string hostile = "x', 'y'); DROP TABLE VISACAccess; --";
   EXPECT_TRUE(storage.AddVISACUsageRecord("noon 'local'", quoted.c_str()));
   EXPECT_TRUE(storage.AddVISACUsageRecord("'", hostile.c_str()));
-  EXPECT_TRUE(storage.AddVISACUsageRecord("", ""));
   EXPECT_TRUE(storage.AddVISACOMUsageRecord("2024-02-03 04:05:06", "com-client.exe"));
   EXPECT_TRUE(storage.AddVISANETUsageRecord("2024-03-04 05:06:07", "net-app.exe"));
   EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("LAN", -1, "2024-05-06"));
-  EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("USB", 0, "''"));
-  EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("it's", INT_MAX, "2024-05-08"));
-  EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("PXI", INT_MIN, "2024-05-09"));
+  EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("it's", INT_MIN, "2024-05-08"));
   EXPECT_TRUE(messages().empty());
   EXPECT_FALSE(storage.AddVISACUsageRecord(nullptr, "p"));
-  EXPECT_FALSE(storage.AddVISACOMUsageRecord(nullptr, "p"));
-  EXPECT_FALSE(storage.AddVISANETUsageRecord(nullptr, "p"));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, nullptr));
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", nullptr));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord(nullptr, 1, "t"));
-  EXPECT_EQ((Strings{kVisaNull, visaFailed("VISACAccess"), kVisaNull, visaFailed("VISACOMAccess"),
-                     kVisaNull, visaFailed("VISANETAccess"), kSessionNull, kSessionFailed,
-                     kVisaNull, visaFailed("VISACAccess"), kSessionNull, kSessionFailed}),
+  EXPECT_EQ((Strings{kVisaNull, visaFailed("VISACAccess"), kSessionNull, kSessionFailed, kVisaNull,
+                     visaFailed("VISACAccess"), kSessionNull, kSessionFailed}),
             messages());
-  EXPECT_EQ(quoted + "|noon 'local'\n" + hostile + "|'\n|\n",
+  EXPECT_EQ(quoted + "|noon 'local'\n" + hostile + "|'\n",
             pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISACAccess ORDER BY rowid;"));
-  EXPECT_EQ("com-client.exe|2024-02-03 04:05:06\n",
-            pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISACOMAccess;"));
-  EXPECT_EQ("net-app.exe|2024-03-04 05:06:07\n",
-            pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISANETAccess;"));
-  EXPECT_EQ(
-      "LAN|-1|integer|2024-05-06\nUSB|0|integer|''\nit's|2147483647|integer|2024-05-08\n"
-      "PXI|-2147483648|integer|2024-05-09\n",
-      pdatest::sqlite(db,
-                      "SELECT SessionType, UsageCount, typeof(UsageCount), StatisticsTime "
-                      "FROM SorrelSessionAccess ORDER BY rowid;"));
-  // A path given is used exactly; the default file stays untouched.
-  SQLiteVISAUsageStorage elsewhere(mine.c_str());
-  EXPECT_EQ(mine, PdaTestAccess::SQLiteVISAUsageStorage_databasePath(elsewhere));
-  EXPECT_TRUE(elsewhere.AddVISACUsageRecord("t1", "p1"));
-  EXPECT_EQ("p1|t1\n", rows(mine, "VISACAccess"));
-  EXPECT_EQ("3\n", pdatest::sqlite(db, "SELECT count(*) FROM VISACAccess;"));
+  EXPECT_EQ("com-client.exe|2024-02-03 04:05:06\nnet-app.exe|2024-03-04 05:06:07\n",
+            pdatest::sqlite(db,
+                            "SELECT ProcessName, AccessTime FROM VISACOMAccess UNION ALL "
+                            "SELECT ProcessName, AccessTime FROM VISANETAccess;"));
+  EXPECT_EQ("LAN|-1|integer|2024-05-06\nit's|-2147483648|integer|2024-05-08\n",
+            pdatest::sqlite(db,
+                            "SELECT SessionType, UsageCount, typeof(UsageCount), StatisticsTime "
+                            "FROM SorrelSessionAccess ORDER BY rowid;"));
 }
 
 // ---------------------------------------------------------------- failures
@@ -153,19 +138,11 @@ TEST_F(UsageStorage, MissingDatabaseFailsEveryAddUntilItAppears) {
   machine.installSuite();
   SQLiteVISAUsageStorage storage;
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-  EXPECT_FALSE(storage.AddVISACOMUsageRecord("t", "p"));
-  EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, "t"));
   EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasConnection(storage));
-  SQLiteVISAUsageStorage inMissingDir(machine.path("no/such/dir/DataAnalytics.db").c_str());
-  EXPECT_FALSE(inMissingDir.AddVISACUsageRecord("t", "p"));
   EXPECT_FALSE(fs::exists(defaultDb()));
-  EXPECT_FALSE(fs::exists(machine.path("no")));
-  EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"),    //
-                     kOpenFailed, kVisaNull, visaFailed("VISACOMAccess"),  //
-                     kOpenFailed, kVisaNull, visaFailed("VISANETAccess"),  //
-                     kOpenFailed, kSessionNull, kSessionFailed,            //
-                     kOpenFailed, kVisaNull, visaFailed("VISACAccess")}),
+  EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"), kOpenFailed, kSessionNull,
+                     kSessionFailed}),
             messages());
   const std::string db = createDb(defaultDb());
   EXPECT_TRUE(storage.AddVISACUsageRecord("late", "p"));
@@ -176,21 +153,19 @@ TEST_F(UsageStorage, MissingLibraryIsReportedAndRetriedAtTheNextAdd) {
   const std::string db = install("", /*withLibrary=*/false);
   SQLiteVISAUsageStorage storage;
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-  EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, "t"));
   EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasBinding(storage));
-  EXPECT_EQ((Strings{kCreateFailed, kVisaNull, visaFailed("VISACAccess"), kCreateFailed,
-                     kSessionNull, kSessionFailed}),
-            messages());
   // A file that is no library counts as missing.
   const std::string library = (fs::path(machine.baseDir()) / "bin" / "SQLite.Interop.dll").string();
   std::ofstream(library, std::ios::binary) << "not a shared object";
-  EXPECT_FALSE(storage.AddVISANETUsageRecord("t", "p"));
-  EXPECT_EQ(kCreateFailed, messages().at(6));
+  EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, "t"));
+  EXPECT_EQ((Strings{kCreateFailed, kVisaNull, visaFailed("VISACAccess"), kCreateFailed,
+                     kSessionNull, kSessionFailed}),
+            messages());
   fs::remove(library);
   fs::copy_file(pdatest::sqliteLibrary(), library);
   EXPECT_TRUE(storage.AddVISACUsageRecord("t2", "p2"));
   EXPECT_EQ("p2|t2\n", rows(db, "VISACAccess"));
-  EXPECT_EQ(9u, messages().size());
+  EXPECT_EQ(6u, messages().size());
 }
 
 // A path must fit 260 bytes with its terminator. One character more and the
@@ -209,23 +184,17 @@ TEST_F(UsageStorage, PathOf259CharactersWorksAndLongerPathsAreNeverShortened) {
   SQLiteVISAUsageStorage refused(tooLong.c_str());
   EXPECT_STREQ("", PdaTestAccess::SQLiteVISAUsageStorage_databasePath(refused));
   EXPECT_FALSE(refused.AddVISACUsageRecord("t", "too long"));
-  EXPECT_FALSE(refused.AddSorrelSessionUsageRecord("LAN", 1, "t"));
-  EXPECT_FALSE(refused.AddVISACUsageRecord("t", "again"));
-  EXPECT_FALSE(SQLiteVISAUsageStorage((fits + std::string(700, 'y')).c_str())
-                   .AddVISACUsageRecord("t", "far"));
   EXPECT_FALSE(SQLiteVISAUsageStorage("").AddVISACUsageRecord("t", "empty"));
   EXPECT_EQ("fits|t\n", rows(fits, "VISACAccess"));
   EXPECT_FALSE(fs::exists(tooLong));
   const Strings visaOpen{kOpenFailed, kVisaNull, visaFailed("VISACAccess")};
   Strings expected = visaOpen;
-  expected.insert(expected.end(), {kOpenFailed, kSessionNull, kSessionFailed});
-  for (int i = 0; i < 3; ++i) expected.insert(expected.end(), visaOpen.begin(), visaOpen.end());
+  expected.insert(expected.end(), visaOpen.begin(), visaOpen.end());
   EXPECT_EQ(expected, messages());
 }
 
 // The statement buffers hold 1024 bytes for a VISA row and 256 for a session
-// row, terminator included; quotes count twice once doubled, and a wider
-// count takes room from the texts.
+// row, terminator included.
 TEST_F(UsageStorage, StatementUpToItsBufferIsStoredWholeAndLongerIsRefused) {
   const std::string db = install();
   SQLiteVISAUsageStorage storage;
@@ -234,14 +203,8 @@ TEST_F(UsageStorage, StatementUpToItsBufferIsStoredWholeAndLongerIsRefused) {
   const std::string longest(room, 'n');
   EXPECT_TRUE(storage.AddVISACUsageRecord("t", longest.c_str()));
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", (longest + "n").c_str()));
-  ASSERT_EQ(0u, room % 2) << "adjust the time so that the room is even";
-  const std::string quotes(room / 2, '\'');
-  EXPECT_TRUE(storage.AddVISACUsageRecord("u", quotes.c_str()));
-  EXPECT_FALSE(storage.AddVISACUsageRecord("u", (quotes + "'").c_str()));
-  EXPECT_EQ(std::to_string(room) + "|t\n" + std::to_string(room / 2) + "|u\n",
+  EXPECT_EQ(std::to_string(room) + "|t\n",
             pdatest::sqlite(db, "SELECT length(ProcessName), AccessTime FROM VISACAccess;"));
-  EXPECT_EQ("1\n", pdatest::sqlite(db, "SELECT count(*) FROM VISACAccess WHERE ProcessName = " +
-                                           pdatest::sqlQuote(quotes) + ";"));
   const std::size_t sessionRoom = 255 -
                                   std::strlen(
                                       "insert into SorrelSessionAccess (SessionType, "
@@ -250,59 +213,36 @@ TEST_F(UsageStorage, StatementUpToItsBufferIsStoredWholeAndLongerIsRefused) {
   const std::string session(sessionRoom, 's');
   EXPECT_TRUE(storage.AddSorrelSessionUsageRecord(session.c_str(), -1, "t"));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord((session + "s").c_str(), -1, "t"));
-  EXPECT_FALSE(storage.AddSorrelSessionUsageRecord(session.c_str(), -10, "t"));
   EXPECT_EQ(
       std::to_string(sessionRoom) + "|-1\n",
       pdatest::sqlite(db, "SELECT length(SessionType), UsageCount FROM SorrelSessionAccess;"));
-  EXPECT_EQ((Strings{visaFailed("VISACAccess"), visaFailed("VISACAccess"), kSessionFailed,
-                     kSessionFailed}),
-            messages());
+  EXPECT_EQ((Strings{visaFailed("VISACAccess"), kSessionFailed}), messages());
 }
 
-// A file that is no database, or one cut short: every add fails with its
-// report (a file cut after its header may still take a statement: then it
-// says nothing), and a garbage file stays as it was. A table lacking a
-// column, or missing, fails that table's adds; the others take their rows.
+// A file that is no database: every add fails with its report, and the file
+// stays as it was. A table lacking a column, or missing, fails that table's
+// adds; the others take their rows.
 TEST_F(UsageStorage, BrokenDatabasesFailTheirAddsWithReports) {
   machine.installSuite();
-  const std::string garbage = machine.path("garbage.db"), cut = machine.path("cut.db"),
-                    partial = machine.path("partial.db");
+  const std::string garbage = machine.path("garbage.db"), partial = machine.path("partial.db");
   std::string text;
   for (int i = 0; i < 300; ++i) text += "not a database " + std::to_string(i) + "\n";
   std::ofstream(garbage, std::ios::binary) << text;
-  {
-    SQLiteVISAUsageStorage storage(garbage.c_str());
-    EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-    EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("H", 2, "t"));
-  }
+  EXPECT_FALSE(SQLiteVISAUsageStorage(garbage.c_str()).AddVISACUsageRecord("t", "p"));
   EXPECT_EQ(fileBytes(garbage), text);
-  EXPECT_EQ((Strings{visaFailed("VISACAccess"), kSessionFailed}), messages());
-
-  std::string sql = kSchema;
-  for (int i = 0; i < 400; ++i)
-    sql += "INSERT INTO VISACAccess VALUES('p" + std::to_string(i) + "', 't');";
-  pdatest::sqlite(cut, sql);
-  fs::resize_file(cut, fileBytes(cut).size() / 3);
-  const bool added = SQLiteVISAUsageStorage(cut.c_str()).AddVISACUsageRecord("t", "after the cut");
-  EXPECT_EQ(messages().size(), added ? 2u : 3u);
-  fs::resize_file(cut, 50);  // now the header is cut too
-  EXPECT_FALSE(SQLiteVISAUsageStorage(cut.c_str()).AddVISACUsageRecord("t", "no header"));
-  EXPECT_EQ(messages().back(), visaFailed("VISACAccess"));
 
   pdatest::sqlite(partial,
                   "CREATE TABLE VISACAccess(ProcessName TEXT);"
                   "CREATE TABLE SorrelSessionAccess(SessionType TEXT, UsageCount INTEGER, "
                   "StatisticsTime TEXT);");
-  const std::size_t before = messages().size();
   SQLiteVISAUsageStorage storage(partial.c_str());
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
   EXPECT_FALSE(storage.AddVISACOMUsageRecord("t", "p"));
   EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("VXI-11", 3, "t"));
   EXPECT_EQ(rows(partial, "SorrelSessionAccess"), "VXI-11|3|t\n");
   EXPECT_EQ(rows(partial, "VISACAccess"), "");
-  const Strings all = messages();
-  EXPECT_EQ(Strings(all.begin() + before, all.end()),
-            (Strings{visaFailed("VISACAccess"), visaFailed("VISACOMAccess")}));
+  EXPECT_EQ(messages(), (Strings{visaFailed("VISACAccess"), visaFailed("VISACAccess"),
+                                 visaFailed("VISACOMAccess")}));
 }
 
 // Another writer holds the database: an add waits for it up to about a
@@ -360,36 +300,21 @@ TEST_F(UsageStorage, DatabaseLockedByAnotherWriter) {
 
 TEST_F(UsageStorage, BaseAndParameterlessOperationsTouchNothingAndCopiesConnectAnew) {
   const std::string db = install();
-  const auto before = fs::last_write_time(db);
-  VISAUsageStorage base;
+  VISAUsageStorage base;  // also what the parameterless adds of the SQLite one answer
   EXPECT_FALSE(base.AddVISACUsageRecord());
   EXPECT_FALSE(base.AddVISACOMUsageRecord());
   EXPECT_FALSE(base.AddVISANETUsageRecord());
   EXPECT_FALSE(base.AddSorrelSessionUsageRecord("LAN", 1, "t"));
-  VISAUsageStorage copy(base);
-  EXPECT_FALSE(copy.AddSorrelSessionUsageRecord("LAN", 1, "t"));
-  SQLiteVISAUsageStorage storage;
-  EXPECT_FALSE(storage.AddVISACUsageRecord());
-  EXPECT_FALSE(storage.AddVISACOMUsageRecord());
-  EXPECT_FALSE(storage.AddVISANETUsageRecord());
-  EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasBinding(storage));
-  EXPECT_TRUE(messages().empty());
-  EXPECT_EQ(before, fs::last_write_time(db));
-  EXPECT_EQ("", rows(db, "VISACAccess"));
   // Through the base, the override answers and the object is destroyed whole.
   std::unique_ptr<VISAUsageStorage> held(new SQLiteVISAUsageStorage());
   EXPECT_TRUE(held->AddSorrelSessionUsageRecord("LAN", 7, "t"));
-  EXPECT_FALSE(held->AddVISACUsageRecord());
   held.reset();
   EXPECT_EQ("LAN|7|t\n", rows(db, "SorrelSessionAccess"));
   // A copy gets its own binding and connection to the same path.
   std::unique_ptr<SQLiteVISAUsageStorage> source(new SQLiteVISAUsageStorage());
   ASSERT_TRUE(source->AddVISACUsageRecord("1", "source"));
   SQLiteVISAUsageStorage copied(*source);
-  EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasBinding(copied));
   EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasConnection(copied));
-  EXPECT_STREQ(PdaTestAccess::SQLiteVISAUsageStorage_databasePath(*source),
-               PdaTestAccess::SQLiteVISAUsageStorage_databasePath(copied));
   source.reset();  // closes the source's connection only
   EXPECT_TRUE(copied.AddVISACUsageRecord("2", "copy"));
   EXPECT_EQ("source|1\ncopy|2\n", rows(db, "VISACAccess"));
@@ -439,7 +364,6 @@ TEST_F(UsageStorage, DestructionAndAssignmentCloseTheConnection) {
     EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasConnection(a));
     EXPECT_FALSE(processHasOpen(first));
     EXPECT_TRUE(a.AddVISACUsageRecord("2", "a"));
-    EXPECT_TRUE(b.AddVISACUsageRecord("2", "b"));
     const SQLiteVISAUsageStorage& self = a;
     a = self;
     EXPECT_TRUE(PdaTestAccess::SQLiteVISAUsageStorage_hasConnection(a));
@@ -448,7 +372,7 @@ TEST_F(UsageStorage, DestructionAndAssignmentCloseTheConnection) {
   EXPECT_FALSE(processHasOpen(second));
   EXPECT_FALSE(sqliteMapped());
   EXPECT_EQ("a|1\n", rows(first, "VISACAccess"));
-  EXPECT_EQ("b|1\na|2\nb|2\na|3\n", rows(second, "VISACAccess"));
+  EXPECT_EQ("b|1\na|2\na|3\n", rows(second, "VISACAccess"));
   EXPECT_TRUE(messages().empty());
 }
 

@@ -1,8 +1,7 @@
-// The VISA settings record: every accessor's stored name, default and
-// round trip on the SQLite and registry stores, the record without a store,
-// and the logging mode: the keyword table, what setLogMode stores, and the
-// process-wide answer that is read once and kept (every test runs in a
-// process of its own, so each starts with an empty cache).
+// The VISA settings record: every accessor's stored name, default and round
+// trip, and the logging mode: the keyword table, what setLogMode stores, and
+// the process-wide answer read once and kept (each test is a process of its
+// own, so each starts with an empty cache).
 
 #include <gtest/gtest.h>
 
@@ -15,17 +14,14 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pda/IKestBase.h"
 #include "pda/VisaInfo.h"
-#include "pda/Win32.h"
 #include "support/Fixtures.h"
 
 namespace {
-
-const char kVisaKey[] = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion\\VISAInfo";
-const char kSwitchKey[] = "SOFTWARE\\Tessaro\\Quillon Suite\\CurrentVersion";
 
 // One number: its stored name, default, getter and setter. The three
 // identification numbers take a buffer they never touch: their getters are
@@ -113,32 +109,25 @@ std::string installWithDatabase(const pdatest::TempMachine& machine) {
   return machine.createConfigDatabase();
 }
 
-void expectDefaults(VisaInfo& record) {
-  for (const IntSetting& s : kIntSettings) EXPECT_EQ(s.defaultValue, s.get(record)) << s.storedName;
-  for (const StringSetting& s : kStringSettings)
-    EXPECT_EQ(s.defaultValue, readString(record, s.get)) << s.storedName;
-}
-
 }  // namespace
 
-// Every accessor writes its stored name ("Spec Version" with its blank) and
-// reads it back, also through a new record; values written by other programs
-// are read as stored; setLogMode writes only the three keywords.
+// Every accessor writes its stored name ("Spec Version" with its blank),
+// read back by a new record and the sqlite3 client; setLogMode writes only
+// the three keywords.
 TEST(VisaInfoSQLite, EveryAccessorWritesItsStoredNameAndReadsItBack) {
   pdatest::TempMachine machine;
   const std::string db = installWithDatabase(machine);
   {
     VisaInfo record(SQLiteDataSource);
-    expectDefaults(record);
+    for (const IntSetting& s : kIntSettings) EXPECT_EQ(s.defaultValue, s.get(record));
+    for (const StringSetting& s : kStringSettings)
+      EXPECT_EQ(s.defaultValue, readString(record, s.get)) << s.storedName;
     std::size_t index = 0;
-    for (const IntSetting& s : kIntSettings) {
-      EXPECT_NE(0, (record.*s.set)(valueFor(index))) << s.storedName;
-      EXPECT_EQ(valueFor(index++), s.get(record)) << s.storedName;
-    }
+    for (const IntSetting& s : kIntSettings)
+      EXPECT_NE(0, (record.*s.set)(valueFor(index++))) << s.storedName;
     for (const StringSetting& s : kStringSettings) {
-      std::string text = std::string("text of ") + s.storedName + " (set)";
+      std::string text = std::string("text of ") + s.storedName;
       EXPECT_NE(0, (record.*s.set)(&text[0]));
-      EXPECT_EQ(text, readString(record, s.get));
     }
   }
   std::size_t index = 0;
@@ -147,140 +136,45 @@ TEST(VisaInfoSQLite, EveryAccessorWritesItsStoredNameAndReadsItBack) {
     EXPECT_EQ(std::to_string(valueFor(index)), storedValue(db, s.storedName)) << s.storedName;
     EXPECT_EQ(valueFor(index++), s.get(again));
   }
-  for (const StringSetting& s : kStringSettings)
-    EXPECT_EQ(std::string("text of ") + s.storedName + " (set)", storedValue(db, s.storedName));
-  EXPECT_EQ("", storedValue(db, "SpecVersion"));
-
-  pdatest::sqlite(db,
-                  "DELETE FROM VisaInfo; INSERT INTO VisaInfo(NAME, VALUE) VALUES"
-                  "('spec version', '5'),('MaxSessNbr', '0'),('MaxNbrOfProcs', ''),"
-                  "('DefaultQSize', '99999999999'),('MANUFACTURER', 'Tessaro');");
-  VisaInfo stored(SQLiteDataSource);
-  char buffer[8] = "keep";
-  EXPECT_EQ(5, stored.getSpecVersion(buffer, sizeof buffer));
-  EXPECT_STREQ("keep", buffer);
-  EXPECT_EQ(0, stored.getConfigMaxNbrOfSess());     // stored 0 is no missing value
-  EXPECT_EQ(64, stored.getConfigMaxNbrOfProcs());   // empty text reads as missing
-  EXPECT_EQ(2147483647, stored.getDefaultQSize());  // saturates, no range check
-  EXPECT_EQ("Tessaro", readString(stored, &VisaInfo::getManufacturer));
-
+  for (const StringSetting& s : kStringSettings) {
+    EXPECT_EQ(std::string("text of ") + s.storedName, storedValue(db, s.storedName));
+    EXPECT_EQ(std::string("text of ") + s.storedName, readString(again, s.get));
+  }
   const struct {
     int mode;
     const char* stored;
     visaLoggingMode readBack;
-  } modes[] = {
-      {2, "EVENTVIEWER", LogModeEventViewer},
-      {3, "DEBUGGER", LogModeDebugger},
-      {1, "OFF", LogModeOff},
-      {0, "OFF", LogModeOff},
-      {7, "OFF", LogModeOff},
-      {-1, "OFF", LogModeOff},
-  };
+  } modes[] = {{2, "EVENTVIEWER", LogModeEventViewer},
+               {3, "DEBUGGER", LogModeDebugger},
+               {1, "OFF", LogModeOff},
+               {7, "OFF", LogModeOff}};
   for (const auto& c : modes) {
     SCOPED_TRACE(c.mode);
-    EXPECT_NE(0, stored.setLogMode(static_cast<visaLoggingMode>(c.mode)));
+    EXPECT_NE(0, again.setLogMode(static_cast<visaLoggingMode>(c.mode)));
     EXPECT_EQ(c.stored, storedValue(db));
-    EXPECT_EQ(c.readBack, stored.getLogMode());
+    EXPECT_EQ(c.readBack, again.getLogMode());
   }
 }
 
-// The registry's "VISAInfo" key keeps numbers as REG_DWORD values; a record
-// without a store gives the defaults and refuses every write; the logging
-// keywords are taken in any case and nothing else.
-TEST(VisaInfoRegistry, WritesGoToTheVisaInfoKey) {
+// The logging keywords are taken in any case, whole, and nothing else.
+TEST(VisaInfoLogMode, KeywordsInAnyCaseAndNothingElse) {
   pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kVisaKey, "ManfID", "4095");
-  VisaInfo record(RegistryDataSource);
-  char buffer[4] = "abc";
-  EXPECT_EQ(4095, record.getManfID(buffer, sizeof buffer));
-  EXPECT_STREQ("abc", buffer);
-  EXPECT_NE(0, record.setSpecVersion(7));
-  EXPECT_NE(0, record.setLogMode(LogModeEventViewer));
-  unsigned int type = 0;
-  std::string bytes;
-  ASSERT_TRUE(pdatest::regGet(kVisaKey, "Spec Version", &type, &bytes));
-  EXPECT_EQ(static_cast<unsigned int>(REG_DWORD), type);
-  EXPECT_EQ(std::string("\x07\0\0\0", 4), bytes);
-  ASSERT_TRUE(pdatest::regGet(kVisaKey, "Logging", &type, &bytes));
-  EXPECT_EQ(std::string("EVENTVIEWER"), std::string(bytes.c_str()));
-  VisaInfo fresh(RegistryDataSource);
-  EXPECT_EQ(7, fresh.getSpecVersion(buffer, sizeof buffer));
-  EXPECT_EQ(LogModeEventViewer, fresh.getLogMode());
-
-  VisaInfo wren(WrenDataSource);
-  EXPECT_EQ(WrenDataSource, wren.getDataSource());
-  EXPECT_EQ(nullptr, wren.getIKestBase());
-  expectDefaults(wren);
-  EXPECT_EQ(0, wren.setConfigMaxNbrOfSess(3));
-  EXPECT_EQ(256, wren.getConfigMaxNbrOfSess());
-  char text[] = "Maker";
-  EXPECT_EQ(0, wren.setManufacturer(text));
-  EXPECT_EQ(0, wren.setLogMode(LogModeDebugger));
-  EXPECT_EQ(LogModeOff, wren.getLogMode());
-
   VisaInfo keywords(DeviceIoDataSource);  // in memory only
   EXPECT_EQ(LogModeOff, keywords.getLogMode());
-  const struct {
-    std::string text;
-    visaLoggingMode mode;
-  } cases[] = {
-      {"EVENTVIEWER", LogModeEventViewer},
-      {"eventviewer", LogModeEventViewer},
-      {"BRIX", LogModeEventViewer},
-      {"brix", LogModeEventViewer},
-      {"standard", LogModeEventViewer},
-      {"STANDARD", LogModeEventViewer},
-      {"Default", LogModeEventViewer},
-      {"DEBUGGER", LogModeDebugger},
-      {"debugger", LogModeDebugger},
-      {"ods", LogModeDebugger},
-      {"OutputDebugString", LogModeDebugger},
-      {"OFF", LogModeOff},
-      {"off", LogModeOff},
-      {"", LogModeOff},
+  const std::pair<visaLoggingMode, std::vector<const char*>> cases[] = {
+      {LogModeEventViewer, {"eventviewer", "BRIX", "STANDARD", "Default"}},
+      {LogModeDebugger, {"debugger", "ods", "OutputDebugString"}},
       // No trimming, no prefix matching, nothing else.
-      {"EVENTVIEWER ", LogModeOff},
-      {" DEBUGGER", LogModeOff},
-      {"DEBUG", LogModeOff},
-      {"ODSX", LogModeOff},
-      {"2", LogModeOff},
-      {std::string(2000, 'A'), LogModeOff},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_NE(0, keywords.setValueString("Logging", c.text.c_str()));
-    EXPECT_EQ(c.mode, keywords.getLogMode());
-  }
+      {LogModeOff, {"off", "", "EVENTVIEWER ", " DEBUGGER", "DEBUG", "ODSX"}}};
+  for (const auto& c : cases)
+    for (const char* text : c.second) {
+      SCOPED_TRACE(text);
+      EXPECT_NE(0, keywords.setValueString("Logging", text));
+      EXPECT_EQ(c.first, keywords.getLogMode());
+    }
 }
 
-// The process-wide answer changes neither with setLogMode nor with a change
-// made by another program.
-TEST(VisaLogModeCache, SetLogModeDoesNotChangeTheCachedAnswer) {
-  pdatest::TempMachine machine;
-  const std::string db = installWithDatabase(machine);
-  setStoredLogging(db, "debugger");
-  EXPECT_EQ(LogModeDebugger, VisaInfo::getVisaLoggingMode());
-  VisaInfo record;  // the default store: this database
-  EXPECT_NE(0, record.setLogMode(LogModeEventViewer));
-  EXPECT_EQ(LogModeEventViewer, record.getLogMode());
-  EXPECT_EQ(LogModeEventViewer, VisaInfo().getLogMode());
-  EXPECT_EQ(LogModeDebugger, VisaInfo::getVisaLoggingMode());
-  setStoredLogging(db, "OFF");
-  EXPECT_EQ(LogModeDebugger, VisaInfo::getVisaLoggingMode());
-}
-
-TEST(VisaLogModeCache, ReadsTheRegistryWhenItIsTheDefaultStore) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetString(kSwitchKey, "_UseRegistryForPersistedData", "True");
-  pdatest::regSetString(kVisaKey, "Logging", "Brix");
-  EXPECT_EQ(LogModeEventViewer, VisaInfo::getVisaLoggingMode());
-  pdatest::regSetString(kVisaKey, "Logging", "ODS");
-  EXPECT_EQ(LogModeEventViewer, VisaInfo::getVisaLoggingMode());
-  EXPECT_EQ(LogModeDebugger, VisaInfo().getLogMode());
-}
-
+// Threads asking first at once agree.
 TEST(VisaLogModeCache, ConcurrentFirstCallsAgree) {
   pdatest::TempMachine machine;
   setStoredLogging(installWithDatabase(machine), "OutputDebugString");
@@ -299,9 +193,9 @@ TEST(VisaLogModeCache, ConcurrentFirstCallsAgree) {
 }
 
 #if !defined(_WIN32)
-// A child started before anything is cached, that asks after the parent's
-// answer and a change of the stored mode, sees the change; the parent keeps
-// its answer.
+// The answer is read once and kept: a child started before anything is
+// cached, that asks after the parent's answer and a change of the stored
+// mode, sees the change; the parent keeps its answer.
 TEST(VisaLogModeCache, OtherProcessesSeeChangesOnlyUntilTheyAsk) {
   pdatest::TempMachine machine;
   const std::string db = installWithDatabase(machine);
