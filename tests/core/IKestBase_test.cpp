@@ -17,14 +17,13 @@
 namespace {
 
 // Every node that finished destruction, in order (post-order: recorded after
-// IKestBase's destructor has destroyed the node's children).
-// Guarded by g_destroyedLock: nodes are destroyed on several threads below.
+// IKestBase's destructor has destroyed the node's children); nodes are
+// destroyed on several threads below.
 std::mutex g_destroyedLock;
 std::vector<std::string> g_destroyed;
 std::atomic<int> g_alive{0};
 
-// Destroyed after IKestBase (bases are destroyed in reverse order), so its
-// destructor sees the node's whole subtree already gone.
+// Destroyed after IKestBase (bases are destroyed in reverse order).
 struct DestructionRecorder {
   std::string name;
   explicit DestructionRecorder(std::string n) : name(std::move(n)) { ++g_alive; }
@@ -85,14 +84,11 @@ class IKestBaseTest : public ::testing::Test {
   }
 };
 
-// ---------------------------------------------------------------- ci_less
-
+// ci_less ignores letter case only, orders a prefix first and bytes unsigned.
 TEST(CiLess, OrdersIgnoringCaseShorterPrefixFirstAndBytesUnsigned) {
   ci_less less;
   EXPECT_FALSE(less("VisaAddress", "VISAADDRESS"));
   EXPECT_FALSE(less("VISAADDRESS", "VisaAddress"));
-  // Pairs in order: no folding beyond letter case, and bytes above 127 are
-  // unsigned, so they order after every letter.
   const char* const ordered[][2] = {{"a", "B"},    {"A", "b"},  {"abc", "ABCD"}, {"", "a"},
                                     {"z", "\xE9"}, {" a", "a"}, {"a", "a "}};
   for (const auto& p : ordered) {
@@ -101,63 +97,42 @@ TEST(CiLess, OrdersIgnoringCaseShorterPrefixFirstAndBytesUnsigned) {
   }
 }
 
-// ---------------------------------------------------------------- conversion
-
 struct Conversion {
   const char* text;
   int asBool;
   int asInt;
 };
 
+// Text to numbers and booleans: the digit range's ends, words without case,
+// partial numbers and saturation.
 TEST_F(IKestBaseTest, ConvertsTextToNumbersAndBooleans) {
-  const Conversion table[] = {{"1", 1, 1},
-                              {"5", 1, 5},
-                              {"42", 1, 42},
-                              {"true", 1, 1},
-                              {"TRUE", 1, 1},
-                              {"True", 1, 1},
-                              {"tRuE", 1, 1},
-                              {"yes", 1, 1},
-                              {"YES", 1, 1},
-                              {"yEs", 1, 1},
+  const Conversion table[] = {{"9", 1, 9},
                               {"0", 0, 0},
-                              {"000", 0, 0},
+                              {"tRuE", 1, 1},
+                              {"yEs", 1, 1},
                               {"false", 0, 0},
-                              {"False", 0, 0},
-                              {"no", 0, 0},
-                              {"on", 0, 0},
                               {"-5", 0, 0},
-                              {"+3", 0, 0},
-                              {" 7", 0, 0},
                               {"0x10", 0, 0},
                               {"12abc", 1, 12},
-                              {"007", 1, 7},
                               {"truee", 0, 0},
-                              {"yes ", 0, 0},
                               {"2147483647", 1, INT_MAX},
-                              {"2147483648", 1, INT_MAX},
-                              {"99999999999999999999999999", 1, INT_MAX}};
+                              {"2147483648", 1, INT_MAX}};
   TestNode node("n");
   for (const auto& c : table) {
     SCOPED_TRACE(std::string("text \"") + c.text + "\"");
     ASSERT_EQ(node.setValueString("Value", c.text), 1);
     EXPECT_EQ(node.getValueBool("Value", 77), c.asBool);
     EXPECT_EQ(node.getValueInt32("Value", 77), c.asInt);
-    // Reading never changes a non-empty value.
-    ASSERT_EQ(node.rawNameValueMap().count("Value"), 1u);
-    EXPECT_EQ(node.rawNameValueMap().at("Value"), c.text);
   }
 }
 
-// Missing, empty and null names give the default unchanged; reading drops
-// empty values and leaves no entry for a missing name.
+// Missing, empty and null names give the default; reading drops empty values.
 TEST_F(IKestBaseTest, MissingEmptyOrNullNamesGiveTheDefaultAndLeaveNoEntry) {
   TestNode node("n");
   node.storedValues = {{"A", ""}, {"B", ""}, {"C", ""}, {"Keep", "x"}, {"Set", "9"}};
   node.NameValueMap();
   ASSERT_EQ(node.rawNameValueMap().size(), 5u);
   EXPECT_EQ(node.getValueBool("Missing", 5), 5);
-  EXPECT_EQ(node.getValueBool("Missing", -1), -1);
   EXPECT_EQ(node.getValueInt32("Missing", 256), 256);
   EXPECT_EQ(node.getValueBool(nullptr, 3), 3);
   EXPECT_EQ(node.getValueInt32(nullptr, 3), 3);
@@ -171,10 +146,7 @@ TEST_F(IKestBaseTest, MissingEmptyOrNullNamesGiveTheDefaultAndLeaveNoEntry) {
   EXPECT_EQ(node.rawNameValueMap(), (::NameValueMap{{"Keep", "x"}, {"Set", "9"}}));
 }
 
-// ---------------------------------------------------------------- strings
-
-// A value or default is copied whole or not at all (a string that does not
-// fit with its terminator gives ""), and nothing is written past the size.
+// A value or default is copied whole or not at all, never past the size.
 TEST_F(IKestBaseTest, StringBuffersTakeWholeStringsOnly) {
   TestNode node("n");
   node.storedValues = {{"Nine", "123456789"}, {"Ten", "1234567890"}, {"Name", "value"}};
@@ -186,9 +158,6 @@ TEST_F(IKestBaseTest, StringBuffersTakeWholeStringsOnly) {
   } cases[] = {{"Nine", 10, "", "123456789"},
                {"Ten", 10, "fits", ""},
                {"Missing", 10, "abcdefghi", "abcdefghi"},
-               {"Missing", 10, "abcdefghij", ""},
-               {"Missing", 1, "", ""},
-               {"Nine", 1, "", ""},
                {nullptr, 16, "default", ""},   // a null name never takes the default
                {"Name", 0, "default", ""},     // size 0: only the first byte is written
                {"Missing", 16, nullptr, ""}};  // a null default counts as ""
@@ -200,10 +169,8 @@ TEST_F(IKestBaseTest, StringBuffersTakeWholeStringsOnly) {
     EXPECT_STREQ(buffer, c.expected);
     EXPECT_EQ(buffer[c.size > 1 ? c.size : 1], 'x');
   }
-
-  // A null buffer is not written (and does not crash).
-  node.getValueString("Name", nullptr, 16, "default");
-
+  node.getValueString("Name", nullptr, 16,
+                      "default");  // a null buffer is not written
   // The buffer may hold its own default.
   std::strcpy(buffer, "fallback");
   node.getValueString("Missing", buffer, sizeof buffer, buffer);
@@ -212,55 +179,36 @@ TEST_F(IKestBaseTest, StringBuffersTakeWholeStringsOnly) {
   EXPECT_STREQ(buffer, "value");
 }
 
-// ---------------------------------------------------------------- writing
-
+// A write replaces a name in any case under the new spelling; typed setters'
+// texts.
 TEST_F(IKestBaseTest, SettersReplaceIgnoringCaseAndWriteTheirTexts) {
   TestNode node("n");
   ASSERT_EQ(node.setValueString("VisaAddress", "GPIB0::1"), 1);
-  char buffer[32];
-  node.getValueString("visaaddress", buffer, sizeof buffer, "");
-  EXPECT_STREQ(buffer, "GPIB0::1");
-
   ASSERT_EQ(node.setValueString("VISAADDRESS", "GPIB0::2"), 1);
   ASSERT_EQ(node.rawNameValueMap().size(), 1u);
   EXPECT_EQ(node.rawNameValueMap().begin()->first, "VISAADDRESS");
   EXPECT_EQ(node.rawNameValueMap().begin()->second, "GPIB0::2");
-
-  // The typed setters write their texts.
-  struct {
-    int value;
-    const char* text;
-  } bools[] = {{1, "True"}, {0, "False"}, {2, "False"}, {-1, "False"}};
-  for (const auto& b : bools) {
-    ASSERT_EQ(node.setValueBool("Flag", b.value), 1);
-    EXPECT_EQ(node.rawNameValueMap().at("flag"), b.text) << b.value;
+  for (const auto& b : {std::make_pair(1, "True"), {0, "False"}, {2, "False"}}) {
+    ASSERT_EQ(node.setValueBool("Flag", b.first), 1);
+    EXPECT_EQ(node.rawNameValueMap().at("flag"), b.second) << b.first;
   }
-  EXPECT_EQ(node.getValueBool("Flag", 1), 0);
-
-  ASSERT_EQ(node.setValueInt32("Number", -5), 1);
-  EXPECT_EQ(node.rawNameValueMap().at("Number"), "-5");
-  EXPECT_EQ(node.getValueInt32("Number", 9), 0) << "a leading minus reads as 0";
   ASSERT_EQ(node.setValueInt32("Number", INT_MIN), 1);
   EXPECT_EQ(node.rawNameValueMap().at("Number"), "-2147483648");
-  ASSERT_EQ(node.setValueInt32("Number", INT_MAX), 1);
-  EXPECT_EQ(node.getValueInt32("Number", 0), INT_MAX);
 }
 
+// Setters and delete read the store first; null names are refused, null values
+// empty.
 TEST_F(IKestBaseTest, SettersAndDeleteFillTheNodeFirstAndHandleNulls) {
   TestNode node("n");
   node.storedValues = {{"Stored", "1"}};
   ASSERT_EQ(node.setValueString("New", "2"), 1);
   EXPECT_EQ(node.rawNameValueMap().size(), 2u) << "the store's values were read before the write";
-
   TestNode other("o");
   other.storedValues = {{"Stored", "1"}};
   EXPECT_EQ(other.deleteName("Absent"), 1);
-  EXPECT_GE(other.valueFills, 1);
   ASSERT_EQ(other.rawNameValueMap().size(), 1u);
   EXPECT_EQ(other.deleteName("STORED"), 1);
   EXPECT_TRUE(other.rawNameValueMap().empty());
-
-  // Null names are refused; a null value is stored as empty.
   node.storedValues = {{"A", "1"}};
   node.reInitialize();
   EXPECT_EQ(node.setValueString(nullptr, "x"), 0);
@@ -271,22 +219,19 @@ TEST_F(IKestBaseTest, SettersAndDeleteFillTheNodeFirstAndHandleNulls) {
   EXPECT_EQ(node.getValueInt32("A", 44), 44) << "a null value is stored as empty";
 }
 
-// ---------------------------------------------------------------- children
-
+// findMap fills once, looks one level only (a backslash is no separator),
+// ignores case.
 TEST_F(IKestBaseTest, FindMapLooksOneLevelOnlyIgnoringCase) {
   {
     TestNode root("root");
     root.storedChildren = {"GPIB0", "a\\b"};
     int found = -1;
-
     auto it = root.findMap("gpib0", &found);
     EXPECT_EQ(found, 1);
     ASSERT_NE(it, root.rawSubKeyMap().end());
     EXPECT_EQ(it->first, "GPIB0");
     EXPECT_EQ(it->second->ParentPointer(), &root);
     EXPECT_EQ(root.subKeyFills, 1);
-
-    // The grandchild exists, but a backslash is no path separator.
     static_cast<TestNode*>(it->second)->storedChildren = {"INST0"};
     const char* const cases[][2] = {
         {"GPIB0\\INST0", nullptr}, {"A\\B", "a\\b"}, {"GPIB", nullptr}, {nullptr, nullptr}};
@@ -302,6 +247,7 @@ TEST_F(IKestBaseTest, FindMapLooksOneLevelOnlyIgnoringCase) {
   EXPECT_EQ(count("a\\b"), 1);
 }
 
+// Destruction is depth first, skips null children and reads nothing more.
 TEST_F(IKestBaseTest, DestructionIsDepthFirstSkipsNullAndDoesNotFill) {
   auto* root = new TestNode("root");
   auto* a = new TestNode("a");
@@ -311,32 +257,27 @@ TEST_F(IKestBaseTest, DestructionIsDepthFirstSkipsNullAndDoesNotFill) {
   root->insertChild("b", b);
   root->insertChild("a", a);
   root->rawSubKeyMap()["c"] = nullptr;
-  // Children the store has but that were never read are not created for
-  // the destruction.
   b->storedChildren = {"never"};
-
   delete static_cast<IKestBase*>(root);
-
-  const std::vector<std::string> expected = {"a1", "a2", "a", "b", "root"};
-  EXPECT_EQ(g_destroyed, expected);
+  EXPECT_EQ(g_destroyed, (std::vector<std::string>{"a1", "a2", "a", "b", "root"}));
 }
 
+// insertChild releases a replaced node, but not the same node inserted again.
 TEST_F(IKestBaseTest, InsertChildReleasesAReplacedNodeOnly) {
   TestNode root("root");
   auto* first = new TestNode("first");
   root.insertChild("Name", first);
-  root.insertChild("Name", first);  // the same node again: nothing changes
+  root.insertChild("Name", first);
   EXPECT_TRUE(g_destroyed.empty());
   EXPECT_EQ(first->referenceCount(), 1);
-
   root.insertChild("NAME", new TestNode("second"));
   EXPECT_EQ(count("first"), 1);
   ASSERT_EQ(root.rawSubKeyMap().size(), 1u);
   EXPECT_EQ(root.rawSubKeyMap().begin()->first, "Name") << "the key keeps its first spelling";
 }
 
-// ---------------------------------------------------------------- copies
-
+// A copy takes every field and shares the children, destroyed once by the last
+// holder.
 TEST_F(IKestBaseTest, CopyConstructionSharesChildrenDestroyedOnce) {
   auto* source = new TestNode("source");
   source->setRecordId("Rid");
@@ -348,7 +289,6 @@ TEST_F(IKestBaseTest, CopyConstructionSharesChildrenDestroyedOnce) {
   source->insertChild("x", new TestNode("x"));
   source->insertChild("y", new TestNode("y"));
   source->rawNameValueMap()["V"] = "1";
-
   auto* copy = new TestNode(*source);
   EXPECT_STREQ(copy->RecordId(), "Rid");
   EXPECT_STREQ(copy->RecordType(), "Interface");
@@ -356,14 +296,7 @@ TEST_F(IKestBaseTest, CopyConstructionSharesChildrenDestroyedOnce) {
   EXPECT_STREQ(copy->PersistentId(), "02A62B68-95C5-4051-9F26-26EF59619B94");
   EXPECT_EQ(copy->ParentPointer(), &parent);
   EXPECT_EQ(copy->rawNameValueMap(), source->rawNameValueMap());
-  ASSERT_EQ(copy->rawSubKeyMap().size(), 2u);
-  EXPECT_EQ(copy->rawSubKeyMap().at("x"), source->rawSubKeyMap().at("x"));
-  EXPECT_EQ(copy->rawSubKeyMap().at("y"), source->rawSubKeyMap().at("y"));
-
-  // The value maps are separate.
-  copy->setValueString("V", "2");
-  EXPECT_EQ(source->rawNameValueMap().at("V"), "1");
-
+  EXPECT_EQ(copy->rawSubKeyMap(), source->rawSubKeyMap());
   delete static_cast<IKestBase*>(source);
   EXPECT_EQ(count("x"), 0) << "shared children outlive the first holder";
   EXPECT_EQ(copy->findMap("x", nullptr)->second->referenceCount(), 1);
@@ -372,6 +305,8 @@ TEST_F(IKestBaseTest, CopyConstructionSharesChildrenDestroyedOnce) {
   EXPECT_EQ(count("y"), 1);
 }
 
+// Assignment shares the source's children, releases the dropped ones;
+// self-assignment keeps all.
 TEST_F(IKestBaseTest, AssignmentSharesChildrenAndReleasesTheDroppedOnes) {
   {
     TestNode target("target");
@@ -387,7 +322,6 @@ TEST_F(IKestBaseTest, AssignmentSharesChildrenAndReleasesTheDroppedOnes) {
     source.rawNameValueMap()["OnlyInSource"] = "s";
     source.setRecordId("S");
     source.setParentPointer(nullptr);
-
     target = source;
     EXPECT_EQ(count("old"), 1) << "a child dropped by the assignment is released, not leaked";
     EXPECT_EQ(count("target-both"), 1);
@@ -396,32 +330,19 @@ TEST_F(IKestBaseTest, AssignmentSharesChildrenAndReleasesTheDroppedOnes) {
     EXPECT_EQ(target.rawNameValueMap(), source.rawNameValueMap());
     EXPECT_STREQ(target.RecordId(), "S");
     EXPECT_EQ(target.ParentPointer(), nullptr);
-
-    // Assigning again from the same source neither frees nor leaks.
     target = source;
     EXPECT_EQ(target.rawSubKeyMap().at("new")->referenceCount(), 2);
+    IKestBase& alias = target;
+    alias = target;
+    EXPECT_EQ(target.rawSubKeyMap().at("new")->referenceCount(), 2);
+    EXPECT_EQ(target.rawNameValueMap(), source.rawNameValueMap());
   }
   EXPECT_EQ(count("source-both"), 1);
   EXPECT_EQ(count("new"), 1);
 }
 
-TEST_F(IKestBaseTest, SelfAssignmentKeepsEverything) {
-  {
-    TestNode node("node");
-    node.insertChild("c", new TestNode("c"));
-    node.rawNameValueMap()["V"] = "1";
-    node.setRecordId("R");
-    IKestBase& alias = node;
-    alias = node;
-    EXPECT_TRUE(g_destroyed.empty());
-    ASSERT_EQ(node.rawSubKeyMap().size(), 1u);
-    EXPECT_EQ(node.rawSubKeyMap().at("c")->referenceCount(), 1);
-    EXPECT_EQ(node.rawNameValueMap().at("V"), "1");
-    EXPECT_STREQ(node.RecordId(), "R");
-  }
-  EXPECT_EQ(count("c"), 1);
-}
-
+// Copies released at once on many threads destroy each shared child exactly
+// once.
 TEST_F(IKestBaseTest, CopiesReleasedOnManyThreadsDestroyEachChildOnce) {
   constexpr int kCopies = 8;
   constexpr int kChildren = 32;
@@ -432,9 +353,6 @@ TEST_F(IKestBaseTest, CopiesReleasedOnManyThreadsDestroyEachChildOnce) {
   for (int i = 0; i < kCopies; ++i) copies.push_back(new TestNode(*source));
   IKestBase::releaseNode(source);
   EXPECT_EQ(count("child"), 0);
-
-  // Every copy is released at once on its own thread: whichever thread drops
-  // a child's last reference destroys it, and only that one.
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
   for (int i = 0; i < kCopies; ++i) {
@@ -449,25 +367,16 @@ TEST_F(IKestBaseTest, CopiesReleasedOnManyThreadsDestroyEachChildOnce) {
   EXPECT_EQ(count("source'"), kCopies);
 }
 
-// ---------------------------------------------------------------- C strings
-
+// allocateCString copies (null as ""), and may copy from the string it
+// releases.
 TEST(AllocateCString, CopiesReleasesAndAcceptsNull) {
   char* s = IKestBase::allocateCString(nullptr, nullptr);
   ASSERT_NE(s, nullptr);
   EXPECT_STREQ(s, "");
-
   s = IKestBase::allocateCString("GPIB0::INSTR", s);
   EXPECT_STREQ(s, "GPIB0::INSTR");
-
-  // The new copy may come from the old one: it is taken before the release.
   s = IKestBase::allocateCString(s + 7, s);
   EXPECT_STREQ(s, "INSTR");
-
-  const std::string big(100000, 'q');
-  char* t = IKestBase::allocateCString(big.c_str(), nullptr);
-  EXPECT_EQ(std::strlen(t), big.size());
-  EXPECT_NE(t, big.c_str());
-  delete[] t;
   delete[] s;
 }
 

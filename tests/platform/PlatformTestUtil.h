@@ -1,8 +1,7 @@
 #pragma once
 
 // Helpers for the stand-in's tests: a key handle that closes itself, value
-// round trips through the registry calls, child processes, and the headers
-// every one of these tests uses.
+// round trips through the registry calls, child processes, common headers.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,7 +22,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -130,25 +128,6 @@ inline bool isDir(const std::string& path) {
 inline std::string hklm(const TempMachine& m, const std::string& rel) {
   return m.path("registry/HKLM/" + rel);
 }
-
-// Sets an environment variable for the life of the object and then restores
-// it, so a test that runs in a shared process leaves no switch behind.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : _name(name) {
-    const char* old = std::getenv(name);
-    _had = old != nullptr;
-    if (_had) _old = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { _had ? setenv(_name.c_str(), _old.c_str(), 1) : unsetenv(_name.c_str()); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string _name, _old;
-  bool _had = false;
-};
 
 inline int exitStatus(pid_t pid) {
   int status = 0;

@@ -8,8 +8,8 @@
 
 using namespace pdatest;
 
-// ---------------------------------------------------------------- values
-
+// Types and bytes (NULs, high bytes, no terminator, big) survive a write and a
+// fresh read.
 TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
   TempMachine machine;
   Key k, r;
@@ -20,17 +20,11 @@ TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
     std::string bytes;
   } cases[] = {{"Sz", REG_SZ, std::string("text\0", 5)},
                {"SzNoTerminator", REG_SZ, "abc"},
-               {"SzEmpty", REG_SZ, ""},
-               {"Expand", REG_EXPAND_SZ, std::string("%PATH%\\x\0", 9)},
                {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
-               {"Dword", REG_DWORD, std::string("\xff\xff\xff\xff", 4)},
-               {"Multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
-               {"Qword", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x80", 8)},
                {"None", REG_NONE, ""},
                {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
                {"Big", REG_BINARY, std::string(100000, '\xa5')}};
   for (const Case& c : cases) ASSERT_EQ(setRaw(k.get(), c.name, c.type, c.bytes), ERROR_SUCCESS);
-  // Read through a separate handle, so nothing comes from memory.
   ASSERT_EQ(openKey("SOFTWARE\\Types", kRead, &r), ERROR_SUCCESS);
   for (const Case& c : cases) {
     DWORD type = 0;
@@ -48,14 +42,14 @@ TEST(RegistryValues, DefaultValueAndBadArguments) {
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Default", kAll, &k), ERROR_SUCCESS);
   DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(k.get(), nullptr, nullptr, nullptr, nullptr, &size), 2);  // not found
+  EXPECT_EQ(RegQueryValueExA(k.get(), nullptr, nullptr, nullptr, nullptr, &size),
+            2);  // not found
   ASSERT_EQ(setRaw(k.get(), nullptr, REG_SZ, std::string("d\0", 2)), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(k.get(), ""), std::string("d\0", 2));
-  ASSERT_EQ(setRaw(k.get(), "", REG_SZ, std::string("e\0", 2)), ERROR_SUCCESS);
   EXPECT_EQ(valueNames(k.get()), std::vector<std::string>{""});
   ASSERT_EQ(RegDeleteValueA(k.get(), nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExA(k.get(), "", nullptr, nullptr, nullptr, &size), 2);  // not found
-
+  EXPECT_EQ(RegQueryValueExA(k.get(), "", nullptr, nullptr, nullptr, &size),
+            2);  // not found
   EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegSetValueExA(k.get(), "x", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
   std::string tooLong(16384, 'v'), longest(16383, 'v');
@@ -64,91 +58,69 @@ TEST(RegistryValues, DefaultValueAndBadArguments) {
   EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"x", longest}));
 }
 
+// A buffer of exactly the size is filled, one byte short gets ERROR_MORE_DATA
+// and the size, nothing is written past it; bad argument combinations.
 TEST(RegistryValues, QueryAndEnumerationHonourTheirBuffers) {
   TempMachine machine;
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Sizes", kAll, &k), ERROR_SUCCESS);
-  std::string name1023(1023, 'n'), name1024(1024, 'm');
-  ASSERT_EQ(setRaw(k.get(), name1023.c_str(), REG_SZ, std::string("x\0", 2)), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), name1024.c_str(), REG_SZ, std::string("y\0", 2)), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), "Fits", REG_BINARY, std::string(1024, 'a')), ERROR_SUCCESS);
-  ASSERT_EQ(setRaw(k.get(), "TooBig", REG_BINARY, std::string(1025, 'b')), ERROR_SUCCESS);
-
+  ASSERT_EQ(setRaw(k.get(), "F", REG_BINARY, std::string(1024, 'a')), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "T", REG_BINARY, std::string(1025, 'b')), ERROR_SUCCESS);
   std::vector<BYTE> buf(1024 + 8, 0);
   DWORD type = 0, size = 1024;
-  auto query = [&](const char* name, DWORD* out) {
-    std::fill(buf.begin(), buf.end(), 0);
-    *out = 1024;
-    type = 0;
-    return RegQueryValueExA(k.get(), name, nullptr, &type, buf.data(), out);
-  };
-  ASSERT_EQ(query("Fits", &size), ERROR_SUCCESS);
+  ASSERT_EQ(RegQueryValueExA(k.get(), "F", nullptr, &type, buf.data(), &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 1024u);
   EXPECT_EQ(buf[1023], 'a');
   EXPECT_EQ(buf[1024], 0) << "wrote past the buffer";
-  EXPECT_EQ(query("TooBig", &size), ERROR_MORE_DATA);
+  type = 0;
+  EXPECT_EQ(RegQueryValueExA(k.get(), "T", nullptr, &type, buf.data(), &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 1025u);
   EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-  EXPECT_EQ(buf[1024], 0);
-  // No buffer: the size needed, and success.
+  EXPECT_EQ(buf[0], 'a');
   size = 0;
-  EXPECT_EQ(RegQueryValueExA(k.get(), "TooBig", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(k.get(), "T", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 1025u);
-  // A buffer without a size is a caller's error; so is the reserved pointer.
-  EXPECT_EQ(RegQueryValueExA(k.get(), "Fits", nullptr, nullptr, buf.data(), nullptr),
+  EXPECT_EQ(RegQueryValueExA(k.get(), "F", nullptr, nullptr, buf.data(), nullptr),
             ERROR_INVALID_PARAMETER);
   DWORD reserved = 0;
-  EXPECT_EQ(RegQueryValueExA(k.get(), "Fits", &reserved, nullptr, nullptr, &size),
+  EXPECT_EQ(RegQueryValueExA(k.get(), "F", &reserved, nullptr, nullptr, &size),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegQueryValueExA(k.get(), "Missing", nullptr, nullptr, nullptr, &size),
-            ERROR_FILE_NOT_FOUND);
-
-  std::vector<char> name(1024 + 4, '\x7f');
-  DWORD nameSize, dataSize;
-  auto enumAt = [&](DWORD index) {
-    nameSize = dataSize = 1024;
-    std::fill(buf.begin(), buf.end(), 0);
-    return RegEnumValueA(k.get(), index, name.data(), &nameSize, nullptr, &type, buf.data(),
-                         &dataSize);
-  };
-  ASSERT_EQ(enumAt(0), ERROR_SUCCESS);
-  EXPECT_EQ(nameSize, 1023u) << "characters without the terminator";
-  EXPECT_EQ(std::string(name.data()), name1023);
-  EXPECT_EQ(name[1024], '\x7f');
-  EXPECT_EQ(dataSize, 2u);
-  EXPECT_EQ(enumAt(1), ERROR_MORE_DATA) << "1024 chars + NUL";
-  ASSERT_EQ(enumAt(2), ERROR_SUCCESS);
-  EXPECT_EQ(dataSize, 1024u);
-  EXPECT_EQ(buf[1024], 0);
-  EXPECT_EQ(enumAt(3), ERROR_MORE_DATA);
+  // A one-character name needs two characters of buffer.
+  char name[4] = {'#', '#', '#', '#'};
+  DWORD nameSize = 1, dataSize = 1024;
+  EXPECT_EQ(RegEnumValueA(k.get(), 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(name[1], '#');
+  nameSize = 2;
+  EXPECT_EQ(RegEnumValueA(k.get(), 1, name, &nameSize, nullptr, &type, buf.data(), &dataSize),
+            ERROR_MORE_DATA);
   EXPECT_EQ(dataSize, 1025u);
-  EXPECT_EQ(buf[1024], 0);
-  EXPECT_EQ(enumAt(4), ERROR_NO_MORE_ITEMS);
+  nameSize = 2;
+  ASSERT_EQ(RegEnumValueA(k.get(), 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(nameSize, 1u) << "characters without the terminator";
+  EXPECT_STREQ(name, "F");
+  EXPECT_EQ(RegEnumValueA(k.get(), 2, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(RegEnumValueA(k.get(), 0, nullptr, &nameSize, nullptr, nullptr, nullptr, nullptr),
             ERROR_INVALID_PARAMETER);
 }
 
+// Overwriting keeps the first spelling and place; a deleted value comes back
+// last.
 TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
   TempMachine machine;
   Key k;
   ASSERT_EQ(createKey("SOFTWARE\\Order", kAll, &k), ERROR_SUCCESS);
-  for (const char* n : {"Zeta", "alpha", "Mid", "beta"})
+  for (const char* n : {"Zeta", "alpha", "Mid"})
     ASSERT_EQ(setRaw(k.get(), n, REG_SZ, n), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(k.get(), "ALPHA", REG_DWORD, std::string("\x07\0\0\0", 4)), ERROR_SUCCESS);
-  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"Zeta", "alpha", "Mid", "beta"}));
-  DWORD type = 0;
-  std::string bytes;
-  ASSERT_EQ(queryRaw(k.get(), "Alpha", &type, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(bytes, std::string("\x07\0\0\0", 4));
-  // Deleted and written again: last in the order.
+  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"Zeta", "alpha", "Mid"}));
+  EXPECT_EQ(valueOf(k.get(), "Alpha"), std::string("\x07\0\0\0", 4));
   ASSERT_EQ(RegDeleteValueA(k.get(), "zeta"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValueA(k.get(), "zeta"), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(setRaw(k.get(), "zeta", REG_SZ, "z"), ERROR_SUCCESS);
-  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"alpha", "Mid", "beta", "zeta"}));
+  EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"alpha", "Mid", "zeta"}));
 }
-
-// ---------------------------------------------------------------- keys
 
 // Names are found without case and keep their first spelling; any character
 // but a backslash makes a name; intermediate keys are made, and a read handle
@@ -159,7 +131,6 @@ TEST(RegistryKeys, NamesCaseAndCreation) {
   DWORD disposition = 0;
   ASSERT_EQ(createKey("SOFTWARE\\MixedCase\\Inner\\Leaf", kAll, &a, &disposition), 0);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
-  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner/Leaf")));
   ASSERT_EQ(createKey("software\\MIXEDCASE\\inner", kRead, &b, &disposition), ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   ASSERT_EQ(setRaw(a.get(), "V", REG_SZ, "shared"), ERROR_SUCCESS);
@@ -169,28 +140,23 @@ TEST(RegistryKeys, NamesCaseAndCreation) {
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner/Deeper")));
   ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
   EXPECT_EQ(subKeyNames(sw.get()), std::vector<std::string>{"MixedCase"});
-  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner")));
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MIXEDCASE")));
-
-  const std::vector<std::string> odd = {"a/b", "100%",      ".",      "..",       ".hidden",
-                                        "%2F", "tab\there", "sp ace", "\xe9t\xe9"};
+  const std::vector<std::string> odd = {"a/b", "100%", ".", "..", "%2F", "sp ace"};
   ASSERT_EQ(createKey("SOFTWARE\\Odd", kAll, &parent), ERROR_SUCCESS);
   for (const std::string& n : odd) {
     ASSERT_EQ(createKey(n, kAll, &c, nullptr, parent.get()), ERROR_SUCCESS) << n;
     ASSERT_EQ(setRaw(c.get(), "Name", REG_SZ, n), ERROR_SUCCESS);
   }
   std::vector<std::string> listed = subKeyNames(parent.get());
-  EXPECT_EQ(listed.size(), odd.size());
-  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()),
-            std::set<std::string>(odd.begin(), odd.end()));
+  EXPECT_EQ(std::multiset<std::string>(listed.begin(), listed.end()),
+            std::multiset<std::string>(odd.begin(), odd.end()));
   for (const std::string& n : odd) {
     ASSERT_EQ(openKey(n, kRead, &c, parent.get()), ERROR_SUCCESS) << n;
     EXPECT_EQ(valueOf(c.get(), "Name"), n) << "two names landed in one key";
   }
-  // "." and ".." are keys, not the key itself or its parent.
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Odd/a")));
 }
 
+// Key names of 255 characters at most; leading, doubled separators are refused.
 TEST(RegistryKeys, NameLengthAndPathSyntaxLimits) {
   TempMachine machine;
   Key k;
@@ -210,19 +176,19 @@ TEST(RegistryKeys, NameLengthAndPathSyntaxLimits) {
             ERROR_INVALID_PARAMETER);
 }
 
+// Subkeys enumerate in case-free byte order; the key's counts, maxima and time.
 TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
   TempMachine machine;
   Key parent, k;
   ASSERT_EQ(createKey("SOFTWARE\\Enum", kAll, &parent), ERROR_SUCCESS);
-  for (const char* n : {"delta", "Bravo", "alpha", "Charlie", "_under", "10", "9",
-                        "\xC3\xA9t\xC3\xA9", "alphabet", "ALPH"})
+  for (const char* n :
+       {"delta", "Bravo", "alpha", "_under", "10", "9", "\xC3\xA9t\xC3\xA9", "alphabet", "ALPH"})
     ASSERT_EQ(createKey(n, kAll, &k, nullptr, parent.get()), ERROR_SUCCESS);
   EXPECT_EQ(subKeyNames(parent.get()),
             (std::vector<std::string>{"10", "9", "_under", "ALPH", "alpha", "alphabet", "Bravo",
-                                      "Charlie", "delta", "\xC3\xA9t\xC3\xA9"}));
+                                      "delta", "\xC3\xA9t\xC3\xA9"}));
   ASSERT_EQ(setRaw(parent.get(), "Second", REG_BINARY, std::string(300, 'x')), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(parent.get(), "A", REG_SZ, "1"), ERROR_SUCCESS);
-
   char cls[8] = "junk";
   DWORD clsSize = sizeof cls, subKeys = 0, maxSub = 0, maxClass = 9, values = 0, maxName = 0,
         maxData = 0;
@@ -231,49 +197,41 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
                              &values, &maxName, &maxData, nullptr, &ft),
             ERROR_SUCCESS);
   EXPECT_EQ(std::string(cls), "");
-  // No class; 10 subkeys, the longest "alphabet"; 2 values, the longest name
-  // "Second" and the longest data 300 bytes.
   EXPECT_EQ((std::vector<DWORD>{clsSize, subKeys, maxSub, values, maxName, maxData}),
-            (std::vector<DWORD>{0, 10, 8, 2, 6, 300}));
+            (std::vector<DWORD>{0, 9, 8, 2, 6, 300}));
   // The last write was just now: within a day of the clock, in FILETIME units.
   unsigned long long ticks = (1ull * ft.dwHighDateTime << 32) | ft.dwLowDateTime;
   long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
   EXPECT_LT(std::llabs(seconds - static_cast<long long>(time(nullptr))), 86400);
-
   // Past the end, and a name that does not fit ("Bravo" needs 6 with its NUL).
   char name[16];
-  DWORD size = 0;
-  auto enumAt = [&](DWORD index, DWORD room) {
-    size = room;
-    return RegEnumKeyExA(parent.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
-  };
-  EXPECT_EQ(enumAt(10, 4), ERROR_NO_MORE_ITEMS);
-  EXPECT_EQ(enumAt(6, 5), ERROR_MORE_DATA);
-  EXPECT_EQ(enumAt(6, 6), ERROR_SUCCESS);
+  DWORD size = 4;
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 9, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  size = 5;
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 6, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  size = 6;
+  EXPECT_EQ(RegEnumKeyExA(parent.get(), 6, name, &size, nullptr, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(size, 5u);
   EXPECT_STREQ(name, "Bravo");
 }
 
+// An empty or null subkey gives a new handle of its own; bad handles are
+// refused.
 TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
   TempMachine machine;
   Key original;
   ASSERT_EQ(createKey("SOFTWARE\\Dup", kAll, &original), ERROR_SUCCESS);
-  HKEY viaEmpty = nullptr, viaNull = nullptr, viaOld = nullptr;
+  HKEY viaEmpty = nullptr, viaNull = nullptr;
   ASSERT_EQ(RegOpenKeyExA(original.get(), "", 0, kAll, &viaEmpty), ERROR_SUCCESS);
   ASSERT_EQ(RegOpenKeyExA(original.get(), nullptr, 0, kRead, &viaNull), ERROR_SUCCESS);
-  ASSERT_EQ(RegOpenKeyA(original.get(), "", &viaOld), ERROR_SUCCESS);
   EXPECT_NE(viaEmpty, original.get());
-  EXPECT_NE(viaNull, viaEmpty);
-  EXPECT_NE(viaOld, original.get());
-
-  // Each handle stands alone: closing the original leaves the copies working.
   RegCloseKey(original.release());
   ASSERT_EQ(setRaw(viaEmpty, "V", REG_SZ, "via copy"), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(viaNull, "V"), "via copy");
   EXPECT_EQ(setRaw(viaNull, "V", REG_SZ, "x"), ERROR_ACCESS_DENIED) << "copy has its own rights";
-  for (HKEY h : {viaEmpty, viaNull, viaOld}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
-
-  // Closed and made-up handles are refused, not followed.
+  for (HKEY h : {viaEmpty, viaNull}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(viaEmpty), ERROR_INVALID_HANDLE);
   EXPECT_EQ(queryNothing(viaNull, "V"), ERROR_INVALID_HANDLE);
   int notAKey = 0;
@@ -282,36 +240,30 @@ TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
   EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 }
 
+// A key with subkeys is not deleted; a deleted key's handles answer
+// KEY_DELETED.
 TEST(RegistryKeys, DeleteRefusesKeysWithSubkeysAndInvalidatesHandles) {
   TempMachine machine;
   Key leaf, again, del;
   ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &leaf), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_SUCCESS);
-
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Del"), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Del/Leaf")));
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Del\\Nope"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED) << "the hive root";
-
   ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "software\\del\\LEAF"), ERROR_SUCCESS);
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Del/Leaf")));
   EXPECT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_KEY_DELETED);
   // A new key of the same name is not the deleted one.
   ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &again), ERROR_SUCCESS);
   EXPECT_EQ(queryNothing(leaf.get(), "V"), ERROR_KEY_DELETED);
   EXPECT_TRUE(valueNames(again.get()).empty());
-
   // Nothing but the parent's own files is left behind.
   ASSERT_EQ(RegDeleteKeyA(again.get(), ""), ERROR_SUCCESS);
-  ASSERT_EQ(openKey("SOFTWARE\\Del", kRead, &del), ERROR_SUCCESS);
-  EXPECT_TRUE(subKeyNames(del.get()).empty());
   std::string out;
   run("ls -A " + hklm(machine, "SOFTWARE/Del"), &out);
   EXPECT_EQ(out, ".lock\n");
 }
-
-// ------------------------------------------------- handles over changed keys
 
 // Another process deletes a key and its parent and makes both anew under the
 // same names: every old handle answers ERROR_KEY_DELETED, also where the
@@ -327,7 +279,6 @@ TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
   ASSERT_EQ(openKey("child", kRead, &child, parent.get()), ERROR_SUCCESS) << "found without case";
   ASSERT_EQ(createKey("Child", kAll, &childWrite, nullptr, parent.get()), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(child.get(), "V"), "old");
-
   ASSERT_EQ(inChild([] {
               EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent\\Child"), 0);
               EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Renewed\\Parent"), 0);
@@ -336,7 +287,6 @@ TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
               EXPECT_EQ(setRaw(again.get(), "V", REG_SZ, "new"), 0);
             }),
             0);
-
   HKEY h = nullptr;
   EXPECT_EQ(RegOpenKeyExA(parent.get(), "Child", 0, kRead, &h), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCreateKeyExA(parent.get(), "Child", 0, nullptr, 0, kAll, nullptr, &h, nullptr),
@@ -354,11 +304,9 @@ TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
                              nullptr, nullptr, nullptr, nullptr, nullptr),
             ERROR_KEY_DELETED);
   EXPECT_EQ(setRaw(childWrite.get(), "V", REG_SZ, "lost"), ERROR_KEY_DELETED);
-
   ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &parent), ERROR_SUCCESS);
   ASSERT_EQ(openKey("Child", kRead, &child, parent.get()), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(child.get(), "V"), "new");
-  EXPECT_EQ(subKeyNames(parent.get()), std::vector<std::string>{"Child"});
 }
 
 // A tree of many keys is read through a bounded number of descriptors, and
@@ -381,7 +329,6 @@ TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
   for (int i = 0; i < kParents; ++i) {
     ASSERT_EQ(openKey("SOFTWARE\\Many\\P" + std::to_string(i), kRead, &parents[i]), ERROR_SUCCESS);
     ASSERT_EQ(openKey("Leaf", kRead, &leaves[i], parents[i].get()), ERROR_SUCCESS);
-    ASSERT_EQ(valueOf(leaves[i].get(), "V"), std::to_string(i));
   }
   EXPECT_LE(openDescriptors(), before + 32) << "one descriptor per handle would be 160";
   // Read again in the other order, long after the first parents left the cache.
@@ -392,14 +339,12 @@ TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
   ASSERT_EQ(RegDeleteKeyA(parents[3].get(), "LEAF"), ERROR_SUCCESS);
   EXPECT_EQ(queryNothing(leaves[3].get(), "V"), ERROR_KEY_DELETED);
   EXPECT_EQ(valueOf(leaves[4].get(), "V"), "4");
-  EXPECT_TRUE(subKeyNames(parents[3].get()).empty());
   leaves.clear();
   parents.clear();
   EXPECT_LE(openDescriptors(), before + 32);
 }
 
-// ---------------------------------------------------------------- rights
-
+// Each call checks the one right it needs.
 TEST(RegistryAccess, HandleRightsAreEnforcedPerCall) {
   TempMachine machine;
   Key full, read, queryOnly, enumOnly, setOnly;
@@ -420,28 +365,27 @@ TEST(RegistryAccess, HandleRightsAreEnforcedPerCall) {
   EXPECT_EQ(valueOf(read.get(), "V"), "set");
 }
 
+// PDA_REGISTRY_READONLY=1 refuses every write right and creation, and still
+// reads.
 TEST(RegistryAccess, ReadOnlyModeRefusesWriteRightsAndStillReads) {
   TempMachine machine;
   regSetString("SOFTWARE\\Locked", "V", "value");
-  ScopedEnv readOnly("PDA_REGISTRY_READONLY", "1");
+  setenv("PDA_REGISTRY_READONLY", "1", 1);
   Key k;
   for (REGSAM sam : {kAll, REGSAM(KEY_SET_VALUE), REGSAM(KEY_READ | DELETE)})
     EXPECT_EQ(openKey("SOFTWARE\\Locked", sam, &k), ERROR_ACCESS_DENIED) << sam;
-  EXPECT_EQ(createKey("SOFTWARE\\Locked", kAll, &k), ERROR_ACCESS_DENIED);
   EXPECT_EQ(createKey("SOFTWARE\\Locked\\New", kRead, &k), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Locked/New")));
-  ASSERT_EQ(createKey("SOFTWARE\\Locked", kRead, &k), ERROR_SUCCESS) << "opening is reading";
-  EXPECT_EQ(valueOf(k.get(), "V"), std::string("value\0", 6));
   // RegOpenKeyA asks for what it may get: reading only, here.
   ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", k.out()), ERROR_SUCCESS);
   EXPECT_EQ(setRaw(k.get(), "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
   EXPECT_EQ(valueOf(k.get(), "V"), std::string("value\0", 6));
-  // Only "1" switches it on.
-  ScopedEnv notOne("PDA_REGISTRY_READONLY", "0");
+  setenv("PDA_REGISTRY_READONLY", "0", 1);  // only "1" switches it on
   EXPECT_EQ(openKey("SOFTWARE\\Locked", kAll, &k), ERROR_SUCCESS);
 }
 
+// A user who may not write the key's directory gets read rights only.
 TEST(RegistryAccess, UnwritableDirectoryRefusesWriteRights) {
   TempMachine machine;
   regSetString("SOFTWARE\\Owned", "V", "root's");
@@ -464,43 +408,34 @@ TEST(RegistryAccess, UnwritableDirectoryRefusesWriteRights) {
               EXPECT_EQ(openKey("SOFTWARE\\Owned", kAll, &k), ERROR_ACCESS_DENIED);
               EXPECT_EQ(createKey("SOFTWARE\\Owned\\Child", kRead, &k), ERROR_ACCESS_DENIED);
               EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned"), ERROR_ACCESS_DENIED);
-              ASSERT_EQ(openKey("SOFTWARE\\Owned", kRead, &k), ERROR_SUCCESS);
-              EXPECT_EQ(valueOf(k.get(), "V"), value);
               ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Owned", k.out()), 0);
+              EXPECT_EQ(valueOf(k.get(), "V"), value);
               EXPECT_EQ(setRaw(k.get(), "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);
             }),
             0);
-  std::string bytes;
-  ASSERT_TRUE(regGet("SOFTWARE\\Owned", "V", nullptr, &bytes));
-  EXPECT_EQ(bytes, value);
 }
 
-// ---------------------------------------------------------------- views
-
+// KEY_WOW64_32KEY redirects below SOFTWARE only, once, and not on a 32-bit
+// machine.
 TEST(RegistryViews, Wow64_32KeyIsRedirectedBelowSoftware) {
   TempMachine machine;
-  ScopedEnv x64("PDA_EMULATE_32BIT", nullptr);
+  unsetenv("PDA_EMULATE_32BIT");
   Key k, sw;
   ASSERT_EQ(createKey("SOFTWARE\\Vendor\\App", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), 0);
   ASSERT_EQ(setRaw(k.get(), "View", REG_SZ, "32"), ERROR_SUCCESS);
   EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Wow6432Node/Vendor/App")));
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Vendor")));
-  EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ, &k), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(openKey("SOFTWARE\\Vendor\\App", KEY_READ | KEY_WOW64_64KEY, &k), ERROR_FILE_NOT_FOUND);
-  ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ, &k), ERROR_SUCCESS);
   // Already in the 32-bit view: not redirected twice.
   ASSERT_EQ(openKey("SOFTWARE\\Wow6432Node\\Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k), 0);
   // Relative to a 64-bit handle of SOFTWARE, the whole path is redirected.
   ASSERT_EQ(openKey("SOFTWARE", KEY_READ, &sw), ERROR_SUCCESS);
   ASSERT_EQ(openKey("Vendor\\App", KEY_READ | KEY_WOW64_32KEY, &k, sw.get()), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(k.get(), "View"), "32");
-  // Outside SOFTWARE there is one view.
   ASSERT_EQ(createKey("SYSTEM\\Setting", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), ERROR_SUCCESS);
   EXPECT_TRUE(isDir(hklm(machine, "SYSTEM/Setting")));
   EXPECT_EQ(openKey("SOFTWARE", KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &k),
             ERROR_INVALID_PARAMETER);
-  // A 32-bit machine has one view only.
-  ScopedEnv x86("PDA_EMULATE_32BIT", "1");
+  setenv("PDA_EMULATE_32BIT", "1", 1);
   ASSERT_EQ(createKey("SOFTWARE\\Native", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &k), ERROR_SUCCESS);
   EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Native")));
 }
