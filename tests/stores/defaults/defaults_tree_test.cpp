@@ -116,7 +116,6 @@ TEST_F(DefaultsRoots, GlobalSettingsHoldTheVersionAndOtherKindsStayEmpty) {
                {InstrumentFavoritesBaseType, "InstrumentFavorites"},
                {0, ""},
                {ChassisBaseType, ""},
-               {PciBusesBaseType, ""},
                {11, ""},
                {-3, ""}};
   for (const auto& c : cases) {

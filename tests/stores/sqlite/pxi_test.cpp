@@ -74,7 +74,6 @@ TEST_F(SQLitePxi, MissingDatabaseIsCreatedWithItsTablesAndBusRows) {
 TEST_F(SQLitePxi, ExistingDatabaseIsNeitherOpenedNorChanged) {
   pdatest::sqlite(db, "CREATE TABLE Other(X);");
   Node chassis = create(ChassisBaseType);
-  Node buses = create(PciBusesBaseType);
   EXPECT_EQ(PdaTestAccess::KestSQLite_binding(), nullptr);
   EXPECT_EQ(schemaOf(db), "Other|CREATE TABLE Other(X)\n");
 }
