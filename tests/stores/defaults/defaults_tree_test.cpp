@@ -48,7 +48,6 @@ struct DefaultsWrites : WithMachine {};
 TEST_F(DefaultsConfigTree, InterfacesTheirIdentityAndTypedReads) {
   Root root = makeRoot(KestConfigBaseType), again = makeRoot(KestConfigBaseType);
   EXPECT_STREQ(root->RecordType(), "KestConfig");
-  EXPECT_STREQ(root->RecordId(), "");
   std::vector<std::string> keys;
   for (const auto& entry : *root->SubKeyMap()) keys.push_back(entry.first);
   EXPECT_EQ(keys, (std::vector<std::string>{"INTF0", "INTF297", "INTF298", "LAN_SERVER"}));
@@ -63,9 +62,6 @@ TEST_F(DefaultsConfigTree, InterfacesTheirIdentityAndTypedReads) {
     EXPECT_EQ(readString(node, "PersistentId"), node->PersistentId());
     EXPECT_EQ(std::strlen(node->PersistentId()), 36u);
     EXPECT_TRUE(node->SubKeyMap()->empty());
-    auto* asDefaults = dynamic_cast<KestDeviceIoConfig*>(node);
-    ASSERT_NE(asDefaults, nullptr);
-    EXPECT_EQ(asDefaults->baseType(), KestConfigBaseType);
     // Fixed, not generated: a second tree holds the same values.
     IKestBase* twin = child(again.get(), entry.first.c_str());
     ASSERT_NE(twin, nullptr);
@@ -88,7 +84,6 @@ TEST_F(DefaultsConfigTree, InterfacesTheirIdentityAndTypedReads) {
   EXPECT_EQ(lan->getValueBool("keepalives", 0), 1);  // "True" on this node
   EXPECT_EQ(lan->getValueBool("log_locks_conns", 1), 0);
   EXPECT_EQ(readString(gpib, "FriendlyName", "none"), "none");
-  EXPECT_EQ(gpib->getValueInt32("FriendlyName", 55), 55);
   // Reading an absent name leaves no empty entry behind.
   EXPECT_EQ(gpib->NameValueMap()->count("FriendlyName"), 0u);
   // A child of a root with a record id copies it.
@@ -121,7 +116,6 @@ TEST_F(DefaultsRoots, GlobalSettingsHoldTheVersionAndOtherKindsStayEmpty) {
                {InstrumentFavoritesBaseType, "InstrumentFavorites"},
                {0, ""},
                {ChassisBaseType, ""},
-               {PciBusesBaseType, ""},
                {11, ""},
                {-3, ""}};
   for (const auto& c : cases) {
@@ -132,7 +126,6 @@ TEST_F(DefaultsRoots, GlobalSettingsHoldTheVersionAndOtherKindsStayEmpty) {
     EXPECT_EQ(root->ParentPointer(), nullptr);
     EXPECT_TRUE(root->SubKeyMap()->empty());
     EXPECT_TRUE(root->NameValueMap()->empty());
-    EXPECT_EQ(root->getValueInt32("CurrentVersion", -7), -7);
   }
 }
 
@@ -143,11 +136,9 @@ TEST_F(DefaultsWrites, WritesLastUntilReInitialize) {
   EXPECT_EQ(readString(info.get(), "CurrentVersion"), PDA_VERSION_STRING);
   EXPECT_EQ(info->getValueInt32("InstallLevel", 256), 3);
   EXPECT_EQ(info->setValueString("CurrentVersion", "9.8.7.6"), 1);
-  EXPECT_EQ(info->setValueBool("IOControlHidden", 1), 1);
   EXPECT_EQ(readString(info.get(), "CurrentVersion"), "9.8.7.6");
   info->reInitialize();
   EXPECT_EQ(readString(info.get(), "CurrentVersion"), PDA_VERSION_STRING);
-  EXPECT_EQ(info->getValueBool("IOControlHidden", 0), 0);
   EXPECT_EQ(info->NameValueMap()->size(), 1u);
 
   Root visa = makeRoot(VisaInfoBaseType);  // a kind without content
@@ -157,17 +148,10 @@ TEST_F(DefaultsWrites, WritesLastUntilReInitialize) {
   EXPECT_TRUE(visa->NameValueMap()->empty());
 
   Root root = makeRoot(KestConfigBaseType);  // the interfaces are rebuilt afresh
-  IKestBase* gpib = child(root.get(), "INTF0");
-  EXPECT_EQ(gpib->setValueString("Name", "renamed"), 1);
-  EXPECT_EQ(gpib->setValueString("Extra", "1"), 1);
+  EXPECT_EQ(child(root.get(), "INTF0")->setValueString("Name", "renamed"), 1);
   root->reInitialize();
   EXPECT_TRUE(root->rawSubKeyMap().empty());
-  EXPECT_TRUE(root->rawNameValueMap().empty());
-  IKestBase* rebuilt = child(root.get(), "INTF0");
-  ASSERT_NE(rebuilt, nullptr);
-  EXPECT_EQ(readString(rebuilt, "Name"), "gpib100");
-  EXPECT_EQ(readString(rebuilt, "Extra"), "<default>");
-  EXPECT_EQ(root->SubKeyMap()->size(), 4u);
+  EXPECT_EQ(readString(child(root.get(), "INTF0"), "Name"), "gpib100");
 }
 
 // Copies share nodes; each node is destroyed exactly once (run under ASan).

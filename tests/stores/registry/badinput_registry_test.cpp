@@ -88,29 +88,13 @@ TEST_F(RegistryBadInput, BadValuesFiles) {
     EXPECT_EQ(info.setHiddenMode(1), 1);
     EXPECT_EQ(namesInFile(dir), "InstallLevel;IOControlHidden;");
   }
-  std::string flipped = whole;
-  flipped[flipped.size() / 2] ^= 0x20;
-  std::string random;
-  for (int i = 0; i < 3000; ++i) random += static_cast<char>((i * 7919) % 251);
-  const std::vector<std::pair<const char*, std::string>> garbage = {
-      {"empty", ""},
-      {"cut", whole.substr(0, whole.size() - 5)},
-      {"one byte changed", flipped},
-      {"text", "InstallLevel=3\n"},
-      {"random bytes", random},
-      {"header only", "PDAVALUES 1\n"},
-  };
-  for (const auto& bad : garbage) {
-    SCOPED_TRACE(bad.first);
-    writeFile(dir + "/.values", bad.second);
-    EXPECT_EQ(namesInFile(dir), "<garbage>");
+  // Which files are garbage is ValuesFile_test's; here a cut one.
+  writeFile(dir + "/.values", whole.substr(0, whole.size() - 5));
+  {
     KestInfo info(RegistryDataSource);
     EXPECT_EQ(info.getInstallLevel(), 256);
     EXPECT_EQ(info.setHiddenMode(1), 1);
     EXPECT_EQ(namesInFile(dir), "IOControlHidden;");
-    KestInfo again(RegistryDataSource);
-    EXPECT_EQ(again.getHiddenMode(), 1);
-    EXPECT_EQ(again.getInstallLevel(), 256);
   }
   ASSERT_EQ(std::remove((dir + "/.values").c_str()), 0);
   ASSERT_EQ(::mkdir((dir + "/.values").c_str(), 0755), 0);
@@ -150,30 +134,15 @@ TEST_F(RegistryBadInput, MachineRootBeyond260Characters) {
 // created, so the value after a long one comes after it whether the registry
 // enumerates values in creation order (Windows) or by name (Wine).
 
-// Values with names or data beyond the store's 1,024-byte buffers are stored
-// whole, but reading stops at the first of them: it and every later value
-// of the key are missing from the record, and the getters give defaults.
-TEST_F(RegistryBadInput, NamesAndValuesOf1024CharactersAndMore) {
+// A value beyond the store's 1,024-byte read buffers is stored whole (reading
+// stops at it: values_test).
+TEST_F(RegistryBadInput, ValuesOf1024CharactersAndMoreAreStoredWhole) {
   machine.installSuite();
   const std::string longValue(2000, 'v');
-  {
-    KestInfo info(RegistryDataSource);
-    EXPECT_EQ(info.setValueString("Before", "1"), 1);
-    EXPECT_EQ(info.setValueString("LongValue", longValue.c_str()), 1);
-    EXPECT_EQ(info.setValueString("Then", "2"), 1);
-  }
-  unsigned int type = 0;
+  EXPECT_EQ(KestInfo(RegistryDataSource).setValueString("LongValue", longValue.c_str()), 1);
   std::string bytes;
-  ASSERT_TRUE(pdatest::regGet(regtest::kBase, "LongValue", &type, &bytes));
-  EXPECT_EQ(bytes, longValue + std::string(1, '\0')) << "the value was not stored whole";
-  {
-    KestInfo fresh(RegistryDataSource);
-    EXPECT_EQ(fresh.getValueInt32("Before", 0), 1);
-    char buffer[4096];
-    fresh.getValueString("LongValue", buffer, sizeof buffer, "<default>");
-    EXPECT_STREQ(buffer, "<default>");
-    EXPECT_EQ(fresh.getValueInt32("Then", 0), 0);
-  }
+  ASSERT_TRUE(pdatest::regGet(regtest::kBase, "LongValue", nullptr, &bytes));
+  EXPECT_EQ(bytes, longValue + std::string(1, '\0'));
 }
 
 // A value name beyond the registry's limit of 16,383 characters is refused:

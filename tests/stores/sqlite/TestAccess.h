@@ -111,52 +111,27 @@ inline std::string children(IKestBase& node) {
   return out;
 }
 
-#if defined(_WIN32)
 // The sqlite3 client, in a process of its own, running `begin` on db and then
 // holding that lock for `seconds`. The constructor returns once the lock is
-// held; the destructor waits for the client to commit and end. Under Wine the
-// client is the Linux host's: Wine takes a Windows file lock as a POSIX lock
-// on the same bytes, so the host's client and the Windows SQLite exclude
-// each other as two Windows processes would. The client ends with ROLLBACK:
-// it changed nothing, and under Wine its COMMIT of that empty transaction
-// now and then answers "database is locked" while the Windows SQLite is
-// trying for the lock (a rollback only releases it).
+// held; the destructor waits for the client to end.
 class ClientLock {
  public:
   ClientLock(const std::string& db, const std::string& begin, double seconds) {
-    const std::string marker = db + ".locked";
+    const std::string marker = db + ".locked", script = db + ".lock.sql";
     std::remove(marker.c_str());
-    const std::string script = db + ".lock.sql";
+#if defined(_WIN32)
+    // Under Wine the client is the Linux host's: Wine takes a Windows file
+    // lock as a POSIX lock on the same bytes, so the two exclude each other.
+    // The client ends with ROLLBACK: under Wine its COMMIT of the empty
+    // transaction now and then answers "database is locked" while the Windows
+    // SQLite is trying for the lock (a rollback only releases it).
     std::ofstream(script) << begin << ";\n.shell touch '" << pdatest::hostPath(marker)
                           << "'\n.shell sleep " << seconds << "\nROLLBACK;\n";
     _started = pdatest::startOnHost("sqlite3 -batch -bail \"$1\" < \"$2\"",
                                     {pdatest::hostPath(db), pdatest::hostPath(script)});
     EXPECT_FALSE(_started.empty()) << "the client did not start";
     _seconds = static_cast<unsigned int>(seconds) + 60;
-    for (int i = 0; i < 2000 && !_started.empty() && !std::ifstream(marker).good(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(std::ifstream(marker).good()) << "the client never took the lock";
-  }
-  ~ClientLock() {
-    EXPECT_EQ(pdatest::waitOnHost(_started, _seconds), 0) << "the lock holder failed";
-  }
-  ClientLock(const ClientLock&) = delete;
-  ClientLock& operator=(const ClientLock&) = delete;
-
- private:
-  std::string _started;
-  unsigned int _seconds = 0;
-};
 #else
-// The sqlite3 client, in a process of its own, running `begin` on db and then
-// holding that lock for `seconds`. The constructor returns once the lock is
-// held; the destructor waits for the client to commit and end.
-class ClientLock {
- public:
-  ClientLock(const std::string& db, const std::string& begin, double seconds) {
-    const std::string marker = db + ".locked";
-    std::remove(marker.c_str());
-    const std::string script = db + ".lock.sql";
     std::ofstream(script) << begin << ";\n.shell touch '" << marker << "'\n.shell sleep " << seconds
                           << "\nCOMMIT;\n";
     _pid = fork();
@@ -165,22 +140,31 @@ class ClientLock {
              nullptr);
       _exit(127);
     }
-    for (int i = 0; i < 1000 && !std::ifstream(marker).good(); ++i)
+#endif
+    for (int i = 0; i < 2000 && !std::ifstream(marker).good(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(std::ifstream(marker).good()) << "the client never took the lock";
   }
   ~ClientLock() {
+#if defined(_WIN32)
+    EXPECT_EQ(pdatest::waitOnHost(_started, _seconds), 0) << "the lock holder failed";
+#else
     int status = 0;
     if (_pid > 0) waitpid(_pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock holder failed";
+#endif
   }
   ClientLock(const ClientLock&) = delete;
   ClientLock& operator=(const ClientLock&) = delete;
 
  private:
+#if defined(_WIN32)
+  std::string _started;
+  unsigned int _seconds = 0;
+#else
   pid_t _pid = -1;
-};
 #endif
+};
 
 #if !defined(_WIN32)
 

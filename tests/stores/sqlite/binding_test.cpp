@@ -97,9 +97,7 @@ TEST(SQLiteStore, MissingLibraryIsReportedWithItsFullPathAtEveryAttempt) {
   EXPECT_EQ(countEvents("ERROR", load), 2);
 }
 
-// Without "BaseDir" the base directory is "." and the library path
-// "./bin/SQLite.Interop.dll": a library of that name in the current directory
-// must not be loaded, whoever put it there.
+// Without "BaseDir" the library path is relative: one in the current directory is never loaded.
 TEST(SQLiteStore, LibraryInTheCurrentDirectoryIsNotLoadedWithoutBaseDir) {
   pdatest::TempMachine machine;
   machine.createConfigDatabase();
@@ -144,21 +142,6 @@ TEST(SQLiteStore, MissingDatabaseIsReportedAndOpenedAgainAtTheNextRead) {
   EXPECT_EQ(create(KestInfoBaseType)->getValueInt32("X", 0), 5);
 }
 
-TEST_F(SQLiteConnections, EachFileHasItsOwnConnections) {
-  pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'V','1');");
-  Node visa = create(VisaInfoBaseType);
-  EXPECT_EQ(dump(*visa), "V=1;");
-  Node buses = create(PciBusesBaseType);  // creates RemotePXI.db with Bus0..Bus18
-  EXPECT_EQ(text(*buses, "Bus18"), "0");
-  EXPECT_EQ(buses->NameValueMap()->size(), 10u);
-  EXPECT_EQ(visa->setValueString("V", "2"), 1);
-  EXPECT_EQ(buses->setValueString("Bus4", "1"), 1);
-  EXPECT_EQ(pdatest::sqlite(machine.dataDir() + "Quillon.db", "SELECT NAME, VALUE FROM VisaInfo;"),
-            "V|2\n");
-  EXPECT_EQ(pdatest::sqlite(buses->getDbPath(), "SELECT VALUE FROM PciBuses WHERE NAME='Bus4';"),
-            "1\n");
-}
-
 TEST(SQLiteStore, ResultTextsWithoutErrstrAndAfterClosingEverything) {
   pdatest::TempMachine machine;
   machine.installSuite();
@@ -197,8 +180,7 @@ TEST_F(SQLiteConnections, StatementsSurviveNeitherCopiesNorClosingTheConnections
   source.reset();
   EXPECT_EQ(copy->setValueString("B", "2"), 1);
 
-  // Assigned a node of another file, the target writes that file, and leaves
-  // no transaction open in the file it had written before.
+  // Assigned a node of another file, it writes that file and leaves none open in its old one.
   Node buses = create(PciBusesBaseType);
   *copy = *buses;
   EXPECT_EQ(copy->setValueString("Bus2", "5"), 1);
@@ -206,8 +188,7 @@ TEST_F(SQLiteConnections, StatementsSurviveNeitherCopiesNorClosingTheConnections
             "5\n");
   pdatest::sqlite(db, "BEGIN EXCLUSIVE; INSERT INTO KestInfo VALUES(NULL,'C','3'); COMMIT;");
 
-  // After everything was closed (and the library released), the statements
-  // of the old connections are dropped: the next write prepares anew.
+  // After closing everything the old connections' statements are dropped.
   KestSQLite::closeAllDatabaseConnections();
   EXPECT_EQ(copy->setValueString("Bus2", "6"), 1);
   EXPECT_EQ(pdatest::sqlite(buses->getDbPath(), "SELECT VALUE FROM PciBuses WHERE NAME='Bus2';"),

@@ -1,18 +1,14 @@
 // Writing: rows replaced inside transactions and seen by the sqlite3 client,
-// record keys, quotes, rollbacks that keep the old value, and writers on
-// several threads and in several processes.
-#include <atomic>
-
+// record keys, quotes, and rollbacks that keep the old value. Many writers at
+// once are the stress program's and sharing_test's.
 #include "Machine.h"
 
 using namespace sqltest;
 
 namespace {
-
 std::string query(const std::string& db, const std::string& sql) {
   return pdatest::sqlite(db, sql);
 }
-
 }  // namespace
 
 struct SQLiteWrite : WithDatabase {};
@@ -94,52 +90,3 @@ TEST_F(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
   pdatest::sqlite(db, "BEGIN EXCLUSIVE; INSERT INTO VisaInfo VALUES(NULL,'Z','1'); COMMIT;");
   EXPECT_EQ(query(db, "SELECT NAME, VALUE FROM VisaInfo ORDER BY NAME;"), "M|fine\nZ|1\n");
 }
-
-TEST_F(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
-  const int threads = 4, writes = 25;
-  std::atomic<int> failures{0};
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([t, &failures] {
-      Node node = create(t % 2 ? KestInfoBaseType : SorrelParamsBaseType);
-      for (int i = 0; i < writes; ++i) {
-        const std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
-        failures += node->setValueInt32(name.c_str(), i) != 1;
-        failures += node->setValueInt32("Shared", t) != 1;
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(
-      query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo WHERE NAME <> 'Shared';"),
-      "50|50\n");
-  EXPECT_EQ(query(db, "SELECT count(*) FROM KestInfo WHERE NAME = 'Shared';"), "1\n");
-  EXPECT_EQ(query(db, "SELECT count(*) FROM SorrelParamInfo;"), "51\n");
-  EXPECT_TRUE(events().empty());
-}
-
-#if !defined(_WIN32)
-// Writers in other processes meet at BEGIN IMMEDIATE and wait there. Each
-// writer pauses between its writes, as programs do: a process that writes
-// without a pause can hold the lock for longer than the others' second of
-// retries.
-TEST_F(SQLiteWrite, ProcessesWritingAtOnceLoseNothing) {
-  std::vector<pid_t> writers;
-  for (int p = 0; p < 3; ++p) {
-    writers.push_back(spawn([p] {
-      Node node = create(KestInfoBaseType);
-      int failures = 0;
-      for (int i = 0; i < 10; ++i) {
-        const std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
-        failures += node->setValueString(name.c_str(), "x") != 1;
-        failures += node->setValueString("Shared", name.c_str()) != 1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      return failures;
-    }));
-  }
-  for (pid_t writer : writers) EXPECT_EQ(join(writer), 0);
-  EXPECT_EQ(query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo;"), "31|31\n");
-}
-#endif
