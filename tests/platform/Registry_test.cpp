@@ -203,6 +203,22 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
   unsigned long long ticks = (1ull * ft.dwHighDateTime << 32) | ft.dwLowDateTime;
   long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
   EXPECT_LT(std::llabs(seconds - static_cast<long long>(time(nullptr))), 86400);
+  // It is the later of the key's folder and values file, to the 100 ns.
+  const std::string dir = hklm(machine, "SOFTWARE/Enum");
+  auto lastWrite = [&](long dirSec, long dirNsec, long fileSec, long fileNsec) {
+    const timespec dirTimes[2] = {{dirSec, dirNsec}, {dirSec, dirNsec}};
+    const timespec fileTimes[2] = {{fileSec, fileNsec}, {fileSec, fileNsec}};
+    EXPECT_EQ(utimensat(AT_FDCWD, (dir + "/.values").c_str(), fileTimes, 0), 0);
+    EXPECT_EQ(utimensat(AT_FDCWD, dir.c_str(), dirTimes, 0), 0);
+    FILETIME t{};
+    EXPECT_EQ(RegQueryInfoKeyA(parent.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, &t),
+              ERROR_SUCCESS);
+    return ((1ull * t.dwHighDateTime << 32) | t.dwLowDateTime) - 11644473600ull * 10000000ull;
+  };
+  EXPECT_EQ(lastWrite(1000, 100, 1000, 500), 10000000005ull) << "same second, later file";
+  EXPECT_EQ(lastWrite(1001, 100, 1000, 500), 10010000001ull) << "later folder";
+  EXPECT_EQ(lastWrite(1000, 900, 1000, 100), 10000000009ull) << "same second, later folder";
   // Past the end, and a name that does not fit ("Bravo" needs 6 with its NUL).
   char name[16];
   DWORD size = 4;
