@@ -95,6 +95,10 @@ TEST(SQLiteStore, MissingLibraryIsReportedWithItsFullPathAtEveryAttempt) {
   EXPECT_EQ(dump(*info), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(info->setValueString("A", "1"), 0);  // writes touch nothing either
   EXPECT_EQ(countEvents("ERROR", load), 2);
+  // The remote PXI database it cannot make is reported and not made.
+  Node chassis = create(ChassisBaseType);
+  EXPECT_EQ(countEvents("ERROR", "KestSQLite(): Failed to create remote PXI chassis table.\n"), 1);
+  EXPECT_FALSE(std::filesystem::exists(machine.pxiDir() + "RemotePXI.db"));
 }
 
 // Without "BaseDir" the library path is relative: one in the current directory is never loaded.
