@@ -39,6 +39,16 @@ TEST_F(DefaultsInstalled, DirectoryOfThatNameIsNotTheLibrary) {
   std::filesystem::create_directories(marker(machine));
   EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
 }
+
+// A system directory whose path does not fit in 260 bytes is no installation,
+// whatever it holds.
+TEST_F(DefaultsInstalled, SystemDirectoryThatDoesNotFitIsNotLookedIn) {
+  const std::string root = machine.path(std::string(200, 'r') + "/" + std::string(60, 'r'));
+  std::filesystem::create_directories(root + "/System32");
+  std::ofstream(root + "/System32/brix32.dll") << "x";
+  setenv("PDA_ROOT", root.c_str(), 1);
+  EXPECT_EQ(KestDeviceIoConfig::kestIsInstalled(), 0);
+}
 #endif
 
 TEST_F(DefaultsInstalled, MarkerInTheWow64DirectoryDoesNotCount) {
