@@ -129,6 +129,12 @@ TEST(KestConfigNodes, LifetimeOfTheOwnRootAndTheCallersNode) {
   EXPECT_EQ(3, a->referenceCount());  // caller, source, target
   target.resetKestBase();
   EXPECT_EQ(2, a->referenceCount());
+  {
+    KestConfig unset(DeviceIoDataSource);
+    unset = source;
+    EXPECT_TRUE(unset.isKestBaseSet()) << "an assignment takes the set state with the nodes";
+  }
+  EXPECT_EQ(2, a->referenceCount());
   IKestBase::releaseNode(targetOwn);
   KestConfig other(DeviceIoDataSource);
   // Initializing the data source again drops the caller's node and the own root.
