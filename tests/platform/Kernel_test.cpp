@@ -118,6 +118,9 @@ TEST(NamedMutex, InvalidHandlesAndFailureHook) {
   SetLastError(0);
   EXPECT_EQ(WaitForSingleObject(&junk, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  SetLastError(0);
+  EXPECT_FALSE(ReleaseMutex(nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(CloseHandle(&junk));
   HANDLE m = CreateMutexA(nullptr, FALSE, "Twice");
   EXPECT_TRUE(CloseHandle(m));
