@@ -1,11 +1,6 @@
 // Writing: rows replaced inside transactions and seen by the sqlite3 client,
-// record keys, quotes, rollbacks that keep the old value, and writers on
-// several threads of one process. Writers in many processes at once are the
-// stress program's and sharing_test's.
-#include <atomic>
-#include <thread>
-#include <vector>
-
+// record keys, quotes, and rollbacks that keep the old value. Many writers at
+// once are the stress program's and sharing_test's.
 #include "Machine.h"
 
 using namespace sqltest;
@@ -94,30 +89,4 @@ TEST_F(SQLiteWrite, AFailedStepRollsBackAndKeepsTheOldValue) {
   EXPECT_EQ(info->deleteName("A"), 1);
   pdatest::sqlite(db, "BEGIN EXCLUSIVE; INSERT INTO VisaInfo VALUES(NULL,'Z','1'); COMMIT;");
   EXPECT_EQ(query(db, "SELECT NAME, VALUE FROM VisaInfo ORDER BY NAME;"), "M|fine\nZ|1\n");
-}
-
-// Threads of one process write through nodes of their own while the nodes'
-// reads share the process's read connection: every commit gets through.
-TEST_F(SQLiteWrite, ThreadsWritingThroughSeparateRecordsLoseNothing) {
-  const int threads = 4, writes = 25;
-  std::atomic<int> failures{0};
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([t, &failures] {
-      Node node = create(t % 2 ? KestInfoBaseType : SorrelParamsBaseType);
-      for (int i = 0; i < writes; ++i) {
-        const std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
-        failures += node->setValueInt32(name.c_str(), i) != 1;
-        failures += node->setValueInt32("Shared", t) != 1;
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(
-      query(db, "SELECT count(*), count(DISTINCT NAME) FROM KestInfo WHERE NAME <> 'Shared';"),
-      "50|50\n");
-  EXPECT_EQ(query(db, "SELECT count(*) FROM KestInfo WHERE NAME = 'Shared';"), "1\n");
-  EXPECT_EQ(query(db, "SELECT count(*) FROM SorrelParamInfo;"), "51\n");
-  EXPECT_TRUE(events().empty());
 }
