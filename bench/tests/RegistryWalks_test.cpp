@@ -30,12 +30,6 @@ HKEY create(const std::string& path) {
   return key;
 }
 
-HKEY open(const std::string& path) {
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, kAll, &key), ERROR_SUCCESS) << path;
-  return key;
-}
-
 LONG set(HKEY key, const char* name, DWORD type, const std::string& data) {
   return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                         static_cast<DWORD>(data.size()));
@@ -59,11 +53,19 @@ std::string subKeyAt(HKEY key, DWORD index) {
 const std::string kNoMore = "error " + std::to_string(ERROR_NO_MORE_ITEMS);
 const std::string kDeleted = "error " + std::to_string(ERROR_KEY_DELETED);
 
-// Runs body in a child process and waits for it; true when it exited with 0.
-template <typename Body>
-bool inChild(Body body) {
+// Runs op on the key at path (made when missing) in a child process: a change
+// made by another process; true when it succeeded.
+template <typename Op>
+bool inChild(const char* path, Op op) {
   const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body() ? 0 : 1);
+  if (pid == 0) {
+    HKEY key = nullptr;
+    ::_exit(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, kAll,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS &&
+                    op(key) == ERROR_SUCCESS
+                ? 0
+                : 1);
+  }
   int status = 0;
   return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
@@ -120,7 +122,7 @@ TEST(RegistryShortcuts, AValueWrittenAgainAsItIsLeavesTheFileAloneAndAnyChangeIs
 TEST(RegistryShortcuts, AValueWalkSeesEveryChangeThisProcessMakesDuringIt) {
   Machine machine(PDA_SQLITE_LIBRARY);
   HKEY walker = create("SOFTWARE\\Walk");
-  HKEY writer = open("SOFTWARE\\Walk");
+  HKEY writer = create("SOFTWARE\\Walk");
   for (const char* name : {"A", "B", "C"})
     ASSERT_EQ(set(writer, name, REG_SZ, name), ERROR_SUCCESS);
 
@@ -141,28 +143,16 @@ TEST(RegistryShortcuts, AValueWalkAnswersFromItsFirstReadingUntilItStartsAgain) 
 
   EXPECT_EQ(valueAt(key, 0), "A");
   EXPECT_EQ(valueAt(key, 1), "B");
-  ASSERT_TRUE(inChild([] {
-    HKEY other = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Snapshot", 0, kAll, &other) != ERROR_SUCCESS)
-      return false;
-    const bool ok = set(other, "Z", REG_SZ, "z") == ERROR_SUCCESS;
-    RegCloseKey(other);
-    return ok;
-  }));
+  ASSERT_TRUE(
+      inChild("SOFTWARE\\Snapshot", [](HKEY other) { return set(other, "Z", REG_SZ, "z"); }));
   EXPECT_EQ(valueAt(key, 2), kNoMore) << "the walk goes on with what it read at index 0";
   EXPECT_EQ(valueAt(key, 0), "A") << "a new walk reads the key again";
   EXPECT_EQ(valueAt(key, 2), "Z") << "an index out of turn reads the key again";
 
-  ASSERT_TRUE(inChild([] {
-    HKEY other = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Snapshot", 0, kAll, &other) != ERROR_SUCCESS)
-      return false;
-    const bool ok = RegDeleteValueA(other, "A") == ERROR_SUCCESS;
-    RegCloseKey(other);
-    return ok;
-  }));
+  ASSERT_TRUE(
+      inChild("SOFTWARE\\Snapshot", [](HKEY other) { return RegDeleteValueA(other, "A"); }));
   EXPECT_EQ(valueAt(key, 1), "Z") << "out of turn (3 was next): read again, without A";
-  HKEY second = open("SOFTWARE\\Snapshot");
+  HKEY second = create("SOFTWARE\\Snapshot");
   EXPECT_EQ(valueAt(second, 0), "B") << "each handle walks on its own";
   RegCloseKey(second);
   RegCloseKey(key);
@@ -172,7 +162,7 @@ TEST(RegistryShortcuts, ASubkeyWalkSeesKeysThisProcessCreatesAndDeletes) {
   Machine machine(PDA_SQLITE_LIBRARY);
   for (const char* name : {"K1", "K2", "K3"})
     RegCloseKey(create(std::string("SOFTWARE\\Parent\\") + name));
-  HKEY parent = open("SOFTWARE\\Parent");
+  HKEY parent = create("SOFTWARE\\Parent");
 
   EXPECT_EQ(subKeyAt(parent, 0), "K1");
   RegCloseKey(create("SOFTWARE\\Parent\\K0"));
@@ -181,14 +171,7 @@ TEST(RegistryShortcuts, ASubkeyWalkSeesKeysThisProcessCreatesAndDeletes) {
   EXPECT_EQ(subKeyAt(parent, 2), "K2");
   EXPECT_EQ(subKeyAt(parent, 3), kNoMore);
 
-  ASSERT_TRUE(inChild([] {
-    HKEY made = nullptr;
-    const bool ok =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\K9", 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, kAll, nullptr, &made, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(made);
-    return ok;
-  }));
+  ASSERT_TRUE(inChild("SOFTWARE\\Parent\\K9", [](HKEY) { return LONG{ERROR_SUCCESS}; }));
   EXPECT_EQ(subKeyAt(parent, 4), kNoMore) << "made by another process during the walk";
   EXPECT_EQ(subKeyAt(parent, 0), "K0");
   EXPECT_EQ(subKeyAt(parent, 3), "K9");
@@ -199,7 +182,7 @@ TEST(RegistryShortcuts, AWalkOverAKeyDeletedByThisProcessAnswersKeyDeleted) {
   Machine machine(PDA_SQLITE_LIBRARY);
   HKEY key = create("SOFTWARE\\Gone\\Leaf");
   for (const char* name : {"A", "B"}) ASSERT_EQ(set(key, name, REG_SZ, name), ERROR_SUCCESS);
-  HKEY parent = open("SOFTWARE\\Gone");
+  HKEY parent = create("SOFTWARE\\Gone");
   EXPECT_EQ(valueAt(key, 0), "A");
   EXPECT_EQ(subKeyAt(parent, 0), "Leaf");
   ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\Leaf"), ERROR_SUCCESS);
@@ -211,7 +194,7 @@ TEST(RegistryShortcuts, AWalkOverAKeyDeletedByThisProcessAnswersKeyDeleted) {
   // reach it, a handle opened now does.
   HKEY made = create("SOFTWARE\\Gone\\Leaf");
   RegCloseKey(made);
-  HKEY reopened = open("SOFTWARE\\Gone\\Leaf");
+  HKEY reopened = create("SOFTWARE\\Gone\\Leaf");
   EXPECT_EQ(set(reopened, "New", REG_SZ, "n"), ERROR_SUCCESS);
   EXPECT_EQ(valueAt(reopened, 0), "New");
   EXPECT_EQ(valueAt(key, 0), kDeleted);
