@@ -65,8 +65,9 @@ std::vector<SetterCase> setters() {
 
 }  // namespace
 
-// The built-in store gives every default and the version.
-TEST(KestInfoDefaults, BuiltInStoreGivesEveryDefault) {
+// The built-in store gives every default and the version; each setter
+// writes its exact stored name and text; DWORDs keep 32 bits.
+TEST(KestInfoSetters, DefaultsStoredNamesTextsAndNumbers) {
   pdatest::TempMachine machine;
   KestInfo record(DeviceIoDataSource);
   for (const NumberCase& c : numberGetters()) EXPECT_EQ(c.get(record), c.fallback) << c.name;
@@ -75,12 +76,6 @@ TEST(KestInfoDefaults, BuiltInStoreGivesEveryDefault) {
        {&KestInfo::getDataDir, &KestInfo::getCustomBuild, &KestInfo::get1394VersionCheck})
     EXPECT_EQ(readText(record, get), "");
   EXPECT_EQ(readText(record, &KestInfo::getCurrentVersion), PDA_VERSION_STRING);
-}
-
-// Each setter writes its exact stored name and text; DWORDs keep 32 bits.
-TEST(KestInfoSetters, StoredNamesTextsAndNumbers) {
-  pdatest::TempMachine machine;
-  KestInfo record(DeviceIoDataSource);
   const ::NameValueMap& values = *record.getIKestBase()->NameValueMap();
   for (const SetterCase& c : setters()) {
     SCOPED_TRACE(c.name);

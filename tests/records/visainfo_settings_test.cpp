@@ -44,9 +44,7 @@ int viaBuffer(VisaInfo& record) {
 const IntSetting kIntSettings[] = {
     PLAIN("MaxSessNbr", 256, getConfigMaxNbrOfSess, setConfigMaxNbrOfSess),
     PLAIN("MaxNbrOfProcs", 64, getConfigMaxNbrOfProcs, setConfigMaxNbrOfProcs),
-    PLAIN("DefaultQSize", 50, getDefaultQSize, setDefaultQSize),
     PLAIN("CreateOnOpen", 1, getCreateOnOpenMode, setCreateOnOpenMode),
-    PLAIN("YieldMode", 0, getYieldMode, setYieldMode),
     {"Spec Version", 0, &viaBuffer<&VisaInfo::getSpecVersion>, &VisaInfo::setSpecVersion},
     {"ManfID", 0, &viaBuffer<&VisaInfo::getManfID>, &VisaInfo::setManfID},
 };
@@ -61,7 +59,6 @@ struct StringSetting {
 const StringSetting kStringSettings[] = {
     {"Manufacturer", "not specified", &VisaInfo::getManufacturer, &VisaInfo::setManufacturer},
     {"Copyright", "", &VisaInfo::getCopyright, &VisaInfo::setCopyright},
-    {"ModTool", "", &VisaInfo::getModTool, &VisaInfo::setModTool},
 };
 
 std::string readString(VisaInfo& record, void (VisaInfo::*get)(char*, unsigned int)) {
