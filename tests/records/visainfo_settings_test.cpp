@@ -103,13 +103,13 @@ TEST(VisaInfoSQLite, EveryAccessorWritesItsStoredNameAndReadsItBack) {
   const std::string db = installWithDatabase(machine);
   {
     VisaInfo record(SQLiteDataSource);
-    for (const IntSetting& s : kIntSettings) EXPECT_EQ(s.defaultValue, s.get(record));
-    for (const StringSetting& s : kStringSettings)
-      EXPECT_EQ(s.defaultValue, readString(record, s.get)) << s.storedName;
     std::size_t index = 0;
-    for (const IntSetting& s : kIntSettings)
-      EXPECT_NE(0, (record.*s.set)(valueFor(index++))) << s.storedName;
+    for (const IntSetting& s : kIntSettings) {
+      EXPECT_EQ(s.defaultValue, s.get(record)) << s.storedName;
+      EXPECT_NE(0, (record.*s.set)(valueFor(index++)));
+    }
     for (const StringSetting& s : kStringSettings) {
+      EXPECT_EQ(s.defaultValue, readString(record, s.get)) << s.storedName;
       std::string text = std::string("text of ") + s.storedName;
       EXPECT_NE(0, (record.*s.set)(&text[0]));
     }
