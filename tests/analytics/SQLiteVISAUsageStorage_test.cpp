@@ -1,7 +1,7 @@
 // Usage rows in the analytics database, checked with the sqlite3 client in a
 // process of its own: this process only ever loads SQLite through the object
-// under test. Bad databases (no database, cut short, a missing column, not
-// writable, locked by another writer) give the documented answer and report;
+// under test. Bad databases (none, a missing column, locked by another
+// writer) give the documented answer and report;
 // what the database refuses is lost, as the usage statistics are meant to be.
 
 #include <gtest/gtest.h>
@@ -11,14 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #if !defined(_WIN32)
-#  include <sys/stat.h>
 #  include <sys/wait.h>
 #  include <unistd.h>
 #endif
@@ -54,11 +52,6 @@ std::string rowLost(const std::string& name, const std::string& error) {
   return "SQLiteVISAUsageStorage: Usage row lost: 'insert into VISACAccess (ProcessName, "
          "AccessTime) values('" +
          name + "', 't')'\n" + error;
-}
-
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string rows(const std::string& db, const std::string& table) {
@@ -97,37 +90,31 @@ class UsageStorage : public ::testing::Test {
 // ---------------------------------------------------------------- rows
 
 // Rows take the time first and the process second, counts as integers,
-// quotes as passed (they cannot change the statement); null texts are
-// refused with their reports.
+// quotes as passed (they cannot end the literal); each table gets its own
+// rows. A null text is refused with its reports.
 TEST_F(UsageStorage, RowsAreStoredAsPassedAndNullTextsRefused) {
   const std::string db = install();
   SQLiteVISAUsageStorage storage;
-  const std::string quoted = "O'Brien's \"meter\".exe";
   const std::string hostile = "x', 'y'); DROP TABLE VISACAccess; --";
-  EXPECT_TRUE(storage.AddVISACUsageRecord("noon 'local'", quoted.c_str()));
-  EXPECT_TRUE(storage.AddVISACUsageRecord("'", hostile.c_str()));
-  EXPECT_TRUE(storage.AddVISACOMUsageRecord("2024-02-03 04:05:06", "com-client.exe"));
-  EXPECT_TRUE(storage.AddVISANETUsageRecord("2024-03-04 05:06:07", "net-app.exe"));
-  EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("LAN", -1, "2024-05-06"));
+  EXPECT_TRUE(storage.AddVISACUsageRecord("noon 'local'", hostile.c_str()));
+  EXPECT_TRUE(storage.AddVISACOMUsageRecord("2024-02-03", "com.exe"));
+  EXPECT_TRUE(storage.AddVISANETUsageRecord("2024-03-04", "net.exe"));
   EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("it's", INT_MIN, "2024-05-08"));
   EXPECT_TRUE(messages().empty());
   EXPECT_FALSE(storage.AddVISACUsageRecord(nullptr, "p"));
-  EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, nullptr));
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", nullptr));
+  EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, nullptr));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord(nullptr, 1, "t"));
-  EXPECT_EQ((Strings{kVisaNull, visaFailed("VISACAccess"), kSessionNull, kSessionFailed, kVisaNull,
-                     visaFailed("VISACAccess"), kSessionNull, kSessionFailed}),
+  EXPECT_EQ((Strings{kVisaNull, visaFailed("VISACAccess"), kVisaNull, visaFailed("VISACAccess"),
+                     kSessionNull, kSessionFailed, kSessionNull, kSessionFailed}),
             messages());
-  EXPECT_EQ(quoted + "|noon 'local'\n" + hostile + "|'\n",
-            pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISACAccess ORDER BY rowid;"));
-  EXPECT_EQ("com-client.exe|2024-02-03 04:05:06\nnet-app.exe|2024-03-04 05:06:07\n",
+  EXPECT_EQ(hostile + "|noon 'local'\n", rows(db, "VISACAccess"));
+  EXPECT_EQ("com.exe|2024-02-03\n", rows(db, "VISACOMAccess"));
+  EXPECT_EQ("net.exe|2024-03-04\n", rows(db, "VISANETAccess"));
+  EXPECT_EQ("it's|-2147483648|integer|2024-05-08\n",
             pdatest::sqlite(db,
-                            "SELECT ProcessName, AccessTime FROM VISACOMAccess UNION ALL "
-                            "SELECT ProcessName, AccessTime FROM VISANETAccess;"));
-  EXPECT_EQ("LAN|-1|integer|2024-05-06\nit's|-2147483648|integer|2024-05-08\n",
-            pdatest::sqlite(db,
-                            "SELECT SessionType, UsageCount, typeof(UsageCount), StatisticsTime "
-                            "FROM SorrelSessionAccess ORDER BY rowid;"));
+                            "SELECT SessionType, UsageCount, typeof(UsageCount), "
+                            "StatisticsTime FROM SorrelSessionAccess;"));
 }
 
 // ---------------------------------------------------------------- failures
@@ -139,7 +126,6 @@ TEST_F(UsageStorage, MissingDatabaseFailsEveryAddUntilItAppears) {
   SQLiteVISAUsageStorage storage;
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, "t"));
-  EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasConnection(storage));
   EXPECT_FALSE(fs::exists(defaultDb()));
   EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"), kOpenFailed, kSessionNull,
                      kSessionFailed}),
@@ -153,19 +139,12 @@ TEST_F(UsageStorage, MissingLibraryIsReportedAndRetriedAtTheNextAdd) {
   const std::string db = install("", /*withLibrary=*/false);
   SQLiteVISAUsageStorage storage;
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-  EXPECT_FALSE(PdaTestAccess::SQLiteVISAUsageStorage_hasBinding(storage));
-  // A file that is no library counts as missing.
-  const std::string library = (fs::path(machine.baseDir()) / "bin" / "SQLite.Interop.dll").string();
-  std::ofstream(library, std::ios::binary) << "not a shared object";
-  EXPECT_FALSE(storage.AddSorrelSessionUsageRecord("LAN", 1, "t"));
-  EXPECT_EQ((Strings{kCreateFailed, kVisaNull, visaFailed("VISACAccess"), kCreateFailed,
-                     kSessionNull, kSessionFailed}),
-            messages());
-  fs::remove(library);
-  fs::copy_file(pdatest::sqliteLibrary(), library);
+  EXPECT_EQ((Strings{kCreateFailed, kVisaNull, visaFailed("VISACAccess")}), messages());
+  fs::copy_file(pdatest::sqliteLibrary(),
+                (fs::path(machine.baseDir()) / "bin" / "SQLite.Interop.dll").string());
   EXPECT_TRUE(storage.AddVISACUsageRecord("t2", "p2"));
   EXPECT_EQ("p2|t2\n", rows(db, "VISACAccess"));
-  EXPECT_EQ(6u, messages().size());
+  EXPECT_EQ(3u, messages().size());
 }
 
 // A path must fit 260 bytes with its terminator. One character more and the
@@ -181,16 +160,13 @@ TEST_F(UsageStorage, PathOf259CharactersWorksAndLongerPathsAreNeverShortened) {
   ASSERT_EQ(259u, fits.size());
   EXPECT_TRUE(SQLiteVISAUsageStorage(fits.c_str()).AddVISACUsageRecord("t", "fits"));
   const std::string tooLong = fits + "x";
-  SQLiteVISAUsageStorage refused(tooLong.c_str());
-  EXPECT_STREQ("", PdaTestAccess::SQLiteVISAUsageStorage_databasePath(refused));
-  EXPECT_FALSE(refused.AddVISACUsageRecord("t", "too long"));
+  EXPECT_FALSE(SQLiteVISAUsageStorage(tooLong.c_str()).AddVISACUsageRecord("t", "too long"));
   EXPECT_FALSE(SQLiteVISAUsageStorage("").AddVISACUsageRecord("t", "empty"));
   EXPECT_EQ("fits|t\n", rows(fits, "VISACAccess"));
   EXPECT_FALSE(fs::exists(tooLong));
-  const Strings visaOpen{kOpenFailed, kVisaNull, visaFailed("VISACAccess")};
-  Strings expected = visaOpen;
-  expected.insert(expected.end(), visaOpen.begin(), visaOpen.end());
-  EXPECT_EQ(expected, messages());
+  EXPECT_EQ((Strings{kOpenFailed, kVisaNull, visaFailed("VISACAccess"), kOpenFailed, kVisaNull,
+                     visaFailed("VISACAccess")}),
+            messages());
 }
 
 // The statement buffers hold 1024 bytes for a VISA row and 256 for a session
@@ -213,36 +189,23 @@ TEST_F(UsageStorage, StatementUpToItsBufferIsStoredWholeAndLongerIsRefused) {
   const std::string session(sessionRoom, 's');
   EXPECT_TRUE(storage.AddSorrelSessionUsageRecord(session.c_str(), -1, "t"));
   EXPECT_FALSE(storage.AddSorrelSessionUsageRecord((session + "s").c_str(), -1, "t"));
-  EXPECT_EQ(
-      std::to_string(sessionRoom) + "|-1\n",
-      pdatest::sqlite(db, "SELECT length(SessionType), UsageCount FROM SorrelSessionAccess;"));
   EXPECT_EQ((Strings{visaFailed("VISACAccess"), kSessionFailed}), messages());
 }
 
-// A file that is no database: every add fails with its report, and the file
-// stays as it was. A table lacking a column, or missing, fails that table's
-// adds; the others take their rows.
-TEST_F(UsageStorage, BrokenDatabasesFailTheirAddsWithReports) {
+// A table lacking a column fails that table's adds with their report; the
+// other tables still take their rows.
+TEST_F(UsageStorage, TableThatCannotTakeTheRowFailsOnlyItsAdds) {
   machine.installSuite();
-  const std::string garbage = machine.path("garbage.db"), partial = machine.path("partial.db");
-  std::string text;
-  for (int i = 0; i < 300; ++i) text += "not a database " + std::to_string(i) + "\n";
-  std::ofstream(garbage, std::ios::binary) << text;
-  EXPECT_FALSE(SQLiteVISAUsageStorage(garbage.c_str()).AddVISACUsageRecord("t", "p"));
-  EXPECT_EQ(fileBytes(garbage), text);
-
+  const std::string partial = machine.path("partial.db");
   pdatest::sqlite(partial,
                   "CREATE TABLE VISACAccess(ProcessName TEXT);"
                   "CREATE TABLE SorrelSessionAccess(SessionType TEXT, UsageCount INTEGER, "
                   "StatisticsTime TEXT);");
   SQLiteVISAUsageStorage storage(partial.c_str());
   EXPECT_FALSE(storage.AddVISACUsageRecord("t", "p"));
-  EXPECT_FALSE(storage.AddVISACOMUsageRecord("t", "p"));
   EXPECT_TRUE(storage.AddSorrelSessionUsageRecord("VXI-11", 3, "t"));
   EXPECT_EQ(rows(partial, "SorrelSessionAccess"), "VXI-11|3|t\n");
-  EXPECT_EQ(rows(partial, "VISACAccess"), "");
-  EXPECT_EQ(messages(), (Strings{visaFailed("VISACAccess"), visaFailed("VISACAccess"),
-                                 visaFailed("VISACOMAccess")}));
+  EXPECT_EQ(messages(), (Strings{visaFailed("VISACAccess")}));
 }
 
 // Another writer holds the database: an add waits for it up to about a
@@ -374,29 +337,6 @@ TEST_F(UsageStorage, DestructionAndAssignmentCloseTheConnection) {
   EXPECT_EQ("a|1\n", rows(first, "VISACAccess"));
   EXPECT_EQ("b|1\na|2\na|3\n", rows(second, "VISACAccess"));
   EXPECT_TRUE(messages().empty());
-}
-
-// A file the process may read but not write: the statement is prepared and
-// run, so the add answers true, but the row is refused: lost, and reported.
-// The process without rights is a child made with fork, as the user nobody
-// when this process is root, so that file permissions hold for it.
-TEST_F(UsageStorage, DatabaseThatCannotBeWrittenLosesRowsAndSaysSo) {
-  const std::string db = install();
-  ASSERT_EQ(::chmod(db.c_str(), 0444), 0);
-  ::chmod(machine.root().c_str(), 0755);
-  const std::string log = machine.path("EventLog");
-  ::mkdir(log.c_str(), 0777);
-  ::chmod(log.c_str(), 0777);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
-    ::_exit(SQLiteVISAUsageStorage().AddVISACUsageRecord("t", "p") ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(rows(db, "VISACAccess"), "");
-  EXPECT_EQ(messages(), (Strings{rowLost("p", "error=8\n(attempt to write a readonly database)")}));
 }
 
 // Several processes add rows to one database at once. Without a busy wait a

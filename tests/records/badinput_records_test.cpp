@@ -47,8 +47,6 @@ TEST(RecordsBadInput, NullValuesAliasBuffersAndSourcesOutOfRange) {
     EXPECT_STREQ(level, "OFF");
   }
   KestAliases aliases(SQLiteDataSource);
-  char address[32] = "#";
-  EXPECT_EQ(aliases.unaliasVisaAddress(nullptr, address, sizeof address), 0);
   EXPECT_EQ(aliases.unaliasVisaAddress("scope", nullptr, 10), 0);
   EXPECT_EQ(aliases.getVisaAliasByIndex(0, nullptr, 0, nullptr, 0), 1);
   char b[4] = {'#', '#', '#', '#'};

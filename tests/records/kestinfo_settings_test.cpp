@@ -1,7 +1,5 @@
 // The global settings record: getters' defaults and setters' stored names and
-// texts, the DWORD conversions, the product version text with its cache,
-// copies, and the real stores (checked from outside with the registry calls
-// and the sqlite3 client).
+// texts, the DWORD conversions, and the product version text with its cache.
 
 #include <gtest/gtest.h>
 
@@ -11,14 +9,10 @@
 #include <vector>
 
 #include "pda/KestInfo.h"
-#include "pda/KestRegistry.h"
-#include "pda/KestSQLite.h"
 #include "pda/Version.h"
 #include "support/Fixtures.h"
 
 namespace {
-
-const char* const kSettingsKey = "SOFTWARE\\Vantrel\\Quillon\\CurrentVersion";
 
 std::string readText(KestInfo& record, void (KestInfo::*get)(char*, unsigned int),
                      unsigned int size = 256) {
@@ -46,21 +40,12 @@ std::vector<NumberCase> numberGetters() {
       {"IoControlStartupTimeoutMilliseconds", 240000,
        [](K& r) { return (long long)r.getIoControlStartupTimeoutMilliseconds(); }},
       {"PxiMapSizeDefault", 16777216, [](K& r) { return (long long)r.getPxiMapSizeDefault(); }},
-      {"Max1394Speed", 255, [](K& r) { return (long long)r.getMax1394Speed(); }},
-      {"IOControlHidden", 0, [](K& r) { return (long long)r.getHiddenMode(); }},
-      {"AutoStartIOServer", 0, [](K& r) { return (long long)r.getAutoStartIOServer(); }},
-      {"VisaPxiImplementation", 2, [](K& r) { return (long long)r.getVisaPxiImplementation(); }},
-      {"PxiMapCacheSize", 6, [](K& r) { return (long long)r.getPxiMapCacheSize(); }},
-      {"RebootOccurred", 0, [](K& r) { return (long long)r.getRebootOccurred(); }},
       {"FindAllPxi", 1, [](K& r) { return (long long)r.getFindAllPxi(); }},
-      {"Vantrel488EnabledOverride", 0, [](K& r) { return (long long)r.getEnable488Override(); }},
-      {"WaitForPxiRMMilliseconds", 120000,
-       [](K& r) { return (long long)r.getWaitForPxiRMMilliseconds(); }},
   };
 }
 
-// One setter of each encoding (numbers as digits, flags as "True"/"False"
-// with anything but 1 false, DWORDs, text) with the text it must store.
+// One setter of each encoding (numbers as digits, flags as "True"/"False",
+// DWORDs, text) with the text it must store.
 struct SetterCase {
   const char* name;
   std::function<int(KestInfo&)> set;
@@ -74,44 +59,23 @@ std::vector<SetterCase> setters() {
       {"UseLegacyPxiInstrFormat", [](K& r) { return r.setLegacyPxiAddressState(0); }, "False"},
       {"IOControlHidden", [](K& r) { return r.setHiddenMode(1); }, "True"},
       {"RmDialogHidden", [](K& r) { return r.setRMDlgHiddenMode(1ul); }, "1"},
-      {"NkoStartupTimeoutMilliseconds",
-       [](K& r) { return r.setNkoServerStartupTimeoutMilliseconds(2000); }, "2000"},
       {"DmcLoggingLevel", [](K& r) { return r.setDmcLoggingLevel("DEBUG"); }, "DEBUG"},
-      {"RebootRequiredVxi", [](K& r) { return r.setRebootRequiredVxi(2); }, "False"},
-      {"BrixNameCaseInsensitive", [](K& r) { return r.setBrixNameCaseInsensitive(-1); }, "False"},
-      {"VisaPxiImplementation", [](K& r) { return r.setVisaPxiImplementation(4); }, "4"},
-      {"RebootOccurred", [](K& r) { return r.setRebootOccurred(1); }, "True"},
-      {"AutoStartIOServer", [](K& r) { return r.setAutoStartIOServer(5); }, "5"},
   };
 }
 
 }  // namespace
 
-// The built-in store gives every default and the version; a record without a
-// store gives every default, no version, and refuses writes.
-TEST(KestInfoDefaults, BuiltInStoreAndRecordWithoutAStore) {
-  pdatest::TempMachine machine;
-  for (DataSource source : {DeviceIoDataSource, WrenDataSource}) {
-    SCOPED_TRACE(source);
-    KestInfo record(source);
-    const bool builtIn = source == DeviceIoDataSource;
-    EXPECT_EQ(record.getIKestBase() != nullptr, builtIn);
-    for (const NumberCase& c : numberGetters()) EXPECT_EQ(c.get(record), c.fallback) << c.name;
-    EXPECT_EQ(readText(record, &KestInfo::getDmcLoggingLevel), "OFF");
-    for (auto get :
-         {&KestInfo::getDataDir, &KestInfo::getCustomBuild, &KestInfo::get1394VersionCheck})
-      EXPECT_EQ(readText(record, get), "");
-    EXPECT_EQ(readText(record, &KestInfo::getCurrentVersion), builtIn ? PDA_VERSION_STRING : "");
-    EXPECT_STREQ(record.getProductVersionString(), builtIn ? PDA_VERSION_STRING : "");
-  }
-  KestInfo record(WrenDataSource);
-  for (const SetterCase& c : setters()) EXPECT_EQ(c.set(record), 0) << c.name;
-}
-
-// Each setter writes its exact stored name and text; DWORDs keep 32 bits.
-TEST(KestInfoSetters, StoredNamesTextsAndNumbers) {
+// The built-in store gives every default and the version; each setter
+// writes its exact stored name and text; DWORDs keep 32 bits.
+TEST(KestInfoSetters, DefaultsStoredNamesTextsAndNumbers) {
   pdatest::TempMachine machine;
   KestInfo record(DeviceIoDataSource);
+  for (const NumberCase& c : numberGetters()) EXPECT_EQ(c.get(record), c.fallback) << c.name;
+  EXPECT_EQ(readText(record, &KestInfo::getDmcLoggingLevel), "OFF");
+  for (auto get :
+       {&KestInfo::getDataDir, &KestInfo::getCustomBuild, &KestInfo::get1394VersionCheck})
+    EXPECT_EQ(readText(record, get), "");
+  EXPECT_EQ(readText(record, &KestInfo::getCurrentVersion), PDA_VERSION_STRING);
   const ::NameValueMap& values = *record.getIKestBase()->NameValueMap();
   for (const SetterCase& c : setters()) {
     SCOPED_TRACE(c.name);
@@ -145,10 +109,9 @@ TEST(KestInfoSetters, StoredNamesTextsAndNumbers) {
 // cache), and read again next time while nothing is stored.
 TEST(KestInfoVersion, VersionTextAndItsCache) {
   const struct {
-    std::string version, build, expected;  // "-": none stored
+    std::string version, build, expected;
   } cases[] = {
       {"2.0.1.3", "Hotfix 7", "2.0.1.3 Hotfix 7"},
-      {"-", "Lab", " Lab"},
       {std::string(255, 'v'), std::string(255, 'b'),
        std::string(255, 'v') + " " + std::string(255, 'b')},
       {std::string(256, 'v'), "B", " B"},
@@ -161,10 +124,7 @@ TEST(KestInfoVersion, VersionTextAndItsCache) {
     // The built-in store rebuilds its defaults whenever its maps are both
     // empty, so one unrelated value stays in place.
     root->setValueString("Unrelated", "1");
-    if (c.version == "-")
-      root->deleteName("CurrentVersion");
-    else
-      root->setValueString("CurrentVersion", c.version.c_str());
+    root->setValueString("CurrentVersion", c.version.c_str());
     root->setValueString("CustomBuild", c.build.c_str());
     EXPECT_EQ(record.getProductVersionString(), c.expected);
   }
@@ -184,23 +144,4 @@ TEST(KestInfoVersion, VersionTextAndItsCache) {
   EXPECT_STREQ(empty.getProductVersionString(), "");
   empty.getIKestBase()->setValueString("CurrentVersion", "3.1.0.0");
   EXPECT_STREQ(empty.getProductVersionString(), "3.1.0.0");
-}
-
-// The registry's settings key (a REG_DWORD read as its number) and the
-// database's KestInfo table, the default store of an installed suite.
-TEST(KestInfoStores, ReadsTheRegistryAndTheDatabase) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  pdatest::regSetDword(kSettingsKey, "InstallLevel", 3);
-  KestInfo record(RegistryDataSource);
-  ASSERT_NE(dynamic_cast<KestRegistry*>(record.getIKestBase()), nullptr);
-  EXPECT_EQ(record.getInstallLevel(), 3);
-  pdatest::sqlite(machine.createConfigDatabase(),
-                  "INSERT INTO KestInfo(NAME, VALUE) VALUES('InstallLevel', '17'),"
-                  "('CurrentVersion', '5.4.3.2'),('CustomBuild', 'Lab build');");
-  KestInfo sqlite;
-  ASSERT_NE(dynamic_cast<KestSQLite*>(sqlite.getIKestBase()), nullptr);
-  EXPECT_EQ(sqlite.getInstallLevel(), 17);
-  EXPECT_EQ(sqlite.getPxiDmaInThreshold(), 48);
-  EXPECT_STREQ(sqlite.getProductVersionString(), "5.4.3.2 Lab build");
 }

@@ -1,6 +1,8 @@
-// The process-wide default store: installation test, the registry switch in
-// each of its types, and the published choice. Every test runs in a process
-// of its own, so each one decides afresh.
+// The record base: forwarding to the root node, the answers of a record
+// without one, the names of the data sources and the shared ownership of the
+// tree between copies; and the process-wide default store: installation
+// test, the registry switch in each of its types, and the published choice.
+// Every test runs in a process of its own, so each one decides afresh.
 
 #include <gtest/gtest.h>
 
@@ -9,18 +11,18 @@
 #  include <unistd.h>
 #endif
 
-#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "pda/KestDeviceIoConfig.h"
 #include "pda/KestInfo.h"
 #include "pda/KestRecord.h"
-#include "pda/KestRegistry.h"
 #include "pda/Win32.h"
 #include "support/Fixtures.h"
+#include "support/Threads.h"
 
 namespace {
 
@@ -56,15 +58,12 @@ struct SwitchCase {
 // The switch in each of its types. The decision is made once per process, so
 // every case is a test of its own.
 const SwitchCase kSwitchCases[] = {
-    {"TextTrue", REG_SZ, sz("True"), RegistryDataSource, "Registry"},
     {"TextTrueMixedCase", REG_SZ, sz("tRuE"), RegistryDataSource, "Registry"},
     {"TextTrueWithoutTerminator", REG_SZ, "True", RegistryDataSource, "Registry"},
     {"TextWithTrailingBlank", REG_SZ, sz("True "), SQLiteDataSource, "Database"},
-    {"FifteenCharactersFit", REG_SZ, sz("TrueTrueTrueTru"), SQLiteDataSource, "Database"},
     {"SixteenCharactersDoNotFit", REG_SZ, sz("TrueTrueTrueTrue"), SQLiteDataSource, "<none>"},
     // Fills the buffer exactly, with no NUL in it: must not be read past.
     {"SixteenBytesWithoutTerminator", REG_SZ, "TrueXXXXXXXXXXXX", SQLiteDataSource, "Database"},
-    {"DwordOne", REG_DWORD, dword(1), RegistryDataSource, "Registry"},
     {"DwordHighByteOnly", REG_DWORD, dword(0x01000000u), RegistryDataSource, "Registry"},
     {"ShortDwordReadsMissingBytesAsZero", REG_DWORD, std::string("\0", 1), SQLiteDataSource,
      "Database"},
@@ -81,6 +80,37 @@ void PrintTo(const SwitchCase& c, std::ostream* os) {
 }
 
 class KestRecordSwitch : public ::testing::TestWithParam<SwitchCase> {};
+
+// A node that counts its destructions.
+struct CountingNode : IKestBase {
+  static int destroyed;
+  void reInitialize() override {}
+  void initializeSubKeyMap() override {}
+  void initializeNameValueMap() override {}
+  ~CountingNode() override { ++destroyed; }
+};
+int CountingNode::destroyed = 0;
+
+// A record over any node, for the base class's own behaviour.
+struct PlainRecord : KestRecord {
+  PlainRecord() = default;
+  explicit PlainRecord(IKestBase* root, DataSource source = DeviceIoDataSource) {
+    setRoot(root);
+    _dataSource = source;
+  }
+  void resolve(DataSource& source) { initializeDataSource(source); }
+  void fillSubKeys() { initializeSubKeyMap(); }
+  void fillValues() { initializeNameValueMap(); }
+  void replaceRoot(IKestBase* node) { setRoot(node); }
+};
+
+std::string read(KestRecord& record, const char* name, unsigned int size, const char* fallback) {
+  char buffer[64];
+  std::memset(buffer, 'x', sizeof buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  record.getValueString(name, buffer, size, fallback);
+  return buffer;
+}
 
 }  // namespace
 
@@ -127,7 +157,6 @@ TEST(KestRecordDefaultSource, DecidedOnceForTheProcess) {
   EXPECT_EQ(published(), "<none>");
   KestInfo record;
   EXPECT_EQ(record.getDataSource(), RegistryDataSource);
-  EXPECT_NE(dynamic_cast<KestRegistry*>(record.getIKestBase()), nullptr);
   EXPECT_EQ(published(), "Registry");
   pdatest::regSetDword(kKey, kSwitch, 0);
   pdatest::regSetString(kKey, kPublished, "changed");
@@ -166,16 +195,8 @@ TEST(KestRecordDefaultSource, ThreadsDecidingAtOnceAgree) {
   pdatest::TempMachine machine;
   machine.installSuite();
   pdatest::regSetString(kKey, kSwitch, "TRUE");
-  std::atomic<bool> go{false};
   std::vector<int> seen(8, -1);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < seen.size(); ++i)
-    threads.emplace_back([&, i] {
-      while (!go.load()) std::this_thread::yield();
-      seen[i] = KestInfo().getDataSource();
-    });
-  go = true;
-  for (auto& t : threads) t.join();
+  pdatest::together(8, [&](int t) { seen[t] = KestInfo().getDataSource(); });
   for (int s : seen) EXPECT_EQ(s, RegistryDataSource);
   EXPECT_EQ(published(), "Registry");
 }
@@ -202,3 +223,75 @@ TEST(KestRecordDefaultSource, ProcessesDecideAndPublishIndependently) {
   EXPECT_EQ(published(), "Registry");
 }
 #endif
+
+// A record without a root node reads the default (a string one only when it
+// fits whole; with a size of 0 only the first byte is cleared; a null buffer
+// is left alone) and fails every write.
+TEST(KestRecordNoRoot, ReadsGiveTheDefaultAndWritesFail) {
+  pdatest::TempMachine machine;
+  PlainRecord record;
+  EXPECT_EQ(record.getDataSource(), UnknownDataSource);
+  EXPECT_EQ(record.getValueBool("Any", 7), 7);
+  EXPECT_EQ(record.getValueInt32("Any", -42), -42);
+  EXPECT_EQ(record.setValueBool("Any", 1) | record.setValueInt32("Any", 1) |
+                record.setValueString("Any", "x"),
+            0);
+  record.fillSubKeys();  // nothing to fill, and no crash
+  record.fillValues();
+  EXPECT_EQ(read(record, "Any", 10, "123456789"), "123456789");
+  EXPECT_EQ(read(record, "Any", 10, "1234567890"), "");  // never truncated
+  EXPECT_EQ(read(record, "Any", 10, nullptr), "");
+  EXPECT_EQ(read(record, nullptr, 10, "abc"), "abc");
+  char d[2] = {'#', '#'};
+  record.getValueString("Name", d, 0, "dflt");
+  EXPECT_EQ(d[0], '\0');
+  EXPECT_EQ(d[1], '#');
+  record.getValueString("Name", nullptr, 5, "dflt");
+}
+
+TEST(KestRecordNames, EveryDataSourceHasItsNameAndOthersAreInvalid) {
+  pdatest::TempMachine machine;
+  const char* const names[] = {"InvalidDataSource", "UnknownDataSource",  "RegistryDataSource",
+                               "SQLiteDataSource",  "DeviceIoDataSource", "WrenDataSource",
+                               "InvalidDataSource"};
+  for (int source = -1; source <= 5; ++source)
+    EXPECT_STREQ(KestRecord::getDataSourceString(static_cast<DataSource>(source)),
+                 names[source + 1]);
+}
+
+// Reads and writes reach the root. Copies share the tree; assignment
+// releases the target's old tree unless another record shares it; the last
+// record destroys the tree, once. initializeDataSource resolves the caller's
+// variable and drops the old root.
+TEST(KestRecordRoot, ForwardingAndSharedOwnership) {
+  pdatest::TempMachine machine;
+  PlainRecord record(KestDeviceIoConfig::CreateInstance(KestInfoBaseType));
+  EXPECT_EQ(record.setValueBool("Flag", 1), 1);
+  EXPECT_EQ(record.getValueBool("flag", 0), 1);
+  auto* first = new CountingNode;
+  auto* second = new CountingNode;
+  {
+    PlainRecord a(first, RegistryDataSource);
+    PlainRecord b(second, SQLiteDataSource);
+    a = b;
+    EXPECT_EQ(CountingNode::destroyed, 1);  // first: nobody else held it
+    EXPECT_EQ(a.getDataSource(), SQLiteDataSource);
+    EXPECT_EQ(second->referenceCount(), 2);
+    b.replaceRoot(second);  // replacing the root with itself keeps it
+    EXPECT_EQ(second->referenceCount(), 2);
+    PlainRecord empty;
+    a = empty;
+    EXPECT_EQ(second->referenceCount(), 1);
+    PlainRecord& alias = b;
+    b = alias;  // self-assignment of the last holder keeps the tree
+    EXPECT_EQ(second->referenceCount(), 1);
+    EXPECT_EQ(CountingNode::destroyed, 1);
+  }
+  EXPECT_EQ(CountingNode::destroyed, 2);
+  PlainRecord counted(new CountingNode);
+  DataSource source = UnknownDataSource;
+  counted.resolve(source);
+  EXPECT_EQ(source, DeviceIoDataSource);  // not installed
+  EXPECT_EQ(counted.getDataSource(), DeviceIoDataSource);
+  EXPECT_EQ(CountingNode::destroyed, 3);
+}
