@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pda/DirUtilities.h"
@@ -96,33 +94,6 @@ TEST(LogEvent, LongMessagesAreCutAndMarked) {
   if (cutByTheLog)
     GTEST_SKIP() << "this event log gives back only the start of a long message (Wine's trace "
                     "of ReportEvent cuts it), so the end of each message is not checked";
-}
-
-TEST(LogEvent, ConcurrentReportsAreAllWritten) {
-  pdatest::TempMachine machine;
-  constexpr int kThreads = 4;
-  constexpr int kEach = 25;
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      for (int i = 0; i < kEach; ++i) {
-        SetLastError(static_cast<DWORD>(1000 + t));
-        logEvent("SQLite", 2, "thread %d event %d", t, i);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(1000 + t));
-      }
-    });
-  }
-  go = true;
-  for (auto& th : threads) th.join();
-  auto events = pdatest::readEvents();
-  ASSERT_EQ(events.size(), static_cast<std::size_t>(kThreads * kEach));
-  std::map<std::string, int> seen;
-  for (const auto& e : events) ++seen[e.message];
-  for (int t = 0; t < kThreads; ++t)
-    for (int i = 0; i < kEach; ++i)
-      EXPECT_EQ(seen["thread " + std::to_string(t) + " event " + std::to_string(i)], 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,14 +14,12 @@
 
 namespace {
 
-std::atomic<bool> g_created{false};
-CRITICAL_SECTION g_section;
-
 // Starts n threads together; each creates the section (racing the others)
 // and then adds to a plain counter under it. A lost update or a section
 // initialised twice (two threads holding different locks) shows as a wrong
 // total, and as a data race under ThreadSanitizer.
-long raceCreateAndCount(int n, int increments, const char* format) {
+long raceCreateAndCount(int n, int increments, std::atomic<bool>& created, CRITICAL_SECTION& cs,
+                        const char* format) {
   long counter = 0;
   std::atomic<int> ready{0};
   std::atomic<bool> go{false};
@@ -29,9 +28,9 @@ long raceCreateAndCount(int n, int increments, const char* format) {
     threads.emplace_back([&] {
       ++ready;
       while (!go.load()) std::this_thread::yield();
-      pda::createCriticalSectionOnce(g_created, g_section, format);
+      pda::createCriticalSectionOnce(created, cs, format);
       for (int k = 0; k < increments; ++k) {
-        pda::CriticalSectionLock lock(g_section);
+        pda::CriticalSectionLock lock(cs);
         long seen = counter;
         if ((k & 63) == 0) std::this_thread::yield();
         counter = seen + 1;
@@ -44,38 +43,35 @@ long raceCreateAndCount(int n, int increments, const char* format) {
   return counter;
 }
 
+// One section is made with the named mutex and without it: a name that is
+// empty or too long, or (on the stand-in) a mutex refused on request.
 TEST(OnceGuard, ConcurrentFirstUseCreatesOneSection) {
   pdatest::TempMachine machine;
-  ASSERT_FALSE(g_created.load());
-  EXPECT_EQ(raceCreateAndCount(8, 2000, "OnceGuardTest_Mutex_PID_%d"), 8 * 2000);
-  EXPECT_TRUE(g_created.load());
-}
-
-#if !defined(_WIN32)
-// The stand-in refuses named mutexes on request.
-TEST(OnceGuard, WithoutTheNamedMutexTheSectionIsStillCreatedOnce) {
-  pdatest::TempMachine machine;
-  setenv("PDA_FAIL_CREATE_MUTEX", "1", 1);
-  ASSERT_FALSE(g_created.load());
-  EXPECT_EQ(raceCreateAndCount(8, 2000, "OnceGuardTest_Mutex_PID_%d"), 8 * 2000);
-  EXPECT_TRUE(g_created.load());
-  unsetenv("PDA_FAIL_CREATE_MUTEX");
-}
-#endif
-
-TEST(OnceGuard, UnusableMutexNamesFallBackToo) {
-  pdatest::TempMachine machine;
-  EXPECT_EQ(raceCreateAndCount(4, 500, nullptr), 4 * 500);
-  EXPECT_TRUE(g_created.load());
-  // An already created section is kept, whatever name comes later.
-  std::atomic<bool> second{false};
-  CRITICAL_SECTION other;
   const std::string longName(300, 'n');
-  pda::createCriticalSectionOnce(second, other, longName.c_str());
-  ASSERT_TRUE(second.load());
-  { pda::CriticalSectionLock lock(other); }
-  // The library never deletes its sections; this one is the test's own.
-  DeleteCriticalSection(&other);
+  const struct {
+    const char* format;
+    bool refuseMutex;
+  } cases[] = {
+    {"OnceGuardTest_Mutex_PID_%d", false},
+    {nullptr, false},
+    {longName.c_str(), false},
+#if !defined(_WIN32)
+    {"OnceGuardTest_Mutex_PID_%d", true}
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.format ? c.format : "(null)").substr(0, 30) +
+                 (c.refuseMutex ? ", mutex refused" : ""));
+#if !defined(_WIN32)
+    if (c.refuseMutex) setenv("PDA_FAIL_CREATE_MUTEX", "1", 1);
+#endif
+    std::atomic<bool> created{false};
+    CRITICAL_SECTION section;
+    EXPECT_EQ(raceCreateAndCount(8, 2000, created, section, c.format), 8 * 2000);
+    EXPECT_TRUE(created.load());
+    // The library never deletes its sections; these are the test's own.
+    DeleteCriticalSection(&section);
+  }
 }
 
 }  // namespace

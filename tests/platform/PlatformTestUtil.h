@@ -20,8 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
-#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -60,6 +58,13 @@ inline LONG createKey(const std::string& path, REGSAM sam, Key* key, DWORD* disp
                       HKEY parent = HKEY_LOCAL_MACHINE) {
   return RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr,
                          key->out(), disposition);
+}
+
+// A key made with every right (or opened, when it exists) below HKLM.
+inline Key made(const std::string& path) {
+  Key k;
+  EXPECT_EQ(createKey(path, kAll, &k), ERROR_SUCCESS) << path;
+  return Key(k.release());
 }
 
 inline LONG openKey(const std::string& path, REGSAM sam, Key* key,

@@ -9,16 +9,18 @@
 
 using namespace pdatest;
 
-// Processes writing one key lose no value, and the newest write of a name wins.
-TEST(RegistryConcurrency, ProcessesWritingDifferentValuesLoseNone) {
+// Processes creating one key in several letter cases at once make one key,
+// and writing it they lose no value; the newest write of a name wins.
+TEST(RegistryConcurrency, ProcessesCreatingAndWritingOneKeyLoseNothing) {
   TempMachine machine;
   const int kProcesses = 8, kWrites = 25;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Busy", kAll, &k), ERROR_SUCCESS);
-  k.out();
+  const char* spellings[] = {"SOFTWARE\\Racy\\Key", "software\\RACY\\key", "Software\\racy\\KEY",
+                             "SOFTWARE\\RACY\\Key"};
   std::vector<int> statuses = runTogether(kProcesses, [&](int p) {
     Key mine;
-    if (openKey("SOFTWARE\\Busy", kAll, &mine) != ERROR_SUCCESS) _exit(2);
+    // A refused creation exits with 10 + its error code (15: access denied).
+    const LONG rc = createKey(spellings[p % 4], kAll, &mine);
+    if (rc != ERROR_SUCCESS) _exit(static_cast<int>(10 + rc % 200));
     for (int w = 0; w < kWrites; ++w) {
       std::string name = "P" + std::to_string(p) + "_" + std::to_string(w);
       if (setRaw(mine.get(), name.c_str(), REG_SZ, name) != 0) _exit(3);
@@ -27,23 +29,22 @@ TEST(RegistryConcurrency, ProcessesWritingDifferentValuesLoseNone) {
     }
   });
   EXPECT_EQ(statuses, std::vector<int>(kProcesses, 0));
-  ASSERT_EQ(openKey("SOFTWARE\\Busy", kRead, &k), ERROR_SUCCESS);
-  std::vector<std::string> names = valueNames(k.get());
-  EXPECT_EQ(names.size(), static_cast<std::size_t>(kProcesses * (kWrites + 1)));
-  for (int p = 0; p < kProcesses; ++p) {
-    const std::string prefix = "P" + std::to_string(p) + "_";
-    for (int w = 0; w < kWrites; ++w)
-      EXPECT_EQ(valueOf(k.get(), (prefix + std::to_string(w)).c_str()), prefix + std::to_string(w));
+  Key sw, racy, k;
+  ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
+  EXPECT_EQ(subKeyNames(sw.get()).size(), 1u);
+  ASSERT_EQ(openKey("SOFTWARE\\Racy", kRead, &racy), ERROR_SUCCESS);
+  EXPECT_EQ(subKeyNames(racy.get()).size(), 1u);
+  ASSERT_EQ(openKey("SOFTWARE\\racy\\key", kRead, &k), ERROR_SUCCESS);
+  EXPECT_EQ(valueNames(k.get()).size(), static_cast<std::size_t>(kProcesses * (kWrites + 1)));
+  for (int p = 0; p < kProcesses; ++p)
     EXPECT_EQ(valueOf(k.get(), ("Last" + std::to_string(p)).c_str()), std::to_string(kWrites - 1));
-  }
 }
 
 // Threads writing one key, through one shared handle and their own, lose nothing.
 TEST(RegistryConcurrency, ThreadsWritingDifferentValuesLoseNone) {
   TempMachine machine;
   const int kThreads = 8, kWrites = 20;
-  Key shared;
-  ASSERT_EQ(createKey("SOFTWARE\\Threads", kAll, &shared), ERROR_SUCCESS);
+  Key shared = made("SOFTWARE\\Threads");
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -71,8 +72,7 @@ TEST(RegistryConcurrency, ThreadsWritingDifferentValuesLoseNone) {
 // A reader never sees a value half written by another process.
 TEST(RegistryConcurrency, ReadersNeverSeeAHalfWrittenKey) {
   TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Torn", kAll, &k), ERROR_SUCCESS);
+  Key k = made("SOFTWARE\\Torn");
   // Large enough that a file written in place would be read half done.
   const std::size_t kSize = 256 * 1024;
   ASSERT_EQ(setRaw(k.get(), "Data", REG_BINARY, std::string(kSize, 'A')), ERROR_SUCCESS);
@@ -101,35 +101,10 @@ TEST(RegistryConcurrency, ReadersNeverSeeAHalfWrittenKey) {
   EXPECT_GT(reads, 1);
 }
 
-// Processes creating one key in several letter cases at once make one key.
-TEST(RegistryConcurrency, ProcessesCreatingOneKeyInAnyCaseMakeOne) {
-  TempMachine machine;
-  const char* spellings[] = {"SOFTWARE\\Racy\\Key", "software\\RACY\\key", "Software\\racy\\KEY",
-                             "SOFTWARE\\RACY\\Key"};
-  std::vector<int> statuses = runTogether(8, [&](int p) {
-    Key k;
-    // A refused creation exits with 10 + its error code (15: access denied).
-    const LONG rc = createKey(spellings[p % 4], kAll, &k);
-    if (rc != ERROR_SUCCESS) _exit(static_cast<int>(10 + rc % 200));
-    if (setRaw(k.get(), ("By" + std::to_string(p)).c_str(), REG_SZ, "x") != ERROR_SUCCESS) _exit(3);
-  });
-  EXPECT_EQ(statuses, std::vector<int>(statuses.size(), 0));
-  Key sw, racy;
-  ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
-  EXPECT_EQ(subKeyNames(sw.get()).size(), 1u);
-  ASSERT_EQ(openKey("SOFTWARE\\Racy", kRead, &racy), ERROR_SUCCESS);
-  EXPECT_EQ(subKeyNames(racy.get()).size(), 1u);
-  Key key;
-  ASSERT_EQ(openKey("SOFTWARE\\racy\\key", kRead, &key), ERROR_SUCCESS);
-  EXPECT_EQ(valueNames(key.get()).size(), 8u);
-}
-
 // Deleting a key under writers fails no writer and leaves no half-deleted key.
 TEST(RegistryConcurrency, DeletingKeysUnderWritersIsSafe) {
   TempMachine machine;
-  Key churn;
-  ASSERT_EQ(createKey("SOFTWARE\\Churn", kAll, &churn), ERROR_SUCCESS);
-  churn.out();
+  made("SOFTWARE\\Churn");
   std::vector<int> statuses = runTogether(4, [&](int p) {
     for (int i = 0; i < 30; ++i) {
       if (p == 0) {

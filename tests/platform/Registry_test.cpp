@@ -8,39 +8,23 @@
 
 using namespace pdatest;
 
-// Types and bytes (NULs, high bytes, no terminator, big) survive a write and a
-// fresh read.
-TEST(RegistryValues, EveryTypeRoundTripsWithExactBytes) {
+// Types and bytes (NULs, high bytes, no terminator) survive a write and a
+// fresh read. The default value is the empty name; too long names and a null
+// buffer with a length are refused.
+TEST(RegistryValues, ExactBytesDefaultValueAndBadArguments) {
   TempMachine machine;
-  Key k, r;
-  ASSERT_EQ(createKey("SOFTWARE\\Types", kAll, &k), ERROR_SUCCESS);
-  struct Case {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-  } cases[] = {{"Sz", REG_SZ, std::string("text\0", 5)},
-               {"SzNoTerminator", REG_SZ, "abc"},
-               {"Binary", REG_BINARY, std::string("\x80\0\xff\0\x01", 5)},
-               {"None", REG_NONE, ""},
-               {"OtherType", 0xDEADBEEFu, std::string("\0\0", 2)},
-               {"Big", REG_BINARY, std::string(100000, '\xa5')}};
-  for (const Case& c : cases) ASSERT_EQ(setRaw(k.get(), c.name, c.type, c.bytes), ERROR_SUCCESS);
-  ASSERT_EQ(openKey("SOFTWARE\\Types", kRead, &r), ERROR_SUCCESS);
-  for (const Case& c : cases) {
-    DWORD type = 0;
-    std::string bytes;
-    ASSERT_EQ(queryRaw(r.get(), c.name, &type, &bytes), ERROR_SUCCESS) << c.name;
-    EXPECT_EQ(type, c.type) << c.name;
-    EXPECT_EQ(bytes, c.bytes) << c.name;
-  }
-}
-
-// The default value is the empty name; too long names and a null buffer with
-// a length are refused.
-TEST(RegistryValues, DefaultValueAndBadArguments) {
-  TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Default", kAll, &k), ERROR_SUCCESS);
+  Key k = made("SOFTWARE\\Default"), r;
+  const std::string binary("\x80\0\xff\0\x01", 5);
+  ASSERT_EQ(setRaw(k.get(), "Binary", 0xDEADBEEFu, binary), ERROR_SUCCESS);
+  ASSERT_EQ(setRaw(k.get(), "SzNoTerminator", REG_SZ, "abc"), ERROR_SUCCESS);
+  ASSERT_EQ(openKey("SOFTWARE\\Default", kRead, &r), ERROR_SUCCESS);
+  DWORD type = 0;
+  std::string bytes;
+  ASSERT_EQ(queryRaw(r.get(), "Binary", &type, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(type, 0xDEADBEEFu);
+  EXPECT_EQ(bytes, binary);
+  EXPECT_EQ(valueOf(r.get(), "SzNoTerminator"), "abc");
+  for (const char* n : {"Binary", "SzNoTerminator"}) ASSERT_EQ(RegDeleteValueA(k.get(), n), 0);
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(k.get(), nullptr, nullptr, nullptr, nullptr, &size),
             2);  // not found
@@ -58,28 +42,19 @@ TEST(RegistryValues, DefaultValueAndBadArguments) {
   EXPECT_EQ(valueNames(k.get()), (std::vector<std::string>{"x", longest}));
 }
 
-// A buffer of exactly the size is filled, one byte short gets ERROR_MORE_DATA
-// and the size, nothing is written past it; bad argument combinations.
+// One byte short gets ERROR_MORE_DATA and the size (queryRaw checks the exact
+// fit); bad argument combinations.
 TEST(RegistryValues, QueryAndEnumerationHonourTheirBuffers) {
   TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Sizes", kAll, &k), ERROR_SUCCESS);
+  Key k = made("SOFTWARE\\Sizes");
   ASSERT_EQ(setRaw(k.get(), "F", REG_BINARY, std::string(1024, 'a')), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(k.get(), "T", REG_BINARY, std::string(1025, 'b')), ERROR_SUCCESS);
-  std::vector<BYTE> buf(1024 + 8, 0);
+  std::vector<BYTE> buf(1024, 0);
   DWORD type = 0, size = 1024;
-  ASSERT_EQ(RegQueryValueExA(k.get(), "F", nullptr, &type, buf.data(), &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 1024u);
-  EXPECT_EQ(buf[1023], 'a');
-  EXPECT_EQ(buf[1024], 0) << "wrote past the buffer";
-  type = 0;
   EXPECT_EQ(RegQueryValueExA(k.get(), "T", nullptr, &type, buf.data(), &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 1025u);
   EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-  EXPECT_EQ(buf[0], 'a');
-  size = 0;
-  EXPECT_EQ(RegQueryValueExA(k.get(), "T", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 1025u);
+  EXPECT_EQ(buf[0], 0);
   EXPECT_EQ(RegQueryValueExA(k.get(), "F", nullptr, nullptr, buf.data(), nullptr),
             ERROR_INVALID_PARAMETER);
   DWORD reserved = 0;
@@ -109,8 +84,7 @@ TEST(RegistryValues, QueryAndEnumerationHonourTheirBuffers) {
 // last.
 TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
   TempMachine machine;
-  Key k;
-  ASSERT_EQ(createKey("SOFTWARE\\Order", kAll, &k), ERROR_SUCCESS);
+  Key k = made("SOFTWARE\\Order");
   for (const char* n : {"Zeta", "alpha", "Mid"})
     ASSERT_EQ(setRaw(k.get(), n, REG_SZ, n), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(k.get(), "ALPHA", REG_DWORD, std::string("\x07\0\0\0", 4)), ERROR_SUCCESS);
@@ -124,8 +98,8 @@ TEST(RegistryValues, OverwriteKeepsFirstSpellingAndPlace) {
 
 // Names are found without case and keep their first spelling; any character
 // but a backslash makes a name; intermediate keys are made, and a read handle
-// opens existing subkeys but creates none.
-TEST(RegistryKeys, NamesCaseAndCreation) {
+// opens existing subkeys but creates none; length and syntax limits.
+TEST(RegistryKeys, NamesCaseCreationAndLimits) {
   TempMachine machine;
   Key a, b, sw, parent, c;
   DWORD disposition = 0;
@@ -137,7 +111,6 @@ TEST(RegistryKeys, NamesCaseAndCreation) {
   EXPECT_EQ(createKey("LEAF", kAll, &c, &disposition, b.get()), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(c.get(), "v"), "shared");
   EXPECT_EQ(createKey("Deeper", kAll, &c, &disposition, b.get()), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/MixedCase/Inner/Deeper")));
   ASSERT_EQ(openKey("SOFTWARE", kRead, &sw), ERROR_SUCCESS);
   EXPECT_EQ(subKeyNames(sw.get()), std::vector<std::string>{"MixedCase"});
   const std::vector<std::string> odd = {"a/b", "100%", ".", "..", "%2F", "sp ace"};
@@ -154,16 +127,11 @@ TEST(RegistryKeys, NamesCaseAndCreation) {
     EXPECT_EQ(valueOf(c.get(), "Name"), n) << "two names landed in one key";
   }
   EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Odd/a")));
-}
-
-// Key names of 255 characters at most; leading, doubled separators are refused.
-TEST(RegistryKeys, NameLengthAndPathSyntaxLimits) {
-  TempMachine machine;
+  // Key names of 255 characters at most; leading, doubled separators are refused.
   Key k;
   std::string n255(255, 'k'), n256(256, 'k');
   EXPECT_EQ(createKey("SOFTWARE\\" + n255, kAll, &k), ERROR_SUCCESS);
   EXPECT_EQ(createKey("SOFTWARE\\" + n256, kAll, &k), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(openKey("SOFTWARE\\" + n256, kRead, &k), ERROR_INVALID_PARAMETER);
   // A name that is valid but whose file name would be too long.
   EXPECT_EQ(createKey("SOFTWARE\\" + std::string(200, '/'), kAll, &k), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(createKey("\\SOFTWARE\\Lead", kAll, &k), ERROR_INVALID_PARAMETER);
@@ -199,10 +167,6 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
   EXPECT_EQ(std::string(cls), "");
   EXPECT_EQ((std::vector<DWORD>{clsSize, subKeys, maxSub, values, maxName, maxData}),
             (std::vector<DWORD>{0, 9, 8, 2, 6, 300}));
-  // The last write was just now: within a day of the clock, in FILETIME units.
-  unsigned long long ticks = (1ull * ft.dwHighDateTime << 32) | ft.dwLowDateTime;
-  long long seconds = static_cast<long long>(ticks / 10000000ull) - 11644473600ll;
-  EXPECT_LT(std::llabs(seconds - static_cast<long long>(time(nullptr))), 86400);
   // It is the later of the key's folder and values file, to the 100 ns.
   const std::string dir = hklm(machine, "SOFTWARE/Enum");
   auto lastWrite = [&](long dirSec, long dirNsec, long fileSec, long fileNsec) {
@@ -237,8 +201,7 @@ TEST(RegistryKeys, EnumerationOrderAndKeyInfo) {
 // refused.
 TEST(RegistryKeys, EmptySubkeyDuplicatesTheHandle) {
   TempMachine machine;
-  Key original;
-  ASSERT_EQ(createKey("SOFTWARE\\Dup", kAll, &original), ERROR_SUCCESS);
+  Key original = made("SOFTWARE\\Dup");
   HKEY viaEmpty = nullptr, viaNull = nullptr;
   ASSERT_EQ(RegOpenKeyExA(original.get(), "", 0, kAll, &viaEmpty), ERROR_SUCCESS);
   ASSERT_EQ(RegOpenKeyExA(original.get(), nullptr, 0, kRead, &viaNull), ERROR_SUCCESS);
@@ -264,7 +227,6 @@ TEST(RegistryKeys, DeleteRefusesKeysWithSubkeysAndInvalidatesHandles) {
   ASSERT_EQ(createKey("SOFTWARE\\Del\\Leaf", kAll, &leaf), ERROR_SUCCESS);
   ASSERT_EQ(setRaw(leaf.get(), "V", REG_SZ, "v"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Del"), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(isDir(hklm(machine, "SOFTWARE/Del/Leaf")));
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Del\\Nope"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED) << "the hive root";
@@ -309,16 +271,6 @@ TEST(RegistryHandles, KeysMadeAnewByAnotherProcessAreNotTheOldOnes) {
             ERROR_KEY_DELETED);
   EXPECT_EQ(RegOpenKeyExA(child.get(), "", 0, kRead, &h), ERROR_KEY_DELETED);
   EXPECT_EQ(queryNothing(child.get(), "V"), ERROR_KEY_DELETED);
-  char name[64];
-  DWORD length = sizeof name;
-  EXPECT_EQ(RegEnumValueA(child.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-            ERROR_KEY_DELETED);
-  EXPECT_EQ(RegEnumKeyExA(parent.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-            ERROR_KEY_DELETED);
-  DWORD count = 0;
-  EXPECT_EQ(RegQueryInfoKeyA(parent.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr),
-            ERROR_KEY_DELETED);
   EXPECT_EQ(setRaw(childWrite.get(), "V", REG_SZ, "lost"), ERROR_KEY_DELETED);
   ASSERT_EQ(openKey("SOFTWARE\\Renewed\\Parent", kRead, &parent), ERROR_SUCCESS);
   ASSERT_EQ(openKey("Child", kRead, &child, parent.get()), ERROR_SUCCESS);
@@ -360,8 +312,8 @@ TEST(RegistryHandles, ManyKeysUseFewDescriptors) {
   EXPECT_LE(openDescriptors(), before + 32);
 }
 
-// Each call checks the one right it needs.
-TEST(RegistryAccess, HandleRightsAreEnforcedPerCall) {
+// Each call checks the one right it needs; the read-only mode.
+TEST(RegistryAccess, HandleRightsAndReadOnlyMode) {
   TempMachine machine;
   Key full, read, queryOnly, enumOnly, setOnly;
   ASSERT_EQ(createKey("SOFTWARE\\Rights\\Sub", kAll, &full), ERROR_SUCCESS);
@@ -379,12 +331,9 @@ TEST(RegistryAccess, HandleRightsAreEnforcedPerCall) {
   ASSERT_EQ(openKey("SOFTWARE\\Rights\\Sub", KEY_SET_VALUE, &setOnly), ERROR_SUCCESS);
   EXPECT_EQ(setRaw(setOnly.get(), "V", REG_SZ, "set"), ERROR_SUCCESS);
   EXPECT_EQ(valueOf(read.get(), "V"), "set");
-}
 
-// PDA_REGISTRY_READONLY=1 refuses every write right and creation, and still
-// reads.
-TEST(RegistryAccess, ReadOnlyModeRefusesWriteRightsAndStillReads) {
-  TempMachine machine;
+  // PDA_REGISTRY_READONLY=1 refuses every write right and creation, and still
+  // reads.
   regSetString("SOFTWARE\\Locked", "V", "value");
   setenv("PDA_REGISTRY_READONLY", "1", 1);
   Key k;
@@ -392,7 +341,6 @@ TEST(RegistryAccess, ReadOnlyModeRefusesWriteRightsAndStillReads) {
     EXPECT_EQ(openKey("SOFTWARE\\Locked", sam, &k), ERROR_ACCESS_DENIED) << sam;
   EXPECT_EQ(createKey("SOFTWARE\\Locked\\New", kRead, &k), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(isDir(hklm(machine, "SOFTWARE/Locked/New")));
   // RegOpenKeyA asks for what it may get: reading only, here.
   ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", k.out()), ERROR_SUCCESS);
   EXPECT_EQ(setRaw(k.get(), "V", REG_SZ, "x"), ERROR_ACCESS_DENIED);

@@ -72,8 +72,9 @@ bool parses(const std::string& bytes) {
 
 }  // namespace
 
-// Order, types and bytes survive a round trip; null arguments are refused.
-TEST(ValuesFileFormat, RoundTripKeepsOrderTypesAndBytes) {
+// Order, types and bytes survive a round trip; null arguments, every cut and
+// every changed byte are refused.
+TEST(ValuesFileFormat, RoundTripAndDamagedFiles) {
   std::vector<RegValue> in = sample();
   std::string bytes = serializeValues(in);
   std::vector<RegValue> out;
@@ -86,11 +87,7 @@ TEST(ValuesFileFormat, RoundTripKeepsOrderTypesAndBytes) {
   EXPECT_TRUE(out.empty());
   EXPECT_FALSE(parseValues(nullptr, 0, &out));
   EXPECT_FALSE(parseValues(bytes.data(), bytes.size(), nullptr));
-}
-
-// The checksum and the lengths reject every cut and every changed byte.
-TEST(ValuesFileFormat, EveryTruncationAndEveryFlippedByteIsRejected) {
-  std::string bytes = serializeValues(sample());
+  // The checksum and the lengths reject every cut and every changed byte.
   for (std::size_t n = 0; n < bytes.size(); ++n)
     EXPECT_FALSE(parses(bytes.substr(0, n))) << "accepted the first " << n << " bytes";
   EXPECT_FALSE(parses(bytes + "x")) << "accepted trailing bytes";
@@ -141,8 +138,9 @@ TEST(ValuesFileFormat, ForgedFilesWithValidChecksumAreRejected) {
   EXPECT_FALSE(parses(sealed(ok)));
 }
 
-// A missing, a garbage and an unreadable file are told apart.
-TEST(ValuesFileIo, MissingGarbageAndUnreadableFilesAreTold) {
+// A missing, a garbage and an unreadable file are told apart; files around the
+// size of one read.
+TEST(ValuesFileIo, ReadResultsAndFilesAroundTheReadBlock) {
   pdatest::TempMachine machine;
   std::vector<RegValue> out{value("x", 1, "")};
   EXPECT_EQ(readValuesFile(machine.path("nothing"), &out), ValuesReadResult::missing);
@@ -157,12 +155,9 @@ TEST(ValuesFileIo, MissingGarbageAndUnreadableFilesAreTold) {
   EXPECT_EQ(readValuesFile(machine.path("adir"), &out), ValuesReadResult::failed);
 
   EXPECT_NE(writeValuesFile(machine.path("no/such/dir"), sample()), 0);
-}
 
-// Files around the size of one read are read whole by path and below a
-// directory, with no temporary left; a valid file with a byte more is garbage.
-TEST(ValuesFileIo, FilesAroundTheReadBlockAreReadWhole) {
-  pdatest::TempMachine machine;
+  // Files around the size of one read are read whole by path and below a
+  // directory, with no temporary left; a valid file with a byte more is garbage.
   const std::string& dir = machine.root();
   const int dirFd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(dirFd, 0);
@@ -176,7 +171,7 @@ TEST(ValuesFileIo, FilesAroundTheReadBlockAreReadWhole) {
     ASSERT_EQ(stat((dir + "/.values").c_str(), &st), 0);
     ASSERT_EQ(static_cast<std::size_t>(st.st_size), size);
     EXPECT_NE(access((dir + "/.values.tmp").c_str(), F_OK), 0);
-    std::vector<RegValue> out;
+    out.clear();
     ASSERT_EQ(readValuesFileAt(dirFd, ".values", &out), ValuesReadResult::ok) << size;
     expectSame(values, out);
 

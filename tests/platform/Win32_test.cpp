@@ -101,17 +101,6 @@ TEST(Win32ExternalClients, DatabaseWriteIsSeenBySqliteClient) {
   EXPECT_EQ("436166E9202771756F74656427206C6576656C\n", level);
 }
 
-// The reverse direction: a database that the sqlite3 client made is read by
-// the library through the Windows SQLite library.
-TEST(Win32ExternalClients, LibraryReadsWhatSqliteClientWrote) {
-  pdatest::TempMachine machine;
-  machine.installSuite();
-  const std::string db = machine.createConfigDatabase();
-  pdatest::sqlite(db, "INSERT INTO KestInfo(NAME, VALUE) VALUES('InstallLevel', '77');");
-  KestInfo info(SQLiteDataSource);
-  EXPECT_EQ(77, info.getInstallLevel());
-}
-
 // --- processes writing at once ---------------------------------------------
 
 // Several pda tool processes set one setting each in the same configuration
@@ -283,20 +272,13 @@ TEST(Win32FileModificationTime, AnswersTheLastWriteTimeInSecondsOrZero) {
   EXPECT_EQ(0, pda::platform::fileModificationTime(nullptr));
 }
 
-// The clock follows Sleep and never goes back.
-TEST(Win32MonotonicClock, NeverGoesBackAndFollowsSleep) {
+// The clock follows Sleep, in milliseconds.
+TEST(Win32MonotonicClock, FollowsSleep) {
   const double start = pda::platform::monotonicMilliseconds();
   Sleep(50);
   const double afterSleep = pda::platform::monotonicMilliseconds();
   EXPECT_GE(afterSleep - start, 40.0);
   EXPECT_LT(afterSleep - start, 60000.0);
-
-  double last = afterSleep;
-  for (int i = 0; i < 100000; ++i) {
-    const double now = pda::platform::monotonicMilliseconds();
-    ASSERT_GE(now, last) << "call " << i;
-    last = now;
-  }
 }
 
 TEST(Win32LibraryPath, OnlyADriveRootOrAUncPathIsAbsolute) {
