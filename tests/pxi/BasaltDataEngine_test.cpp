@@ -60,17 +60,12 @@ class ChassisEngine : public ::testing::Test {
 // A stored serial, in any letter case, is only marked present (State 1,
 // whatever the caller passes); its other values and other chassis stay.
 TEST_F(ChassisEngine, KnownSerialInAnyLetterCaseIsOnlyMarkedPresentAndFound) {
-  const ChassisInfo other = chassis("Other", "VO", "MO", "UO", 3, 4);
-  const ChassisInfo first = chassis("pxi-abc", "First", "Alpha", "usb-a", 1, 2);
   const ChassisInfo quoted = chassis("O'Neil-1", "Vendor's", "M'", "'", 1, 2);
-  ASSERT_EQ(0, engine.addChassis(other));
-  ASSERT_EQ(0, engine.addChassis(first));
+  ASSERT_EQ(0, engine.addChassis(chassis("Other", "VO", "MO", "UO", 3, 4)));
   ASSERT_EQ(0, engine.addChassis(quoted));
-  EXPECT_EQ(0, engine.addChassis(chassis("PXI-ABC", "Second", "Beta", "usb-b", 8, 9)));
-  EXPECT_EQ(0, engine.addChassis(chassis("o'neil-1")));
-  EXPECT_EQ(expectedRows(first, 1), chassisRows("pxi-abc"));
+  EXPECT_EQ(0, engine.addChassis(chassis("o'neil-1", "Second", "Beta", "usb-b", 8, 9)));
   EXPECT_EQ(expectedRows(quoted, 1), chassisRows("O'Neil-1"));
-  EXPECT_EQ("O'Neil-1|8\nOther|8\npxi-abc|8\n",
+  EXPECT_EQ("O'Neil-1|8\nOther|8\n",
             sql("SELECT IDKEY, count(*) FROM Chassis GROUP BY IDKEY ORDER BY IDKEY;"));
   // A chassis recorded by another program of the suite, with a record type
   // of its own and further values, keeps its key and spelling; a delete
