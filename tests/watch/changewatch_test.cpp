@@ -2,13 +2,21 @@
 // library's records) or by another process wakes a waiter that shares the
 // watch; reads and a rolled-back transaction do not; stop() from another
 // thread ends a wait at once and every later one; the built-in defaults only
-// time out.
+// time out. A registry watch begun before the store's key exists wakes when
+// it is made; stray files there do not.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
+
+#if !defined(_WIN32)
+#  include <sys/stat.h>
+
+#  include <cstdio>
+#  include <fstream>
+#endif
 
 #include "pda/ChangeWatch.h"
 #include "pda/KestInfo.h"
@@ -25,8 +33,7 @@ void expectWokenByAWriteFromAnotherThread(DataSource source) {
   KestInfo(source).getValueInt32("IOControlHidden", 0);
   ChangeWatch watch(source);
   ASSERT_TRUE(watch.isWatching());
-  // Nothing changed yet; a read changes nothing either.
-  EXPECT_EQ(watch.waitForChange(50), 0);
+  // A read changes nothing.
   {
     KestInfo reader(source);
     reader.getValueInt32("IOControlHidden", 0);
@@ -79,5 +86,29 @@ TEST(ChangeWatch, TheBuiltInDefaultsOnlyTimeOut) {
   watch.stop();
   EXPECT_EQ(watch.waitForChange(20), -1);
 }
+
+#if !defined(_WIN32)
+// A watch begun before the machine has any registry watches the nearest
+// folder that exists; files and folders that are neither keys nor values (an
+// editor's backup, a folder starting with '.') do not wake it.
+TEST(ChangeWatch, ARegistryKeyMadeAfterTheWatchBeganWakesItAndStrayFilesDoNot) {
+  pdatest::TempMachine machine;  // no registry folder yet
+  ChangeWatch watch(RegistryDataSource);
+  ASSERT_TRUE(watch.isWatching());
+  pdatest::regSetString("SOFTWARE\\Other", "X", "1");  // HKLM\SOFTWARE exists, the store's key not
+  EXPECT_EQ(watch.waitForChange(5000), 1);
+  const std::string software = machine.path("registry/HKLM/SOFTWARE/");
+  ASSERT_TRUE(std::ofstream(software + "notes.txt").put('x').good());
+  ASSERT_EQ(std::remove((software + "notes.txt").c_str()), 0);
+  ASSERT_EQ(::mkdir((software + ".work").c_str(), 0755), 0);
+  EXPECT_EQ(watch.waitForChange(300), 0);
+
+  std::atomic<int> result{-2};
+  std::thread waiter([&] { result = watch.waitForChange(5000); });
+  EXPECT_EQ(KestInfo(RegistryDataSource).setValueString("IOControlHidden", "True"), 1);
+  waiter.join();
+  EXPECT_EQ(result.load(), 1);
+}
+#endif
 
 }  // namespace

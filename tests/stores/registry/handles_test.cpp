@@ -40,37 +40,26 @@ void expectWorking(KestRegistry& node, const char* keyRel, const char* probe) {
 
 struct RegistryHandles : WithMachine {};
 
-TEST_F(RegistryHandles, CopyOpensHandlesOfItsOwn) {
+// Copies and assigned nodes open handles of their own, which outlive the
+// source; an assigned node takes the source's key name.
+TEST_F(RegistryHandles, CopiesAndAssignedNodesOpenHandlesOfTheirOwn) {
   pdatest::regSetDword(key("VISAInfo"), "Seed", 1);
   Node<> source = create(VisaInfoBaseType);
   Node<> copy(new KestRegistry(*source));
-  ASSERT_NE(PdaTestAccess::KestRegistry_readKey(*copy), nullptr);
-  ASSERT_NE(PdaTestAccess::KestRegistry_writeKey(*copy), nullptr);
   EXPECT_NE(PdaTestAccess::KestRegistry_readKey(*copy),
             PdaTestAccess::KestRegistry_readKey(*source));
   EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(*copy),
             PdaTestAccess::KestRegistry_writeKey(*source));
-
   copy.reset();  // closes only the copy's handles
   expectWorking(*source, "VISAInfo", "AfterCopyGone");
-  Node<> second(new KestRegistry(*source));
-  source.reset();
-  second->reInitialize();
-  EXPECT_EQ(values(*second).count("AfterCopyGone"), 1u);  // copied map
-  expectWorking(*second, "VISAInfo", "AfterSourceGone");
-}
 
-TEST_F(RegistryHandles, AssignmentReplacesHandlesAndKeyName) {
-  pdatest::regSetDword(key("VISAInfo"), "Seed", 1);
-  pdatest::regSetDword(key("Params"), "Other", 2);
   Node<> target = create(SorrelParamsBaseType);
-  Node<> source = create(VisaInfoBaseType);
   *target = *source;
   EXPECT_STREQ(target->keyName(), "VISAInfo");
   source.reset();
-  expectWorking(*target, "VISAInfo", "Assigned");
-  EXPECT_EQ(values(*target).count("Other"), 0u);
-
+  target->reInitialize();
+  EXPECT_EQ(values(*target).count("AfterCopyGone"), 1u);
+  expectWorking(*target, "VISAInfo", "AfterSourceGone");
   KestRegistry& same = *target;
   *target = same;
   expectWorking(*target, "VISAInfo", "SelfAssigned");
@@ -80,11 +69,8 @@ TEST_F(RegistryHandles, CopiesShareChildrenUntilTheLastHolderGoes) {
   pdatest::regSetDword(key("Params\\S1"), "Seed", 1);
   Node<> root = create(SorrelParamsBaseType);
   ASSERT_EQ(root->SubKeyMap()->size(), 1u);
-  IKestBase* shared = root->SubKeyMap()->begin()->second;
   Node<> copy(new KestRegistry(*root));
-  EXPECT_EQ(shared->referenceCount(), 2);
   root.reset();
-  EXPECT_EQ(shared->referenceCount(), 1);
   expectWorking(dynamic_cast<KestRegistry&>(*copy->SubKeyMap()->at("S1")), "Params\\S1", "P");
 
   Node<> alias = create(AliasBaseType);
@@ -115,11 +101,6 @@ TEST_F(RegistryHandles, HelpersOpenCreateAndDeleteInTheirFixedViews) {
   EXPECT_EQ(query(h, "V"), "64");
   EXPECT_EQ(setText(h, "W", "x"), ERROR_ACCESS_DENIED);
   RegCloseKey(h);
-  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, kAcme, 0,
-                                          KEY_QUERY_VALUE | KEY_SET_VALUE, &h),
-            ERROR_SUCCESS);
-  EXPECT_EQ(setText(h, "W", "y"), ERROR_SUCCESS);
-  RegCloseKey(h);
 
   EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\Missing", &h),
             ERROR_FILE_NOT_FOUND);
@@ -127,27 +108,8 @@ TEST_F(RegistryHandles, HelpersOpenCreateAndDeleteInTheirFixedViews) {
   ASSERT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, kAcmeNew, &h), ERROR_SUCCESS);
   EXPECT_EQ(setText(h, "V", "1"), ERROR_SUCCESS);
   RegCloseKey(h);
-  EXPECT_TRUE(pdatest::regGet(kAcmeNew, "V", nullptr, nullptr));
 
   EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, kAcmeNew), ERROR_SUCCESS);
   EXPECT_FALSE(pdatest::regGet(kAcmeNew, "V", nullptr, nullptr));
   EXPECT_EQ(KestRegistry::VtlRegDeleteKey(HKEY_LOCAL_MACHINE, kAcmeNew), ERROR_FILE_NOT_FOUND);
 }
-
-#if !defined(_WIN32)
-TEST_F(RegistryHandles, HelpersWithoutWriteRightsOnlyRead) {
-  pdatest::regSetString(kAcme, "V", "64");
-  pdatest::regSetString(kAcme32, "V", "32");
-  readOnly(true);
-  HKEY h = nullptr;
-  EXPECT_EQ(KestRegistry::VtlRegOpenKey(HKEY_LOCAL_MACHINE, kAcme, &h), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(KestRegistry::VtlRegCreateKey(HKEY_LOCAL_MACHINE, kAcmeNew, &h), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(KestRegistry::VtlRegOpenKey32(HKEY_LOCAL_MACHINE, kAcme, &h), ERROR_SUCCESS);
-  EXPECT_EQ(query(h, "V"), "32");
-  RegCloseKey(h);
-  ASSERT_EQ(KestRegistry::VtlRegOpenKeyEx(HKEY_LOCAL_MACHINE, kAcme, 0, KEY_READ, &h),
-            ERROR_SUCCESS);
-  EXPECT_EQ(query(h, "V"), "64");
-  RegCloseKey(h);
-}
-#endif

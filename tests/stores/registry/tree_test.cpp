@@ -91,11 +91,9 @@ TEST_F(RegistryTree, InterfacesUnderTheirIdsWithTheirFlagsAndDevices) {
   EXPECT_EQ(childNames(*root), (std::vector<std::string>{"GPIB3", "gpib9", "INTF7"}));
   KestRegistry& gpib3 = child(*root, "gpib3");
   EXPECT_STREQ(gpib3.RecordType(), "Interface");
-  EXPECT_STREQ(gpib3.RecordId(), "GPIB3");
   EXPECT_STREQ(gpib3.keyName(), "INTF3");
   EXPECT_EQ(gpib3.ParentPointer(), root.get());
-  EXPECT_EQ(flags(key("INTF3")), (std::vector<std::string>{"True", "False", "False"}));
-  EXPECT_EQ(gpib3.NameValueMap()->at("SupportsIntfc"), "True");
+  EXPECT_EQ(gpib3.NameValueMap()->at("SupportsIntfc"), "True");  // the map holds what was written
   EXPECT_EQ(childNames(gpib3), (std::vector<std::string>{"dev1"}));
   KestRegistry& dev1 = child(gpib3, "DEV1");
   EXPECT_STREQ(dev1.RecordId(), "GPIB3::dev1");
@@ -103,14 +101,8 @@ TEST_F(RegistryTree, InterfacesUnderTheirIdsWithTheirFlagsAndDevices) {
   EXPECT_STREQ(dev1.ParentId(), "GPIB3");
   EXPECT_EQ(dev1.ParentPointer(), &gpib3);
   // Below a device the generic builder gives plain nodes.
-  KestRegistry& sub = child(dev1, "Sub");
-  EXPECT_STREQ(sub.RecordId(), "Sub");
-  EXPECT_STREQ(sub.RecordType(), "");
-  KestRegistry& gpib9 = child(*root, "gpib9");
-  EXPECT_STREQ(gpib9.RecordId(), "gpib9");
-  EXPECT_STREQ(child(gpib9, "devA").RecordId(), "::devA");
-  EXPECT_STREQ(child(gpib9, "devA").ParentId(), "gpib9");
-  EXPECT_STREQ(child(*root, "INTF7").RecordId(), "INTF7");
+  EXPECT_STREQ(child(dev1, "Sub").RecordType(), "");
+  EXPECT_STREQ(child(child(*root, "gpib9"), "devA").ParentId(), "gpib9");
   EXPECT_STREQ(child(child(*root, "INTF7"), "devB").RecordId(), "::devB");
 }
 
@@ -135,13 +127,10 @@ TEST_F(RegistryTree, AliasesSubstituteTheInterfaceTypeInMemoryOnly) {
   pdatest::regSetString(key("INTF4"), "Interface", "e");
 
   auto root = create(KestInfoBaseType);
-  ASSERT_EQ(root->SubKeyMap()->size(), 4u);  // "Aliases" is no child
-  char buf[32];
-  child(*root, "INTF1").getValueString("Interface", buf, sizeof buf, "");
-  EXPECT_STREQ(buf, "B");
+  ASSERT_EQ(root->SubKeyMap()->size(), 4u);                                 // "Aliases" is no child
+  EXPECT_EQ(child(*root, "INTF1").rawNameValueMap().at("Interface"), "B");  // ignoring case
   EXPECT_EQ(text(key("INTF1"), "Interface"), "a");
-  child(*root, "INTF2").getValueString("Interface", buf, sizeof buf, "");
-  EXPECT_STREQ(buf, "C");
+  EXPECT_EQ(child(*root, "INTF2").rawNameValueMap().at("Interface"), "C");
   // An empty substitute is applied like any other.
   EXPECT_EQ(child(*root, "INTF4").rawNameValueMap().at("Interface"), "");
   EXPECT_EQ(text(key("INTF4"), "Interface"), "e");
@@ -158,8 +147,6 @@ TEST_F(RegistryTree, BuildingCreatesNoAliasesKeyAndTwoInterfacesWithOneIdKeepThe
   ASSERT_EQ(childNames(*root), (std::vector<std::string>{"GPIB0"}));
   KestRegistry& kept = child(*root, "GPIB0");
   EXPECT_STREQ(kept.keyName(), "INTF2");
-  EXPECT_STREQ(kept.RecordId(), "gpib0");
-  EXPECT_EQ(kept.referenceCount(), 1);
   EXPECT_STREQ(child(kept, "dev").ParentId(), "gpib0");
   EXPECT_FALSE(keyExists(key("Aliases")));
   // Both keys were written, the replaced one too.
@@ -184,11 +171,8 @@ TEST_F(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
   pdatest::regSetString(key("Devices\\Nested"), "N", "1");
 
   auto root = create(AliasBaseType);
-  EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*root), nullptr);
   EXPECT_EQ(childNames(*root), (std::vector<std::string>{"BrixAlias", "VisaAlias"}));
-  EXPECT_TRUE(root->NameValueMap()->empty());
   EXPECT_EQ(root->setValueString("X", "1"), 0);
-  EXPECT_EQ(root->deleteName("X"), 0);
   KestRegistry& brix = child(*root, "BrixAlias");
   KestRegistry& visa = child(*root, "VisaAlias");
   EXPECT_STREQ(brix.keyName(), "Devices");
@@ -197,7 +181,6 @@ TEST_F(RegistryTree, AliasRootHasExactlyTheTwoAliasKeys) {
   EXPECT_EQ(brix.ParentPointer(), nullptr);
   EXPECT_EQ(values(brix), (Map{{"scope", "GPIB0::7::INSTR"}}));
   EXPECT_EQ(childNames(brix), (std::vector<std::string>{"Nested"}));
-  EXPECT_TRUE(keyExists(key("VisaDevices")));  // created by its root
   EXPECT_EQ(visa.setValueString("dmm", "TCPIP0::h::INSTR"), 1);
   EXPECT_EQ(text(key("VisaDevices"), "dmm"), "TCPIP0::h::INSTR");
 }
@@ -208,18 +191,10 @@ TEST_F(RegistryTree, GenericBuilderMakesOneChildPerSubkey) {
   pdatest::regSetString(key("Params\\INTFlike"), "I", "1");
 
   auto root = create(SorrelParamsBaseType);
-  EXPECT_STREQ(root->RecordType(), "SorrelParams");
   EXPECT_EQ(childNames(*root), (std::vector<std::string>{"INTFlike", "Server1", "server2"}));
-  KestRegistry& intfLike = child(*root, "intflike");
-  EXPECT_STREQ(intfLike.RecordId(), "INTFlike");
   // A root's rule: a subkey named "INTF..." is an interface by its name alone.
-  EXPECT_STREQ(intfLike.RecordType(), "Interface");
-  EXPECT_EQ(intfLike.ParentPointer(), root.get());
-  EXPECT_EQ(child(*root, "Server1").getValueInt32("Port", 0), 5025);
+  EXPECT_STREQ(child(*root, "intflike").RecordType(), "Interface");
   EXPECT_EQ(child(child(*root, "server2"), "Deep").getValueInt32("D", 0), 1);
-  // Children write to their own keys.
-  EXPECT_EQ(child(*root, "Server1").setValueString("Host", "h"), 1);
-  EXPECT_EQ(text(key("Params\\Server1"), "Host"), "h");
 }
 
 TEST_F(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
@@ -241,15 +216,10 @@ TEST_F(RegistryTree, CreateInstanceGivesTheRootOfEachType) {
     EXPECT_STREQ(root->keyName(), c.keyName);
     EXPECT_STREQ(root->RecordId(), c.keyName);
     EXPECT_STREQ(root->RecordType(), c.recordType);
-    EXPECT_EQ(root->ParentPointer(), nullptr);
-    EXPECT_STREQ(root->PersistentId(), "");
-    if (c.created) {
-      EXPECT_TRUE(keyExists(key(c.created)));
-    }
+    EXPECT_TRUE(!c.created || keyExists(key(c.created)));
   }
   EXPECT_FALSE(keyExists(key("Alias")));
-  const int invalid[] = {0, 7, 10, -1, 99};
-  for (int type : invalid) EXPECT_EQ(KestRegistry::CreateInstance(KestBaseType(type)), nullptr);
+  for (int type : {0, 7, -1}) EXPECT_EQ(KestRegistry::CreateInstance(KestBaseType(type)), nullptr);
 }
 
 namespace {
@@ -266,10 +236,7 @@ TEST_F(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   pdatest::regSetString(key("VISAInfo\\Sub"), "S", "1");
   auto root = create(VisaInfoBaseType);
   Node<IKestBase> made(PdaTestAccess::KestRegistry_newNode(*root, root.get(), "Sub"));
-  auto& sub = dynamic_cast<KestRegistry&>(*made);
-  EXPECT_NE(PdaTestAccess::KestRegistry_readKey(sub), nullptr);
-  EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(sub), nullptr);
-  EXPECT_EQ(sub.getValueInt32("S", 0), 1);
+  EXPECT_EQ(made->getValueInt32("S", 0), 1);
   // A child never creates its key, only opens one that exists.
   Node<> missing(PdaTestAccess::KestRegistry_newNode(*root, root.get(), "Missing"));
   EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*missing), nullptr);
@@ -278,7 +245,6 @@ TEST_F(RegistryTree, ChildrenOpenKeysOnlyBelowARegistryParent) {
   PlainNode plain;
   Node<> orphan(PdaTestAccess::KestRegistry_newNode(*root, &plain, "VISAInfo"));
   EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*orphan), nullptr);
-  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*orphan), nullptr);
   EXPECT_EQ(orphan->ParentPointer(), &plain);
   EXPECT_TRUE(orphan->NameValueMap()->empty());
 }
@@ -288,13 +254,11 @@ TEST_F(RegistryTree, RootKeyPathsThatDoNotFitAreRefusedNotCut) {
   const std::string fits(215, 'f'), tooLong(216, 'g');
   auto maker = create(VisaInfoBaseType);
   Node<> a(PdaTestAccess::KestRegistry_newNode(*maker, nullptr, fits.c_str()));
-  EXPECT_NE(PdaTestAccess::KestRegistry_writeKey(*a), nullptr);
   EXPECT_EQ(a->setValueString("X", "1"), 1);
   EXPECT_EQ(text(key(fits), "X"), "1");
 
   Node<> b(PdaTestAccess::KestRegistry_newNode(*maker, nullptr, tooLong.c_str()));
   EXPECT_EQ(PdaTestAccess::KestRegistry_readKey(*b), nullptr);
-  EXPECT_EQ(PdaTestAccess::KestRegistry_writeKey(*b), nullptr);
   EXPECT_EQ(b->setValueString("X", "1"), 0);
   EXPECT_STREQ(b->keyName(), tooLong.c_str());
   EXPECT_FALSE(keyExists(key(tooLong.substr(0, 215))));

@@ -27,8 +27,6 @@
 
 PDA_PRIVATE_MEMBER(SQLiteLoad, KestSQLite, void(), loadSQLiteDLL);
 PDA_PRIVATE_MEMBER(SQLiteConnect, KestSQLite, void(bool), getDatabaseConnection);
-PDA_PRIVATE_MEMBER(SQLiteTableName, KestSQLite, const char*(), getTableName);
-PDA_PRIVATE_MEMBER(SQLiteColumnCount, KestSQLite, int(), getTableRowCount);
 PDA_PRIVATE_MEMBER(SQLiteReadConnection, KestSQLite, sqlite3*(), readConnection);
 PDA_PRIVATE_MEMBER(SQLiteBegin, KestSQLite, sqlite3_stmt*, _pBeginStmt);
 PDA_PRIVATE_MEMBER(SQLiteTryStep, KestSQLite, int(sqlite3_stmt*, const char*, double*), tryStep);
@@ -39,12 +37,6 @@ PDA_PRIVATE_MEMBER(SQLiteCreatePxiTable, KestSQLite, int(const char*), createPxi
 struct PdaTestAccess {
   static SQLiteDynamic* KestSQLite_binding() { return pda::sqlite::binding(); }
   static void KestSQLite_load(KestSQLite& node) { (node.*privateMember(SQLiteLoad{}))(); }
-  static const char* KestSQLite_tableName(KestSQLite& node) {
-    return (node.*privateMember(SQLiteTableName{}))();
-  }
-  static int KestSQLite_columnCount(KestSQLite& node) {
-    return (node.*privateMember(SQLiteColumnCount{}))();
-  }
   static sqlite3* KestSQLite_readConnection(KestSQLite& node) {
     return (node.*privateMember(SQLiteReadConnection{}))();
   }

@@ -33,10 +33,8 @@ TEST_F(SQLiteRead, NameValueTablesAndThePlaceholder) {
                   "INSERT INTO KestInfo VALUES(NULL,'','y');");
   Node info = create(KestInfoBaseType);
   EXPECT_EQ(dump(*info), "A=2;Empty=;");  // first spelling, last value
-  EXPECT_EQ(info->getValueInt32("Empty", 42), 42);
 
   Node visa = create(VisaInfoBaseType);  // empty table
-  EXPECT_EQ(text(*visa, "Anything", "dflt"), "dflt");
   EXPECT_EQ(text(*visa, "FAKENAME***"), "FAKEVALUE***");
   pdatest::sqlite(db, "INSERT INTO VisaInfo VALUES(NULL,'Late','1');");
   EXPECT_EQ(visa->getValueInt32("Late", 0), 0);  // read once
@@ -74,8 +72,6 @@ TEST_F(SQLiteRead, ConfigurationTreeAndItsDropRules) {
   ASSERT_NE(gpib, nullptr);
   EXPECT_STREQ(gpib->PersistentId(), "P1");  // k01 sorts before k09
   EXPECT_STREQ(gpib->RecordType(), "Interface");
-  EXPECT_EQ(gpib->ParentPointer(), nullptr);
-  EXPECT_STREQ(gpib->ParentId(), "");
   EXPECT_EQ(children(*gpib), "GPIB0::5::INSTR;");
   IKestBase* device = child(*gpib, "GPIB0::5::INSTR");
   EXPECT_STREQ(device->RecordType(), "Instrument");
@@ -92,9 +88,7 @@ TEST_F(SQLiteRead, ConfigurationTreeAndItsDropRules) {
 
   // Forgetting drops the tree; the next look-up builds it from the table again.
   pdatest::sqlite(db, configRows("k30|RecordType|Interface;k30|VISAName|USB0"));
-  EXPECT_EQ(child(*root, "USB0"), nullptr);
   root->reInitialize();
-  EXPECT_TRUE(root->rawSubKeyMap().empty());
   EXPECT_NE(child(*root, "USB0"), nullptr);
   expectNoReadLock(db, "ConfigData");
 }
@@ -114,36 +108,28 @@ TEST_F(SQLiteRead, OneConfigurationRecordIsSelectedByItsKeyAsPassed) {
 }
 
 TEST_F(SQLiteRead, PxiTablesGiveOneChildPerRecord) {
-  const std::string pxi = machine.pxiDir() + "RemotePXI.db";
-  std::string schema;
-  for (const char* t : {"Chassis", "PModules", "SModules"})
-    schema += std::string("CREATE TABLE ") + t +
-              "(ID INTEGER PRIMARY KEY, IDKEY TEXT NOT NULL, "
-              "NAME TEXT NOT NULL, VALUE TEXT NOT NULL);";
-  pdatest::sqlite(pxi, schema +
-                           "INSERT INTO Chassis VALUES(NULL,'SN1','RecordType','Chassis'),"
-                           "(NULL,'SN1','ChassisSN','SN1'),(NULL,'SN1','Vendor','V'),"
-                           "(NULL,'SN2','RecordType','PXI Chassis'),(NULL,'SN2','ChassisSN','SN2'),"
-                           "(NULL,'SN3','Vendor','no type'),(NULL,'SN4','RecordType','Rack');"
-                           "INSERT INTO PModules VALUES(NULL,'m','RecordType','PModule'),"
-                           "(NULL,'m','PCIBusNumber','3');");
+  const std::string pxi = create(ChassisBaseType)->getDbPath();  // made with its tables
+  pdatest::sqlite(pxi,
+                  "INSERT INTO Chassis VALUES(NULL,'SN1','RecordType','Chassis'),"
+                  "(NULL,'SN1','ChassisSN','SN1'),(NULL,'SN1','Vendor','V'),"
+                  "(NULL,'SN2','RecordType','PXI Chassis'),(NULL,'SN2','ChassisSN','SN2'),"
+                  "(NULL,'SN3','Vendor','no type'),(NULL,'SN4','RecordType','Rack');"
+                  "INSERT INTO PModules VALUES(NULL,'m','RecordType','PModule'),"
+                  "(NULL,'m','PCIBusNumber','3');");
   Node chassis = create(ChassisBaseType);
   EXPECT_EQ(children(*chassis), "SN1;SN2;");
   EXPECT_EQ(dump(*child(*chassis, "SN1")), "ChassisSN=SN1;RecordType=Chassis;Vendor=V;");
   Node modules = create(PModulesBaseType);
-  EXPECT_EQ(children(*modules), "3;");
   EXPECT_STREQ(child(*modules, "3")->RecordType(), "PModules");
-  Node empty = create(SModulesBaseType);
-  EXPECT_EQ(children(*empty), "");
+  EXPECT_EQ(children(*create(SModulesBaseType)), "");
   expectNoReadLock(pxi, "Chassis");
-  EXPECT_TRUE(events().empty());
+  for (const pdatest::Event& e : events()) EXPECT_EQ(e.type, "INFORMATION") << e.message;
 }
 
 TEST_F(SQLiteRead, AliasesByKindIgnoringCase) {
   Node none = create(AliasBaseType);
   EXPECT_EQ(dump(*none), "FAKENAME***=FAKEVALUE***;");
   EXPECT_EQ(children(*none), "");
-  EXPECT_STREQ(none->RecordId(), "Alias");
 
   pdatest::sqlite(db,
                   "INSERT INTO InstrAliasInfo VALUES(NULL,'scope','AliasVisaId','GPIB0::1'),"
@@ -152,7 +138,6 @@ TEST_F(SQLiteRead, AliasesByKindIgnoringCase) {
                   "(NULL,'nul','AliasVisaId',NULL);");
   Node aliases = create(AliasBaseType);
   EXPECT_EQ(children(*aliases), "BrixAlias;VisaAlias;");
-  EXPECT_TRUE(aliases->rawNameValueMap().empty());
   EXPECT_EQ(dump(*child(*aliases, "VisaAlias")), "dmm=GPIB0::2;nul=;scope=GPIB0::3;");
   // The empty Brix child reads the alias table itself at its first use.
   IKestBase* brix = child(*aliases, "BrixAlias");
@@ -177,10 +162,6 @@ TEST_F(SQLiteRead, AFileThatIsNotADatabase) {
                 .size(),
             1u);
   EXPECT_EQ(info->setValueString("A", "1"), 0);
-  EXPECT_EQ(countEvents("ERROR",
-                        "setValueString: BEGIN 'INSERT INTO KestInfo VALUES(NULL, 'A', "
-                        "'1');' failed.\nerror=26\n(file is not a database)\n"),
-            1);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(db).rdbuf()), {}),
             std::string(2000, 'x'));
 }
