@@ -21,9 +21,9 @@ using tooltest::pda;  // not the library's namespace
 
 const char* const kBaseDirKey = "SOFTWARE\\Wow6432Node\\Tessaro\\Quillon Suite\\CurrentVersion";
 
-// The layout of an installed suite that set, get and show then use; a second
-// init refuses to overwrite the database.
-TEST(PdaInit, LaysOutAnInstalledSuiteThatSetAndShowUse) {
+// The layout of an installed suite, with the sample configuration that show
+// reads; a second init refuses to overwrite the database.
+TEST(PdaInit, LaysOutAnInstalledSuiteThatShowReads) {
   pdatest::TempMachine machine;
   ok(machine, "init");
   struct stat st;
