@@ -542,7 +542,7 @@ TEST(SQLiteStress, ThreadsOfOneProcessWriteAtOnce) {
   pdatest::TempMachine machine;
   machine.installSuite();
   const std::string db = machine.createConfigDatabase();
-  const int threads = 8, writes = scaled(24, 500);
+  const int threads = 8, writes = scaled(100, 500);
   std::atomic<int> writing{threads};
   std::atomic<long long> reads{0}, regressions{0}, malformed{0};
   Expected expected;

@@ -73,8 +73,9 @@ TEST(PdaEdit, AliasesAreWrittenWhereTheAliasReaderReadsThem) {
   for (const std::string store : {" --source sqlite", " --source registry"}) {
     SCOPED_TRACE(store);
     ok(machine, "alias add Meter GPIB3::5::INSTR" + store);
+    ok(machine, "alias add meter GPIB3::6::INSTR" + store);  // a new spelling replaces
     ok(machine, "alias add hub usb0,1,2,SN,0 --brix" + store);
-    EXPECT_EQ(ok(machine, "alias resolve METER" + store), "GPIB3::5::INSTR\n");
+    EXPECT_EQ(ok(machine, "alias resolve METER" + store), "GPIB3::6::INSTR\n");
     ok(machine, "alias remove METER" + store);
     expectFailure(pda(machine, "alias remove meter" + store), 1);
   }
