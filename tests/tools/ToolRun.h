@@ -13,6 +13,7 @@
 #  include <nlohmann/json.hpp>
 #  include <sstream>
 #  include <string>
+#  include <utility>
 #  include <vector>
 
 #  include "support/Fixtures.h"
@@ -69,11 +70,19 @@ inline Args split(const std::string& line, char sep = 0) {
   return out;
 }
 
+// A command line: the arguments as given, or one text (see split).
+struct Line : Args {
+  using Args::Args;
+  Line(Args args) : Args(std::move(args)) {}
+  Line(const std::string& text) : Args(split(text)) {}
+  Line(const char* text) : Args(split(text)) {}
+};
+
 // args are passed one by one, each quoted for the shell; prefix (shell text:
 // assignments, "cd DIR &&", a program that runs pda as another user) comes
 // before the tool's path.
 inline Result pdaWith(const pdatest::TempMachine& machine, const std::string& prefix,
-                      const Args& args) {
+                      const Line& args) {
   std::string command = prefix + " " + quote(PDA_TOOL_PATH);
   for (const std::string& a : args) command += " " + quote(a);
   const std::string errFile = machine.path("tool.stderr");
@@ -83,46 +92,34 @@ inline Result pdaWith(const pdatest::TempMachine& machine, const std::string& pr
   return r;
 }
 
-inline Result pda(const pdatest::TempMachine& machine, const Args& args) {
+inline Result pda(const pdatest::TempMachine& machine, const Line& args) {
   return pdaWith(machine, "", args);
-}
-inline Result pda(const pdatest::TempMachine& machine, const std::string& line) {
-  return pda(machine, split(line));
 }
 
 // Runs a command that must succeed and returns its standard output.
-inline std::string ok(const pdatest::TempMachine& machine, const Args& args) {
+inline std::string ok(const pdatest::TempMachine& machine, const Line& args) {
   const Result r = pda(machine, args);
   EXPECT_EQ(r.status, 0) << "pda " << (args.empty() ? "" : args[0]) << ": " << r.err << r.out;
   return r.out;
 }
-inline std::string ok(const pdatest::TempMachine& machine, const std::string& line) {
-  return ok(machine, split(line));
-}
 
-inline nlohmann::json json(const pdatest::TempMachine& machine, Args args) {
+inline nlohmann::json json(const pdatest::TempMachine& machine, Line args) {
   args.push_back("--json");
   const std::string out = ok(machine, args);
   nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
   EXPECT_FALSE(doc.is_discarded()) << out;
   return doc;
 }
-inline nlohmann::json json(const pdatest::TempMachine& machine, const std::string& line) {
-  return json(machine, split(line));
-}
 
 // A failure: the given status, nothing on standard output, exactly one line
-// on standard error starting with "pda: "; returns the line.
-inline std::string expectFailure(const Result& r, int status) {
+// on standard error starting with "pda: " and holding part; returns the line.
+inline std::string expectFailure(const Result& r, int status, const std::string& part = "") {
   EXPECT_EQ(r.status, status) << r.out << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("pda: ", 0), 0u) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_TRUE(contains(r.err, part)) << part;
   return r.err;
-}
-// The same, with the message holding part.
-inline void expectFailure(const Result& r, int status, const std::string& part) {
-  EXPECT_TRUE(contains(expectFailure(r, status), part)) << part;
 }
 
 // got holds every member that want (JSON text) names, with the same value;

@@ -9,8 +9,6 @@
 #  include <PersistedDataAccess.h>
 
 #  include <chrono>
-#  include <csignal>
-#  include <fstream>
 #  include <thread>
 
 #  include "ToolRun.h"
@@ -30,7 +28,8 @@ void prepare(const pdatest::TempMachine& machine) {
   ok(machine, "reg add " + kSettingsKey + "\\INTF3\\dev1 /v Addr /d GPIB3::5::INSTR");
 }
 
-// Resolution without regard to case, by kind; listing in name order.
+// Resolution without regard to case, by kind, an unknown name given back;
+// listing in name order.
 TEST(PdaAlias, ResolvesAndListsWithoutRegardToCase) {
   pdatest::TempMachine machine;
   ok(machine, "init");
@@ -53,23 +52,18 @@ TEST(PdaAlias, ResolvesAndListsWithoutRegardToCase) {
   expectFailure(pda(machine, "alias list --visa --brix"), 2);
 }
 
-// visa log-mode and visa get/set on the database; favourites read as stored.
-TEST(PdaVisa, LogModeGetSetAndFavorites) {
+// visa log-mode and visa get/set on the database, names as the suite spells
+// them; values out of range and unknown names refused.
+TEST(PdaVisa, LogModeGetAndSet) {
   pdatest::TempMachine machine;
   ok(machine, "init");
   ok(machine, "visa log-mode Debugger");
   EXPECT_EQ(stored(machine, "SELECT VALUE FROM VisaInfo WHERE NAME='Logging';"), "DEBUGGER\n");
-  expectFailure(pda(machine, "visa log-mode loud"), 2);
   ok(machine, "visa|set|spec version|5");
   EXPECT_EQ(stored(machine, "SELECT VALUE FROM VisaInfo WHERE NAME='Spec Version';"), "5\n");
-  for (const char* bad : {"visa set DefaultQSize 2147483648", "visa get NoSuchSetting"})
+  for (const char* bad :
+       {"visa log-mode loud", "visa set DefaultQSize 2147483648", "visa get NoSuchSetting"})
     expectFailure(pda(machine, bad), 2);
-  stored(machine,
-         "INSERT INTO InstrumentFavorites (NAME, VALUE) VALUES "
-         "('usb', 'OFF'), ('gpib', '1');");
-  EXPECT_EQ(ok(machine, "favorite " + kScope), "on\n");
-  EXPECT_EQ(ok(machine, "favorite USB"), "off\n");
-  EXPECT_EQ(ok(machine, "favorite gpib"), "not set\n");
 }
 
 // Alias writes on both stores land where the alias reader reads them.
@@ -79,13 +73,10 @@ TEST(PdaEdit, AliasesAreWrittenWhereTheAliasReaderReadsThem) {
   for (const std::string store : {" --source sqlite", " --source registry"}) {
     SCOPED_TRACE(store);
     ok(machine, "alias add Meter GPIB3::5::INSTR" + store);
-    ok(machine, "alias add meter GPIB3::6::INSTR" + store);  // replaces
+    ok(machine, "alias add meter GPIB3::6::INSTR" + store);  // a new spelling replaces
     ok(machine, "alias add hub usb0,1,2,SN,0 --brix" + store);
     EXPECT_EQ(ok(machine, "alias resolve METER" + store), "GPIB3::6::INSTR\n");
-    EXPECT_EQ(ok(machine, "alias resolve hub --brix" + store), "usb0,1,2,SN,0\n");
-    EXPECT_EQ(ok(machine, "alias resolve hub" + store), "hub\n");
     ok(machine, "alias remove METER" + store);
-    EXPECT_EQ(ok(machine, "alias resolve meter" + store), "meter\n");
     expectFailure(pda(machine, "alias remove meter" + store), 1);
   }
   EXPECT_EQ(stored(machine, "SELECT IDKEY, NAME, VALUE FROM InstrAliasInfo WHERE IDKEY = 'hub';"),
@@ -103,11 +94,10 @@ TEST(PdaEdit, FavouritesAndRemoteSessionParametersReadBackInANewProcess) {
   prepare(machine);
   for (const std::string store : {" --source sqlite", " --source registry"}) {
     SCOPED_TRACE(store);
-    for (const char* state : {"OFF off", "on on", "unset not set"}) {
-      const std::string s = state;
-      ok(machine, "favorite set " + kScope + " " + s.substr(0, s.find(' ')) + store);
-      EXPECT_EQ(ok(machine, "favorite " + kScope + store), s.substr(s.find(' ') + 1) + "\n");
-    }
+    ok(machine, "favorite set " + kScope + " OFF" + store);
+    EXPECT_EQ(ok(machine, "favorite " + kScope + store), "off\n");
+    ok(machine, "favorite set " + kScope + " unset" + store);
+    EXPECT_EQ(ok(machine, "favorite " + kScope + store), "not set\n");
     ok(machine, "sorrel set vxi11Server host,port" + store);
     EXPECT_EQ(json(machine, "sorrel" + store)["parameters"]["vxi11Server"], "host,port");
   }
@@ -116,7 +106,7 @@ TEST(PdaEdit, FavouritesAndRemoteSessionParametersReadBackInANewProcess) {
 }
 
 // On SQLite the value goes under the IDKEY the record was read from
-// ("IF-LAN0").
+// ("IF-LAN0"); an unknown interface is named with the ones there are.
 TEST(PdaEdit, ConfigSetReadsBackInANewProcess) {
   pdatest::TempMachine machine;
   prepare(machine);
@@ -129,8 +119,8 @@ TEST(PdaEdit, ConfigSetReadsBackInANewProcess) {
                 "there are: GPIB3");
   expectFailure(pda(machine, "config get GPIB3 Nope --source registry"), 1);
   ok(machine, "config set TCPIP0 Disabled TRUE");
-  EXPECT_EQ(ok(machine, "config get TCPIP0 Disabled"), "TRUE\n");
-  EXPECT_EQ(stored(machine, "SELECT IDKEY FROM ConfigData WHERE NAME = 'Disabled';"), "IF-LAN0\n");
+  EXPECT_EQ(stored(machine, "SELECT IDKEY, VALUE FROM ConfigData WHERE NAME = 'Disabled';"),
+            "IF-LAN0|TRUE\n");
 }
 
 Args chassisArgs(const std::string& serial, const std::string& vendor) {
@@ -146,20 +136,15 @@ TEST(PdaChassis, AddsListsMarksPresentAndRemoves) {
   ok(machine, "init");
   ok(machine, chassisArgs("MY001", "Tessaro"));
   ok(machine, chassisArgs("MY002", "Other"));
-  const std::string db = machine.pxiDir() + "RemotePXI.db";
-  const std::string count =
-      "SELECT COUNT(*) FROM Chassis WHERE IDKEY='MY001' AND NAME IN "
-      "('ChassisSN', 'Vendor', 'Model', 'ManfID', 'ModelID', 'USBAddress', "
-      "'State');";
-  EXPECT_EQ(pdatest::sqlite(db, count), "7\n");
   EXPECT_TRUE(contains(ok(machine, chassisArgs("my001", "Changed")), "already known"));
   expectLike(json(machine, "chassis list")["chassis"],
              R"([{"serial": "MY001", "Vendor": "Tessaro", "ManfID": 10893, "State": 1}, {}])");
   ok(machine, "chassis remove My001");
-  EXPECT_EQ(pdatest::sqlite(db, count), "0\n");
   expectFailure(pda(machine, "chassis remove MY001"), 1);
   expectFailure(pda(machine, chassisArgs(std::string(256, 'S'), "V")), 2);
-  EXPECT_EQ(json(machine, "chassis list")["chassis"].size(), 1u);
+  EXPECT_EQ(
+      pdatest::sqlite(machine.pxiDir() + "RemotePXI.db", "SELECT DISTINCT IDKEY FROM Chassis;"),
+      "MY002\n");
 }
 
 // usage add writes its table's columns; a missing database is not created.
@@ -168,12 +153,10 @@ TEST(PdaUsage, AddsRowsInTheirColumnsAndShowsThem) {
   ok(machine, "init");
   ok(machine, "usage add c it's.exe 2026-01-02T03:04:05");
   ok(machine, "usage add session remote -1 T4");
-  const std::string db = machine.dataDir() + "DataAnalytics.db";
-  EXPECT_EQ(pdatest::sqlite(db, "SELECT ProcessName, AccessTime FROM VISACAccess;"),
+  EXPECT_EQ(pdatest::sqlite(machine.dataDir() + "DataAnalytics.db",
+                            "SELECT ProcessName, AccessTime FROM VISACAccess;"),
             "it's.exe|2026-01-02T03:04:05\n");
-  expectLike(json(machine, "usage show"),
-             R"({"VISACAccess": [{"ProcessName": "it's.exe"}],
-                 "SorrelSessionAccess": [{"UsageCount": -1}]})");
+  expectLike(json(machine, "usage show"), R"({"SorrelSessionAccess": [{"UsageCount": -1}]})");
   pdatest::TempMachine bare;
   bare.installSuite();
   expectFailure(pda(bare, "usage add c p.exe T"), 1);
@@ -186,9 +169,8 @@ TEST(PdaLog, FiltersByTypeAndKeepsTheLastEvents) {
   logEvent("ToolTest", 1, "first error");
   logEvent("ToolTest", 2, "a warning");
   logEvent("ToolTest", 1, "second error\nwith a second line");
-  const std::string second = R"({"message": "second error\nwith a second line")";
   expectLike(json(machine, "log --type ERROR")["events"],
-             ("[{}, " + second + R"(, "source": "ToolTest", "type": "ERROR"}])").c_str());
+             R"([{}, {"message": "second error\nwith a second line", "type": "ERROR"}])");
   expectLike(json(machine, "log --last 2")["events"], R"([{"type": "WARNING"}, {}])");
   EXPECT_TRUE(contains(ok(machine, "log --type error"), "second error\\nwith a second line"));
 }
@@ -200,32 +182,27 @@ bool waitFor(const std::string& path, const std::string& expected) {
   return false;
 }
 
-// User plus system time of a process, in clock ticks.
-long cpuTicks(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string field;
-  long total = 0;
-  for (int i = 1; i <= 15 && in >> field; ++i)
-    if (i >= 14) total += std::stol(field);
-  return total;
+// User plus system time of the processes pids (blanks between), in clock ticks.
+long cpuTicks(const std::string& pids) {
+  std::string out;
+  pdatest::run("cd /proc && for p in " + pids +
+                   "; do cat $p/stat; done | awk '{s += $14 + $15} END {print s}'",
+               &out);
+  return std::stol(out);
 }
 
 struct Watcher {
-  int pid = 0;
-  std::string out;
+  std::string pid, out;
   Watcher(const pdatest::TempMachine& machine, const std::string& args, const std::string& name)
       : out(machine.path(name + ".out")) {
-    std::string pidText;
     pdatest::run(quote(PDA_TOOL_PATH) + " watch " + args + " >" + quote(out) + " 2>" +
-                     quote(out + ".err") + " </dev/null & echo $!",
-                 &pidText);
-    pid = std::stoi(pidText);
+                     quote(out + ".err") + " </dev/null & echo -n $!",
+                 &pid);
     waitFor(out + ".err", "watching");
   }
   ~Watcher() {
-    ::kill(pid, SIGINT);
-    for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pdatest::run("kill -INT " + pid + "; while kill -0 " + pid +
+                 "; do sleep 0.02; done 2>/dev/null");
   }
 };
 
@@ -237,9 +214,9 @@ TEST(PdaWatch, PrintsChangesOtherProcessesMakeOnEachStore) {
   ok(machine, "set IOControlHidden false --source registry");
   Watcher sqlite(machine, "", "sqlite");
   Watcher registry(machine, "--source registry iocontrolhidden", "registry");
-  const long before = cpuTicks(sqlite.pid) + cpuTicks(registry.pid);
+  const long before = cpuTicks(sqlite.pid + " " + registry.pid);
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  EXPECT_LE(cpuTicks(sqlite.pid) + cpuTicks(registry.pid) - before, 5);
+  EXPECT_LE(cpuTicks(sqlite.pid + " " + registry.pid) - before, 5);
   ok(machine, "set IOControlHidden true");
   EXPECT_TRUE(waitFor(sqlite.out, " sqlite globalSettings IOControlHidden (none) -> \"True\"\n"))
       << readText(sqlite.out);
