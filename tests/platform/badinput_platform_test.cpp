@@ -1,13 +1,38 @@
 // Bad input to the platform stand-in: the file lock that orders the SQLite
 // store's writers excludes other processes and other holders in this one, is
-// dropped when its holder dies, and refuses paths it cannot use. (The registry
-// over a garbage values file: the registry store's BadValuesFiles.)
+// dropped when its holder dies, and refuses paths it cannot use; the registry
+// over a values file that is garbage.
 
 // POSIX only: on Windows the real calls are covered by Win32_test.cpp.
 
 #if !defined(_WIN32)
 
 #  include "PlatformTestUtil.h"
+#  include "platform/posix/ValuesFile.h"
+
+// A values file that is garbage reads as a key without values, and the next
+// write replaces it by a whole file.
+TEST(PlatformBadInput, RegistryCallsOverAGarbageValuesFile) {
+  pdatest::TempMachine machine;
+  pdatest::Key key;
+  ASSERT_EQ(pdatest::createKey("SOFTWARE\\Garbage", pdatest::kAll, &key), ERROR_SUCCESS);
+  ASSERT_EQ(pdatest::setRaw(key.get(), "Value", REG_DWORD, "1234"), ERROR_SUCCESS);
+  const std::string file = machine.path("registry/HKLM/SOFTWARE/Garbage/.values");
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "garbage\x01 that is no values file";
+  EXPECT_EQ(pdatest::queryNothing(key.get(), "Value"), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(pdatest::valueNames(key.get()).empty());
+  DWORD values = 99;
+  EXPECT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &values, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(values, 0u);
+  EXPECT_EQ(RegDeleteValueA(key.get(), "Value"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(pdatest::setRaw(key.get(), "Again", REG_DWORD, "1234"), ERROR_SUCCESS);
+  std::vector<pda::platform::RegValue> parsed;
+  ASSERT_EQ(pda::platform::readValuesFile(file, &parsed), pda::platform::ValuesReadResult::ok);
+  ASSERT_EQ(parsed.size(), 1u);
+  EXPECT_EQ(parsed[0].name, "Again");
+}
 
 // A holder in another process keeps the lock until it is killed (SIGKILL),
 // which leaves no lock behind.

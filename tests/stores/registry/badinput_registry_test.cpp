@@ -69,7 +69,7 @@ std::string namesInFile(const std::string& dir) {
 
 // A writer's leftover temporary file changes nothing. A values file that
 // cannot be read at all (a folder in its place) is not garbage to be replaced:
-// writes fail and it stays as it is. (A garbage file: badinput_platform_test.)
+// writes fail and it stays as it is. (A garbage file: PlatformBadInput.)
 TEST_F(RegistryBadInput, BadValuesFiles) {
   machine.installSuite();
   {
