@@ -179,13 +179,17 @@ TEST(PxiTypeInfoStore, EveryPxiTypeStaysOnItsTableWhenTheDefaultIsTheRegistry) {
   EXPECT_EQ("SN-0042|Model|M9019A\n",
             pdatest::sqlite(db, "SELECT IDKEY, NAME, VALUE FROM Chassis;"));
 
-  PxiTypeInfo original(PciBusesBaseType);
-  PxiTypeInfo copy(original);
+  // A copy outlives its original and still writes through the shared tree.
+  auto* original = new PxiTypeInfo(PciBusesBaseType);
+  PxiTypeInfo copy(*original);
   PxiTypeInfo assigned(ChassisBaseType);
-  assigned = original;
+  assigned = *original;
   EXPECT_EQ(PciBusesBaseType, assigned.baseType());
   EXPECT_EQ(PciBusesBaseType, copy.baseType());
-  EXPECT_EQ(original.getIKestBase(), assigned.getIKestBase());
+  EXPECT_EQ(original->getIKestBase(), assigned.getIKestBase());
+  delete original;
+  EXPECT_NE(0, copy.setValueInt32("Bus2", 3));
+  EXPECT_EQ("3\n", pdatest::sqlite(db, "SELECT VALUE FROM PciBuses WHERE NAME = 'Bus2';"));
 
   PxiTypeInfo record(SModulesBaseType);
   IKestBase* old = record.getIKestBase();
